@@ -1,0 +1,98 @@
+#include "core/entry_point.h"
+
+#include <shlobj.h>
+
+#include "core/command_line.h"
+#include "core/commands.h"
+#include "core/files.h"
+#include "core/handles.h"
+#include "core/log.h"
+#include "core/settings.h"
+#include "core/single_instance.h"
+#include "core/text.h"
+#include "net/release_key.h"
+#include "ui/main_window.h"
+
+namespace vorlane {
+
+namespace {
+
+std::wstring defaultRootFolder() {
+    PWSTR folder = nullptr;
+    std::wstring root;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &folder)) && folder)
+        root = joinPath(folder, L"Vorlane");
+    CoTaskMemFree(folder);
+    return root;
+}
+
+// Starts `program` with its quoted path and the pass-through arguments.
+bool startProgram(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder) {
+    std::wstring commandLine = L"\"" + program + L"\"" + arguments;
+    STARTUPINFOW startup{sizeof startup};
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+// A copy started as "Vorlane Launcher.old.exe" hands over to the installed launcher.
+bool handOffFromOldCopy(const LauncherState& state) {
+    std::wstring installed = joinPath(state.rootFolder, L"Vorlane Launcher.exe");
+    if (!equalsIgnoringCase(ownProgramPath(), joinPath(state.rootFolder, L"Vorlane Launcher.old.exe"))) return false;
+    if (!fileExists(installed)) return false;
+    return startProgram(installed, runArgs, state.rootFolder);
+}
+
+void logStart(LauncherState& state) {
+    logLine(state, L"Started launcher " + launcherVersion() + L" (installed: " +
+                       (state.current.empty() ? L"nothing" : state.current) + L").");
+    if (isDeveloperBuild())
+        logLine(state,
+                L"This launcher has no release key built in (a developer's build), so it doesn't check the build "
+                L"server's signatures.");
+}
+
+}  // namespace
+
+int runLauncher(HINSTANCE instance, int showCommand) {
+    ComApartment com;
+    LauncherState& state = launcherState();
+
+    const std::vector<std::wstring> arguments = commandLineArguments();
+    runArgs = makeRunArgs(arguments);
+    state.rootFolder = defaultRootFolder();
+    const StartOptions options = parseOptions(arguments, state);
+
+    if (!options.command && !options.updated && handOffFromOldCopy(state)) return 0;
+
+    const unsigned hash = instanceHash(state.rootFolder);
+    SingleInstance single;
+    if (!options.command && !single.acquire(hash, options.updated ? 15000 : 0)) {
+        bringFirstWindowForward(hash);
+        return 0;
+    }
+
+    loadSettings(state);
+    logStart(state);
+
+    if (options.command) {
+        int code = runCommand(state, options, *options.command);
+        logLine(state, L"Done (" + *options.command + L", exit " + std::to_wstring(code) + L", installed: " +
+                           (state.current.empty() ? L"nothing" : state.current) + L").");
+        closeLog(state);
+        return code;
+    }
+
+    if (options.updated)
+        statusText = L"The launcher updated itself to " + launcherVersion() + L" (the old one is kept beside it).";
+    int code = runMainWindow(state, instance, showCommand, hash);
+    closeLog(state);
+    single.release();
+    return code;
+}
+
+}  // namespace vorlane

@@ -1,0 +1,36 @@
+// File helpers shared by every subsystem: long paths, whole-file reads,
+// atomic writes and folder trees.
+#pragma once
+
+#include <string>
+
+namespace vorlane {
+
+// The form in which every path is handed to the system: "\\?\" before a drive
+// path, "\\?\UNC\" before a share, "/" turned into "\"; short paths, paths
+// already in that form and relative paths keep their prefix as they are.
+std::wstring longPath(const std::wstring& path);
+
+// The whole file in 64 KiB reads, shared for reading; empty when it can't be opened.
+std::string readWholeFile(const std::wstring& path);
+
+// Writes path + ".part", then moves it over path in one step. Nothing is left
+// behind on failure.
+bool writeFileAtomically(const std::wstring& path, const std::string& bytes);
+
+bool fileExists(const std::wstring& path);    // a file, not a folder
+bool folderExists(const std::wstring& path);
+
+// Makes the folder and each missing parent, parents first; true when the folder
+// exists afterwards.
+bool makeFolderTree(const std::wstring& folder);
+
+// The folder part of a path (everything before the last "\" or "/"), or empty.
+std::wstring parentFolder(const std::wstring& path);
+// The last part of a path.
+std::wstring fileNameOf(const std::wstring& path);
+
+// Full path of the running program.
+std::wstring ownProgramPath();
+
+}  // namespace vorlane

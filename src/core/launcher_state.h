@@ -1,0 +1,62 @@
+// The one process-wide record every subsystem reads and changes, and the few
+// process-wide values beside it.
+#pragma once
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "install/build_record.h"
+#include "slots/theme_slot.h"
+
+namespace vorlane {
+
+// Changed only by the window thread or by the one job that `busy` admits.
+struct LauncherState {
+    std::wstring rootFolder;
+    std::wstring settingsPath;
+    std::wstring installDir;
+    std::vector<std::wstring> servers;  // BuildServerList, in the order they are tried
+    std::wstring current;
+    std::wstring currentReleased;
+    bool currentFilesPresent = false;
+    std::wstring previous;
+    std::wstring previousReleased;
+    std::wstring heldBack;
+    std::wstring zipPath;
+    bool zipLookedFor = false;
+    long long failAfter = -1;
+    bool makeShortcuts = true;
+    std::wstring shortcutFolder;
+    std::vector<BuildRecord> builds;
+    std::wstring listSource;
+    std::wstring listRefusal;
+    std::wstring listRefusalReason;
+    std::wstring lastError;
+    FILE* log = nullptr;
+    std::vector<ThemeSlot> themeSlots;
+    std::wstring themeFolder;
+    std::wstring themeStyle;
+};
+
+LauncherState& launcherState();
+
+constexpr unsigned kDefaultCheckEveryMs = 600000;
+
+// Period of the main window's update check.
+extern std::atomic<unsigned> checkEveryMs;
+// The sentence the main window's status line shows.
+extern std::wstring statusText;
+// Tick count taken after the start-up build list fetch and at each periodic check.
+extern std::atomic<unsigned long long> startTick;
+// Every argument but "--updated", each as a blank and the argument in double quotes.
+extern std::wstring runArgs;
+
+// The launcher's version: eight hex digits of the commit, "+" when built from a
+// changed tree, or "dev" outside git.
+const std::wstring& launcherVersion();
+// "dev" or a version ending in "+" marks a developer's build.
+bool isDevelopersVersion(const std::wstring& version);
+
+}  // namespace vorlane

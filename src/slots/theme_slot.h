@@ -1,0 +1,24 @@
+// One file a theme can supply, from the signed theme slot list.
+#pragma once
+
+#include <string>
+
+namespace vorlane {
+
+struct ThemeSlot {
+    std::wstring Id;
+    std::wstring Kind;
+    std::wstring Category;
+    std::wstring Name;
+    std::wstring Purpose;
+    std::wstring File;
+    std::wstring Format;
+    std::wstring Prompt;
+    std::wstring Generator;
+    std::wstring UsedFrom;
+    std::wstring Target;
+    bool Loops = false;
+    bool Optional = false;
+};
+
+}  // namespace vorlane
