@@ -31,8 +31,8 @@ std::wstring joinPath(const std::wstring& first, const std::wstring& second);
 std::wstring lowerCase(std::wstring text);
 bool equalsIgnoringCase(const std::wstring& a, const std::wstring& b);
 
-// Plain decimal readers: the whole text must be an optional "-" and digits that
-// fit; false otherwise.
+// Plain decimal readers: the whole text must be an optional sign ("-" or "+")
+// and digits that fit; false otherwise, leaving `value` as it was.
 bool parseSigned64(const std::wstring& text, long long& value);
 
 }  // namespace vorlane

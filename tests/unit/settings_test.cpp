@@ -1,0 +1,189 @@
+// launcher.ini and launcher.log as the start-up load and the jobs use them.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <share.h>
+
+#include <thread>
+
+#include "core/files.h"
+#include "core/log.h"
+#include "core/settings.h"
+#include "core/text.h"
+#include "support/launcher_process.h"
+#include "support/temp_folder.h"
+
+using namespace vorlane;
+using namespace vorlane::testing;
+
+namespace {
+
+class Settings : public ::testing::Test {
+protected:
+    TempFolder temp;
+    LauncherState state;
+    std::wstring root = temp.file(L"Root\\Nested");
+
+    void SetUp() override { state.rootFolder = root; }
+    void TearDown() override { closeLog(state); }
+
+    void writeIni(const std::string& text) {
+        ASSERT_TRUE(makeFolderTree(root));
+        ASSERT_TRUE(writeFileAtomically(joinPath(root, L"launcher.ini"), "[Launcher]\r\n" + text));
+    }
+    std::wstring iniValue(const wchar_t* key) {
+        wchar_t value[4096];
+        GetPrivateProfileStringW(L"Launcher", key, L"<missing>", value, 4096, joinPath(root, L"launcher.ini").c_str());
+        return value;
+    }
+};
+
+}  // namespace
+
+TEST_F(Settings, AMissingFileGivesTheDefaults) {
+    loadSettings(state);
+    EXPECT_TRUE(folderExists(root));
+    EXPECT_EQ(state.settingsPath, joinPath(root, L"launcher.ini"));
+    EXPECT_EQ(state.installDir, joinPath(root, L"Game"));
+    EXPECT_EQ(state.servers, splitServerList(kDefaultServers));
+    EXPECT_EQ(state.servers.size(), 3u);
+    EXPECT_TRUE(state.current.empty());
+    EXPECT_FALSE(state.currentFilesPresent);
+}
+
+TEST_F(Settings, TheDefaultServersAreHostNames) {
+    // Never raw addresses: a test machine must not be sent to somebody's network.
+    for (const std::wstring& server : splitServerList(kDefaultServers)) {
+        size_t host = server.find(L"://") + 3;
+        EXPECT_FALSE(iswdigit(server[host])) << toUtf8(server);
+    }
+}
+
+TEST_F(Settings, AnEmptyInstallDirMeansTheDefault) {
+    writeIni("InstallDir=\r\n");
+    loadSettings(state);
+    EXPECT_EQ(state.installDir, joinPath(root, L"Game"));
+}
+
+TEST_F(Settings, ValuesAreReadAsStored) {
+    writeIni("InstallDir=D:\\Games\r\nServers=http://one;http://two\r\nCurrent=abcdef1\r\n"
+             "CurrentReleased=2026-01-01T00:00:00Z\r\nPrevious=1234567\r\nPreviousReleased=2025-12-01T00:00:00Z\r\n"
+             "HeldBack=fedcba9\r\n");
+    loadSettings(state);
+    EXPECT_EQ(state.installDir, L"D:\\Games");
+    EXPECT_EQ(state.servers, (std::vector<std::wstring>{L"http://one", L"http://two"}));
+    EXPECT_EQ(state.current, L"abcdef1");
+    EXPECT_EQ(state.currentReleased, L"2026-01-01T00:00:00Z");
+    EXPECT_EQ(state.previous, L"1234567");
+    EXPECT_EQ(state.previousReleased, L"2025-12-01T00:00:00Z");
+    EXPECT_EQ(state.heldBack, L"fedcba9");
+}
+
+TEST_F(Settings, TheLastServerComesFirstAndTheOthersKeepTheirOrder) {
+    writeIni("Servers=http://a;http://b;http://c;http://d\r\nLastServer=http://c\r\n");
+    loadSettings(state);
+    EXPECT_EQ(state.servers, (std::vector<std::wstring>{L"http://c", L"http://a", L"http://b", L"http://d"}));
+}
+
+TEST_F(Settings, ALastServerNotInTheListChangesNothing) {
+    writeIni("Servers=http://a;http://b\r\nLastServer=http://B\r\n");
+    loadSettings(state);
+    EXPECT_EQ(state.servers, (std::vector<std::wstring>{L"http://a", L"http://b"}));
+}
+
+TEST_F(Settings, ServersFromTheCommandLineReplaceTheSetting) {
+    writeIni("Servers=http://a;http://b\r\nLastServer=http://z\r\n");
+    state.servers = {L"http://x", L"http://z"};
+    loadSettings(state);
+    EXPECT_EQ(state.servers, (std::vector<std::wstring>{L"http://z", L"http://x"}));
+    EXPECT_EQ(iniValue(L"Servers"), L"http://a;http://b");
+}
+
+TEST_F(Settings, LongValuesAreCutTo2047Characters) {
+    writeIni("");
+    loadSettings(state);
+    std::wstring value(3000, L'x');
+    value[2046] = L'y';
+    writeSetting(state, L"ThemeStyle", value);
+    std::wstring read = readSetting(state, L"ThemeStyle");
+    EXPECT_EQ(read.size(), 2047u);
+    EXPECT_EQ(read.back(), L'y');
+    EXPECT_EQ(readSetting(state, L"NoSuchKey", L"fallback"), L"fallback");
+}
+
+TEST_F(Settings, InstallStateIsWrittenAsOne) {
+    loadSettings(state);
+    state.current = L"abcdef1";
+    state.currentReleased = L"2026-02-03T04:05:06Z";
+    state.previous = L"1234567";
+    state.heldBack = L"7654321";
+    saveInstallState(state);
+    EXPECT_EQ(iniValue(L"InstallDir"), joinPath(root, L"Game"));
+    EXPECT_EQ(iniValue(L"Current"), L"abcdef1");
+    EXPECT_EQ(iniValue(L"CurrentReleased"), L"2026-02-03T04:05:06Z");
+    EXPECT_EQ(iniValue(L"Previous"), L"1234567");
+    EXPECT_EQ(iniValue(L"PreviousReleased"), L"");
+    EXPECT_EQ(iniValue(L"HeldBack"), L"7654321");
+}
+
+TEST_F(Settings, MissingGameFilesAreNotedOnce) {
+    writeIni("Current=abcdef1\r\n");
+    loadSettings(state);
+    EXPECT_FALSE(state.currentFilesPresent);
+    closeLog(state);
+    auto lines = logMessages(root);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], L"Build abcdef1's game files are missing: installing repairs it, keeping the saves.");
+}
+
+TEST_F(Settings, PresentGameFilesAreSeen) {
+    writeIni("Current=abcdef1\r\n");
+    std::wstring program = joinPath(root, L"Game\\abcdef1\\Vorlane-abcdef1\\Vorlane.exe");
+    ASSERT_TRUE(makeFolderTree(parentFolder(program)));
+    ASSERT_TRUE(writeFileAtomically(program, "MZ"));
+    loadSettings(state);
+    EXPECT_TRUE(state.currentFilesPresent);
+    EXPECT_EQ(gameProgram(state, L"abcdef1"), program);
+}
+
+TEST_F(Settings, TheLogIsReadableButNotWritableByOthers) {
+    loadSettings(state);
+    logLine(state, L"hello");
+    std::wstring path = joinPath(root, L"launcher.log");
+    FILE* writer = _wfsopen(path.c_str(), L"ab", _SH_DENYNO);
+    EXPECT_EQ(writer, nullptr);
+    if (writer) fclose(writer);
+    // Readers that let the launcher go on writing can read it meanwhile.
+    EXPECT_EQ(readSharedFile(path).substr(0, 4), "\xEF\xBB\xBF[");
+    EXPECT_NE(readSharedFile(path).find("] hello\r\n"), std::string::npos);
+}
+
+TEST_F(Settings, WithoutALogNothingIsWrittenAndNothingBreaks) {
+    logLine(state, L"nowhere");
+    SUCCEED();
+}
+
+TEST_F(Settings, LogLinesAreStampedAndWhole) {
+    loadSettings(state);
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 4; ++t)
+        writers.emplace_back([this, t] {
+            for (int i = 0; i < 200; ++i) logLine(state, L"thread " + std::to_wstring(t) + L" line " + std::to_wstring(i));
+        });
+    for (auto& writer : writers) writer.join();
+    closeLog(state);
+    std::string bytes = readWholeFile(joinPath(root, L"launcher.log")).substr(3);
+    size_t lines = 0, start = 0;
+    while (start < bytes.size()) {
+        size_t end = bytes.find("\r\n", start);
+        ASSERT_NE(end, std::string::npos);
+        std::string line = bytes.substr(start, end - start);
+        ASSERT_GE(line.size(), 11u);
+        EXPECT_TRUE(line[0] == '[' && line[3] == ':' && line[6] == ':' && line[9] == ']') << line;
+        EXPECT_EQ(line.find('['), line.rfind('[')) << "two lines ran together: " << line;
+        ++lines;
+        start = end + 2;
+    }
+    EXPECT_EQ(lines, 800u);
+}
