@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/handles.h"
+#include "core/text.h"
 
 namespace vorlane {
 
@@ -77,6 +78,54 @@ bool makeFolderTree(const std::wstring& folder) {
     }
     if (!folderExists(folder)) CreateDirectoryW(longPath(folder).c_str(), nullptr);
     return folderExists(folder);
+}
+
+bool deleteFolderTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    {
+        FindHandle search(FindFirstFileW(longPath(joinPath(folder, L"*")).c_str(), &found));
+        if (search) {
+            do {
+                std::wstring name = found.cFileName;
+                if (name == L"." || name == L"..") continue;
+                std::wstring path = joinPath(folder, name);
+                // A link to a folder is removed itself; what it points at is not touched.
+                bool isLink = found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
+                if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !isLink) {
+                    deleteFolderTree(path);
+                } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    SetFileAttributesW(longPath(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+                    RemoveDirectoryW(longPath(path).c_str());
+                } else {
+                    SetFileAttributesW(longPath(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+                    DeleteFileW(longPath(path).c_str());
+                }
+            } while (FindNextFileW(search.get(), &found));
+        }
+    }
+    RemoveDirectoryW(longPath(folder).c_str());
+    return !folderExists(folder) && !fileExists(folder);
+}
+
+bool copyFolderTree(const std::wstring& source, const std::wstring& target) {
+    if (!makeFolderTree(target)) return false;
+    bool copied = true;
+    WIN32_FIND_DATAW found;
+    FindHandle search(FindFirstFileW(longPath(joinPath(source, L"*")).c_str(), &found));
+    if (!search) return false;
+    do {
+        std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        std::wstring from = joinPath(source, name), to = joinPath(target, name);
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            copied = copyFolderTree(from, to) && copied;
+        } else {
+            // A read-only file in the way would refuse to be replaced.
+            if (fileExists(to)) SetFileAttributesW(longPath(to).c_str(), FILE_ATTRIBUTE_NORMAL);
+            copied = CopyFileW(longPath(from).c_str(), longPath(to).c_str(), FALSE) && copied;
+        }
+    } while (FindNextFileW(search.get(), &found));
+    return copied;
 }
 
 std::wstring parentFolder(const std::wstring& path) {

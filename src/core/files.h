@@ -25,6 +25,15 @@ bool folderExists(const std::wstring& path);
 // exists afterwards.
 bool makeFolderTree(const std::wstring& folder);
 
+// Deletes a folder with everything in it, depth first; each file's attributes
+// are reset to normal before it is deleted. Failures are passed over; true when
+// the folder is gone afterwards.
+bool deleteFolderTree(const std::wstring& folder);
+
+// Copies a folder with all its files and sub-folders; folders are made as
+// needed and existing files overwritten. False when anything couldn't be copied.
+bool copyFolderTree(const std::wstring& source, const std::wstring& target);
+
 // The folder part of a path (everything before the last "\" or "/"), or empty.
 std::wstring parentFolder(const std::wstring& path);
 // The last part of a path.

@@ -1,0 +1,326 @@
+#include "net/http_client.h"
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "core/files.h"
+#include "core/handles.h"
+#include "core/text.h"
+
+namespace vorlane {
+
+namespace {
+
+const wchar_t kUserAgent[] = L"Vorlane-Launcher/1.0";
+const DWORD kDownloadBlock = 1048576;
+const DWORD kRequestBlock = 65536;
+const size_t kLargestAnswer = 268435456;
+
+struct CloseInternetHandle {
+    void operator()(HINTERNET handle) const { WinHttpCloseHandle(handle); }
+};
+using InternetHandle = UniqueHandle<HINTERNET, CloseInternetHandle>;
+
+// One exchange's handles. Members go in reverse order, so the request is closed before its connection and the
+// connection before its session.
+struct Exchange {
+    InternetHandle session;
+    InternetHandle connection;
+    InternetHandle request;
+};
+
+struct Timeouts {
+    int resolve;
+    int connect;
+    int send;
+    int receive;
+};
+const Timeouts kProbeTimeouts{5000, 5000, 15000, 30000};  // download and head
+
+struct UrlParts {
+    bool secure = false;
+    std::wstring host;
+    INTERNET_PORT port = 0;
+    std::wstring object;  // path followed by the query
+};
+
+bool splitUrl(const std::wstring& url, UrlParts& parts) {
+    URL_COMPONENTS pieces{};
+    pieces.dwStructSize = sizeof(pieces);
+    pieces.dwSchemeLength = (DWORD)-1;
+    pieces.dwHostNameLength = (DWORD)-1;
+    pieces.dwUrlPathLength = (DWORD)-1;
+    pieces.dwExtraInfoLength = (DWORD)-1;
+    if (url.empty() || !WinHttpCrackUrl(url.c_str(), 0, 0, &pieces)) return false;
+    if (!pieces.lpszHostName || pieces.dwHostNameLength == 0) return false;
+    parts.secure = pieces.nScheme == INTERNET_SCHEME_HTTPS;
+    parts.host.assign(pieces.lpszHostName, pieces.dwHostNameLength);
+    parts.port = pieces.nPort;
+    if (pieces.lpszUrlPath) parts.object.assign(pieces.lpszUrlPath, pieces.dwUrlPathLength);
+    if (pieces.lpszExtraInfo) parts.object.append(pieces.lpszExtraInfo, pieces.dwExtraInfoLength);
+    if (parts.object.empty()) parts.object = L"/";
+    return true;
+}
+
+std::wstring notAWebAddress(const std::wstring& url) { return L"That isn't a web address: " + url; }
+const wchar_t kNoNetwork[] = L"The network isn't available.";
+std::wstring unreachable(const UrlParts& parts) { return L"Couldn't reach " + parts.host + L"."; }
+
+bool openSession(Exchange& exchange, DWORD accessType, const Timeouts& timeouts) {
+    exchange.session.reset(
+        WinHttpOpen(kUserAgent, accessType, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!exchange.session) return false;
+    WinHttpSetTimeouts(exchange.session.get(), timeouts.resolve, timeouts.connect, timeouts.send, timeouts.receive);
+    // Some stacks wait for the answer's headers by a time-out of their own; the receive time-out bounds that too.
+    DWORD receive = (DWORD)timeouts.receive;
+    WinHttpSetOption(exchange.session.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receive, sizeof(receive));
+    return true;
+}
+
+bool openRequest(Exchange& exchange, const UrlParts& parts, const std::wstring& verb) {
+    exchange.connection.reset(WinHttpConnect(exchange.session.get(), parts.host.c_str(), parts.port, 0));
+    if (!exchange.connection) return false;
+    exchange.request.reset(WinHttpOpenRequest(exchange.connection.get(), verb.c_str(), parts.object.c_str(), nullptr,
+                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                              parts.secure ? WINHTTP_FLAG_SECURE : 0));
+    return (bool)exchange.request;
+}
+
+// Sends the request with optional extra headers and data, and waits for the answer's headers.
+bool sendAndReceive(HINTERNET request, const std::wstring& headers, const std::string& data) {
+    const wchar_t* headerText = headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str();
+    DWORD headerLength = headers.empty() ? 0 : (DWORD)-1;
+    void* optional = data.empty() ? WINHTTP_NO_REQUEST_DATA : (void*)data.data();
+    DWORD size = (DWORD)data.size();
+    return WinHttpSendRequest(request, headerText, headerLength, optional, size, size, 0) &&
+           WinHttpReceiveResponse(request, nullptr);
+}
+
+unsigned statusCode(HINTERNET request) {
+    DWORD status = 0;
+    DWORD size = sizeof(status);
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
+        return 0;
+    return status;
+}
+
+// One answer header, by its index or (WINHTTP_QUERY_CUSTOM) by name; false when absent.
+bool queryHeader(HINTERNET request, DWORD infoLevel, const wchar_t* name, std::wstring& value) {
+    DWORD size = 0;
+    WinHttpQueryHeaders(request, infoLevel, name, WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX);
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return false;
+    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
+    size = (DWORD)(buffer.size() * sizeof(wchar_t));
+    if (!WinHttpQueryHeaders(request, infoLevel, name, buffer.data(), &size, WINHTTP_NO_HEADER_INDEX)) return false;
+    value.assign(buffer.data(), size / sizeof(wchar_t));
+    return true;
+}
+
+// The Content-Length header; -1 when absent or not a plain number.
+long long contentLength(HINTERNET request) {
+    std::wstring text;
+    long long length = -1;
+    if (!queryHeader(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text)) return -1;
+    if (!parseSigned64(trimSpace(text), length) || length < 0) return -1;
+    return length;
+}
+
+long long sizeOfFile(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(longPath(path).c_str(), GetFileExInfoStandard, &data)) return 0;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return 0;
+    return ((long long)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+}
+
+// The download's target file: continued at its end when appending, otherwise started anew. Not shared.
+FileHandle openTarget(const std::wstring& path, bool append) {
+    FileHandle file(CreateFileW(longPath(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file && append && !SetFilePointerEx(file.get(), LARGE_INTEGER{}, nullptr, FILE_END)) file.close();
+    return file;
+}
+
+bool writeBlock(HANDLE file, const char* data, DWORD size) {
+    DWORD written = 0;
+    return WriteFile(file, data, size, &written, nullptr) && written == size;
+}
+
+// Where the blocks of a download go, and what has been counted so far.
+struct DownloadStream {
+    HANDLE file = INVALID_HANDLE_VALUE;  // none when no file was asked for
+    std::string* memory = nullptr;
+    const ProgressCallback* progress = nullptr;
+    long long failAfter = -1;
+    long long done = 0;
+    long long expected = 0;
+};
+
+// The most a download into memory may bring (the lists are a few kilobytes).
+constexpr size_t kLargestMemoryDownload = 64u * 1024 * 1024;
+
+// Reads the answer to its end; the error sentence, or empty when it was read whole.
+std::wstring streamAnswer(HINTERNET request, DownloadStream& stream) {
+    std::vector<char> block(kDownloadBlock);
+    for (;;) {
+        DWORD got = 0;
+        if (!WinHttpReadData(request, block.data(), kDownloadBlock, &got)) return L"The download broke off.";
+        if (got == 0) break;
+        if (stream.failAfter >= 0 && stream.done + got > stream.failAfter) return L"The download broke off (a test).";
+        if (stream.file != INVALID_HANDLE_VALUE && !writeBlock(stream.file, block.data(), got))
+            return L"Couldn't write the download (is the disk full?).";
+        if (stream.memory) {
+            // Lists and records come into memory; a server that never stops sending must
+            // not be able to fill it.
+            if (stream.memory->size() + got > kLargestMemoryDownload) return L"The download was too big.";
+            stream.memory->append(block.data(), got);
+        }
+        stream.done += got;
+        const bool goOn = !stream.progress || !*stream.progress || (*stream.progress)(stream.done, stream.expected);
+        if (!goOn) return L"Stopped.";
+    }
+    if (stream.expected > 0 && stream.expected != stream.done) return L"The download came up short.";
+    return {};
+}
+
+// Reads the whole answer of request() into body, at most kLargestAnswer bytes; the error phrase or empty. A
+// connection that closes before the announced length is a broken answer too: some stacks report it as a failed
+// read, others as an early end.
+std::wstring gatherAnswer(HINTERNET request, std::string& body) {
+    const long long announced = contentLength(request);
+    if (announced > 0) body.reserve((size_t)std::min<long long>(announced, (long long)kLargestAnswer + 1));
+    std::vector<char> block(kRequestBlock);
+    for (;;) {
+        DWORD got = 0;
+        if (!WinHttpReadData(request, block.data(), kRequestBlock, &got)) return L"its answer broke off";
+        if (got == 0) break;
+        body.append(block.data(), got);
+        if (body.size() > kLargestAnswer) return L"its answer was too big";
+    }
+    if (announced >= 0 && (long long)body.size() < announced) return L"its answer broke off";
+    return {};
+}
+
+}  // namespace
+
+HttpResult download(const std::wstring& url, std::string* memorySink, const std::wstring& filePath,
+                    const ProgressCallback& progress, long long failAfter, bool resume, const std::wstring& label) {
+    HttpResult result;
+    UrlParts parts;
+    if (!splitUrl(url, parts)) {
+        result.error = notAWebAddress(url);
+        return result;
+    }
+    const long long present = resume && !filePath.empty() ? sizeOfFile(filePath) : 0;
+    const bool ranged = present > 0;
+
+    Exchange exchange;
+    if (!openSession(exchange, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, kProbeTimeouts)) {
+        result.error = kNoNetwork;
+        return result;
+    }
+    const std::wstring range = ranged ? L"Range: bytes=" + std::to_wstring(present) + L"-\r\n" : std::wstring();
+    if (!openRequest(exchange, parts, L"GET") || !sendAndReceive(exchange.request.get(), range, {})) {
+        result.error = unreachable(parts);
+        return result;
+    }
+
+    result.status = statusCode(exchange.request.get());
+    if (ranged && result.status == 416) return result;  // nothing lies beyond what we have: already complete
+    const bool appending = ranged && result.status == 206;
+    if (result.status != 200 && !appending) {
+        result.error = label + L" answered " + std::to_wstring(result.status) + L".";
+        return result;
+    }
+
+    DownloadStream stream;
+    stream.memory = memorySink;
+    stream.progress = &progress;
+    stream.failAfter = failAfter;
+    stream.done = appending ? present : 0;
+    const long long announced = contentLength(exchange.request.get());
+    stream.expected = announced < 0 ? 0 : announced + stream.done;
+
+    FileHandle file;  // declared last, so it is closed before the request, connection and session
+    if (!filePath.empty()) {
+        file = openTarget(filePath, appending);
+        if (!file) {
+            result.error = L"Couldn't write " + filePath + L".";
+            return result;
+        }
+        stream.file = file.get();
+    }
+    result.error = streamAnswer(exchange.request.get(), stream);
+    return result;
+}
+
+HttpResult request(const std::wstring& method, const std::wstring& url, const std::string& body,
+                   unsigned receiveTimeoutMs) {
+    HttpResult result;
+    UrlParts parts;
+    if (!splitUrl(url, parts)) {
+        result.error = notAWebAddress(url);
+        return result;
+    }
+    Exchange exchange;
+    if (!openSession(exchange, WINHTTP_ACCESS_TYPE_NO_PROXY, Timeouts{5000, 5000, 30000, (int)receiveTimeoutMs})) {
+        result.error = kNoNetwork;
+        return result;
+    }
+    const std::wstring headers = body.empty() ? std::wstring() : L"Content-Type: application/json\r\n";
+    if (!openRequest(exchange, parts, method) || !sendAndReceive(exchange.request.get(), headers, body)) {
+        result.error = L"nothing answered at " + parts.host + L":" + std::to_wstring(parts.port);
+        return result;
+    }
+    result.status = statusCode(exchange.request.get());
+    result.error = gatherAnswer(exchange.request.get(), result.body);
+    if (!result.error.empty()) result.body.clear();
+    return result;
+}
+
+HttpResult head(const std::wstring& url, const std::vector<std::wstring>& headerNames) {
+    HttpResult result;
+    UrlParts parts;
+    if (!splitUrl(url, parts)) {
+        result.error = notAWebAddress(url);
+        return result;
+    }
+    Exchange exchange;
+    if (!openSession(exchange, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, kProbeTimeouts)) {
+        result.error = kNoNetwork;
+        return result;
+    }
+    DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+    if (!openRequest(exchange, parts, L"HEAD") ||
+        !WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof(never)) ||
+        !sendAndReceive(exchange.request.get(), {}, {})) {
+        result.error = unreachable(parts);
+        return result;
+    }
+    result.status = statusCode(exchange.request.get());
+    for (const std::wstring& name : headerNames) {
+        std::wstring value;
+        queryHeader(exchange.request.get(), WINHTTP_QUERY_CUSTOM, name.c_str(), value);
+        result.headers.push_back(value);
+    }
+    return result;
+}
+
+std::wstring normaliseBaseUrl(const std::wstring& text) {
+    std::wstring url = trimSpace(text);
+    while (!url.empty() && url.back() == L'/') url.pop_back();
+    if (!url.empty() && url.find(L"://") == std::wstring::npos) url = L"http://" + url;
+    return url;
+}
+
+bool isLoopbackUrl(const std::wstring& url) {
+    UrlParts parts;
+    if (!splitUrl(url, parts)) return false;
+    const std::wstring host = lowerCase(parts.host);
+    return host == L"127.0.0.1" || host == L"localhost" || host == L"::1" || host == L"[::1]";
+}
+
+}  // namespace vorlane

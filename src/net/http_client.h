@@ -1,0 +1,47 @@
+// The launcher's HTTP exchanges, on the system's HTTP stack (WinHTTP): a GET streamed into a file and/or memory
+// with resumption, progress and a stop request; a request of any method gathered in memory; and a HEAD probe that
+// doesn't follow redirects. Every call opens and closes its own session, connection and request, blocks its thread
+// and reports its outcome as an HttpResult; nothing throws.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace vorlane {
+
+struct HttpResult {
+    std::wstring error;                 // empty on success
+    unsigned status = 0;                // 0 when nothing answered
+    std::string body;                   // request(): the answer
+    std::vector<std::wstring> headers;  // head(): values of the asked names, in order, empty when absent
+};
+
+// Called after every block with the bytes done so far and the bytes expected in all (0 when unknown); answering
+// false stops the download.
+using ProgressCallback = std::function<bool(long long done, long long expected)>;
+
+// GETs url in 1 MiB blocks into memorySink (optional, passed empty) and/or filePath (optional, empty: no file).
+// With resume, a file that is already there is continued with a range request. failAfter (-1: none) cuts the
+// download off once that many bytes would be passed, to test resumption. label names the server in the status
+// sentence ("The build server", "Hugging Face"). Only error is meaningful to the caller; a partly written file
+// stays on disk in every case.
+HttpResult download(const std::wstring& url, std::string* memorySink, const std::wstring& filePath,
+                    const ProgressCallback& progress, long long failAfter, bool resume, const std::wstring& label);
+
+// Sends method to url, with body as JSON when it isn't empty, and gathers the answer (at most 256 MiB) in body.
+// The status isn't judged here. error is a lower-case phrase for the caller's own sentence.
+HttpResult request(const std::wstring& method, const std::wstring& url, const std::string& body,
+                   unsigned receiveTimeoutMs);
+
+// HEADs url without following redirects and reads the values of headerNames, in order.
+HttpResult head(const std::wstring& url, const std::vector<std::wstring>& headerNames);
+
+// A server address as typed or stored: trimmed, without trailing "/", with "http://" in front when it names no
+// scheme. An empty text stays empty.
+std::wstring normaliseBaseUrl(const std::wstring& text);
+
+// True when url's host is this computer's loopback address (127.0.0.1, localhost, ::1).
+bool isLoopbackUrl(const std::wstring& url);
+
+}  // namespace vorlane

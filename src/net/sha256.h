@@ -1,0 +1,45 @@
+// SHA-256 through the system's hashing service, and file fingerprints: a file's
+// fingerprint is its SHA-256 written as 64 lower-case hexadecimal digits.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+
+#include "net/bcrypt_handles.h"
+
+namespace vorlane {
+
+using Sha256Digest = std::array<unsigned char, 32>;
+
+// A running SHA-256, for data that arrives in blocks (downloads, pieces of a file).
+// Any failure of the hashing service sticks: finish() then answers false.
+class Sha256Hasher {
+public:
+    Sha256Hasher();
+    bool add(const void* data, size_t size);
+    bool add(const std::string& bytes) { return add(bytes.data(), bytes.size()); }
+    // The digest of everything added; the hasher is spent afterwards.
+    bool finish(Sha256Digest& digest);
+
+private:
+    AlgorithmHandle algorithm_;
+    HashHandle hash_;
+    bool failed_ = false;
+};
+
+// SHA-256 of bytes held in memory; false only when the hashing service fails.
+bool sha256(const std::string& bytes, Sha256Digest& digest);
+
+// The fingerprint of a file, read in 1 MiB blocks; false when the file can't be
+// opened or read, or the hashing service fails (hexOut is then left empty).
+bool sha256File(const std::wstring& path, std::wstring& hexOut);
+
+// 64 lower-case hexadecimal digits.
+std::wstring toHex(const Sha256Digest& digest);
+
+// Two fingerprints name the same file when they are equal ignoring the case of
+// their letters. An empty fingerprint names nothing and matches nothing.
+bool sameFingerprint(const std::wstring& a, const std::wstring& b);
+
+}  // namespace vorlane

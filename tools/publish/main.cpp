@@ -1,0 +1,88 @@
+// vorlane-publish <subcommand> [arguments...]: see the table below.
+#include <windows.h>
+
+#include <cstdio>
+#include <iterator>
+
+#include "core/files.h"
+#include "core/handles.h"
+#include "core/text.h"
+#include "publish.h"
+
+namespace publish {
+
+namespace {
+
+const Subcommand kSubcommands[] = {
+    {L"keygen", L"<private-key-file>",
+     L"makes a new P-256 signing key, writes its private half to the file (never over an existing one) and prints "
+     L"the public key as 128 hex digits",
+     1, 1, runKeygen},
+    {L"pubkey", L"<private-key-file>", L"prints the public key of a private key file as 128 hex digits", 1, 1,
+     runPubkey},
+    {L"sign", L"<private-key-file> <list-file>", L"writes <list-file>.sig, the Base64 signature of the list's bytes",
+     2, 2, runSign},
+};
+
+void printUsage() {
+    printError(L"Usage: vorlane-publish <command> [arguments]");
+    printError(L"Commands:");
+    for (const Subcommand& command : kSubcommands) {
+        printError(std::wstring(L"  ") + command.name + L" " + command.arguments);
+        printError(std::wstring(L"      ") + command.summary + L".");
+    }
+}
+
+const Subcommand* findSubcommand(const std::wstring& name) {
+    for (const Subcommand& command : kSubcommands)
+        if (name == command.name) return &command;
+    return nullptr;
+}
+
+void writeUtf8Line(FILE* stream, const std::wstring& text) {
+    std::string line = vorlane::toUtf8(text) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stream);
+    std::fflush(stream);
+}
+
+}  // namespace
+
+void printLine(const std::wstring& text) { writeUtf8Line(stdout, text); }
+void printError(const std::wstring& text) { writeUtf8Line(stderr, text); }
+
+bool readFileBytes(const std::wstring& path, std::string& bytes) {
+    bytes.clear();
+    vorlane::FileHandle file(CreateFileW(vorlane::longPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    char block[65536];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), block, sizeof block, &got, nullptr)) return false;
+        if (got == 0) return true;
+        bytes.append(block, got);
+    }
+}
+
+int run(int argc, wchar_t** argv) {
+    if (argc < 2) {
+        printUsage();
+        return kExitUsage;
+    }
+    const Subcommand* command = findSubcommand(argv[1]);
+    if (!command) {
+        printError(std::wstring(L"vorlane-publish: there's no command ") + argv[1] + L".");
+        printUsage();
+        return kExitUsage;
+    }
+    Arguments arguments(argv + 2, argv + argc);
+    if (arguments.size() < command->minArguments || arguments.size() > command->maxArguments) {
+        printError(std::wstring(L"Usage: vorlane-publish ") + command->name + L" " + command->arguments);
+        return kExitUsage;
+    }
+    return command->run(arguments);
+}
+
+}  // namespace publish
+
+int wmain(int argc, wchar_t** argv) { return publish::run(argc, argv); }

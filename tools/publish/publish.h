@@ -1,0 +1,40 @@
+// vorlane-publish: the release tool that makes the signing key and signs the lists
+// a build server publishes. Each subcommand is one function, listed in the table
+// in main.cpp; this header is what the subcommands share.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace publish {
+
+// Exit codes.
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;  // the work couldn't be done (files, keys, the system)
+constexpr int kExitUsage = 2;   // the command line was wrong
+
+using Arguments = std::vector<std::wstring>;  // after the subcommand's name
+
+struct Subcommand {
+    const wchar_t* name;
+    const wchar_t* arguments;  // as shown in the usage, e.g. L"<private-key-file>"
+    const wchar_t* summary;    // one line for the usage
+    size_t minArguments;
+    size_t maxArguments;
+    int (*run)(const Arguments& arguments);
+};
+
+// One line on standard output or standard error, UTF-8.
+void printLine(const std::wstring& text);
+void printError(const std::wstring& text);
+
+// The whole file; false when it can't be opened or read (an empty file is fine).
+bool readFileBytes(const std::wstring& path, std::string& bytes);
+
+// Subcommands (key_commands.cpp).
+int runKeygen(const Arguments& arguments);
+int runPubkey(const Arguments& arguments);
+int runSign(const Arguments& arguments);
+
+}  // namespace publish
