@@ -13,14 +13,15 @@ struct Command {
 
 // Every command the launcher knows; each subsystem adds its own.
 const Command kCommands[] = {
-    {nullptr, nullptr},
+    // The shortcuts were repaired at start-up; there is nothing more to do.
+    {L"repair-shortcuts", [](LauncherState&, const StartOptions&) { return 0; }},
 };
 
 }  // namespace
 
 int runCommand(LauncherState& state, const StartOptions& options, const std::wstring& command) {
     for (const Command& entry : kCommands) {
-        if (entry.name && command == entry.name) return entry.run(state, options);
+        if (command == entry.name) return entry.run(state, options);
     }
     logLine(state, L"There's no --auto " + command + L".");
     return 1;

@@ -10,6 +10,8 @@
 #include "core/settings.h"
 #include "core/single_instance.h"
 #include "core/text.h"
+#include "install/build_list.h"
+#include "install/shortcuts.h"
 #include "net/release_key.h"
 #include "ui/main_window.h"
 
@@ -78,6 +80,17 @@ int runLauncher(HINSTANCE instance, int showCommand) {
 
     loadSettings(state);
     logStart(state);
+    fetchBuildListAtStart(state);
+    startTick = GetTickCount64();
+
+    // Shortcuts are repaired by a windowed start and by the command that asks for it only.
+    if (!options.command || *options.command == L"repair-shortcuts") repairShortcuts(state);
+
+    if (state.zipPath.empty()) {
+        state.zipPath = zipBesideLauncher(state);
+        state.zipLookedFor = true;
+        if (!state.zipPath.empty()) logLine(state, L"Installs come from " + state.zipPath + L" beside the launcher.");
+    }
 
     if (options.command) {
         int code = runCommand(state, options, *options.command);

@@ -1,0 +1,53 @@
+// The signed build list (builds.json): which builds exist, whether a list
+// counts, whether an update is due, the What's new text, and a build zip
+// lying beside the launcher.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/launcher_state.h"
+#include "install/build_record.h"
+
+namespace vorlane {
+
+// The outcome of one walk over the build servers.
+struct BuildListFetch {
+    std::vector<BuildRecord> builds;  // the accepted list, newest first; empty when none counted
+    std::wstring source;              // the server whose list was accepted
+    std::wstring refusal;             // why the last refused list did not count
+    std::wstring refusalReason;       // the short form of the same
+    bool anyAnswered = false;         // some server answered the request for builds.json
+    std::vector<std::wstring> notes;  // lines for the log, in order
+};
+
+// A commit id: 7 to 40 characters of 0-9 and a-f.
+bool isCommitId(const std::wstring& text);
+
+// The usable builds of a list's text, newest first (a stable sort; unreadable
+// times last). Records with a bad commit or a file name other than
+// "Vorlane-" + commit + ".zip" are dropped.
+std::vector<BuildRecord> readBuildRecords(const std::string& text);
+
+// Looks for a list that counts, server by server. Touches no shared state, so
+// it may run on a worker thread with copies of the servers and NewestList.
+BuildListFetch fetchBuildList(const std::vector<std::wstring>& servers, const std::wstring& newestList);
+
+// Takes a fetch into the state; records LastServer and NewestList.
+void applyBuildList(LauncherState& state, const BuildListFetch& fetch);
+
+// The start-up fetch: its notes go to the log, and the result into the state.
+void fetchBuildListAtStart(LauncherState& state);
+
+bool updateDue(const LauncherState& state);
+bool sameList(const LauncherState& state, const BuildListFetch& fetch);
+std::wstring whatsNewText(const LauncherState& state);
+
+// "Wed 14 Oct 2026, 9:20 PM" from a time stamp as written (no zone conversion);
+// a text shorter than 16 characters comes back unchanged.
+std::wstring formatReleased(const std::wstring& text);
+
+// A build zip beside the running launcher to install from, or empty.
+std::wstring zipBesideLauncher(const LauncherState& state);
+
+}  // namespace vorlane
