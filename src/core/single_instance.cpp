@@ -73,11 +73,16 @@ BOOL CALLBACK checkWindow(HWND window, LPARAM context) {
 }
 }  // namespace
 
+HWND findLauncherWindow(unsigned hash) {
+    WindowSearch search{hash, nullptr};
+    EnumWindows(checkWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 bool bringFirstWindowForward(unsigned hash) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         if (attempt > 0) Sleep(200);
-        WindowSearch search{hash, nullptr};
-        EnumWindows(checkWindow, reinterpret_cast<LPARAM>(&search));
+        WindowSearch search{hash, findLauncherWindow(hash)};
         if (!search.found) continue;
         DWORD processId = 0;
         GetWindowThreadProcessId(search.found, &processId);

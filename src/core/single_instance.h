@@ -36,6 +36,9 @@ private:
     bool owned_ = false;
 };
 
+// The top-level launcher window whose root property is `hash`, or null.
+HWND findLauncherWindow(unsigned hash);
+
 // Looks for the first launcher's window (up to 100 tries, 200 ms apart),
 // brings it forward and tells it it was opened again. True when found.
 bool bringFirstWindowForward(unsigned hash);

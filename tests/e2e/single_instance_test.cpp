@@ -13,27 +13,7 @@ using namespace vorlane::testing;
 
 namespace {
 
-struct Search {
-    unsigned hash;
-    HWND found;
-};
-
-BOOL CALLBACK matchWindow(HWND window, LPARAM context) {
-    auto* search = reinterpret_cast<Search*>(context);
-    wchar_t name[64];
-    if (GetClassNameW(window, name, 64) && wcscmp(name, L"VorlaneLauncher") == 0 &&
-        (unsigned)(UINT_PTR)GetPropW(window, L"VorlaneLauncherRoot") == search->hash) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND launcherWindow(const std::wstring& root) {
-    Search search{instanceHash(root), nullptr};
-    EnumWindows(matchWindow, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
+HWND launcherWindow(const std::wstring& root) { return findLauncherWindow(instanceHash(root)); }
 
 bool logHas(const std::wstring& root, const std::wstring& message) {
     auto lines = logMessages(root);
