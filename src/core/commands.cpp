@@ -1,6 +1,11 @@
 #include "core/commands.h"
 
 #include "core/log.h"
+#include "install/build_list.h"
+#include "install/game_process.h"
+#include "install/go_back.h"
+#include "install/installer.h"
+#include "install/uninstall.h"
 
 namespace vorlane {
 
@@ -11,8 +16,49 @@ struct Command {
     int (*run)(LauncherState&, const StartOptions&);
 };
 
+int exitCode(bool succeeded) { return succeeded ? 0 : 1; }
+
+// A command's progress has no one to show it to; the log gets the outcome.
+void noProgress(double, const std::wstring&) {}
+
+// Installs the newest listed build (or the supplied zip); says why when there
+// is nothing to install.
+int installCommand(LauncherState& state, const StartOptions&) {
+    if (state.builds.empty() && state.zipPath.empty()) {
+        if (!state.listRefusal.empty())
+            logLine(state, L"Nothing was installed: no build server offered a build list that counts (" +
+                               state.listRefusalReason + L").");
+        else
+            logLine(state, L"Couldn't reach a build server, so nothing was checked or installed.");
+        return 1;
+    }
+    return exitCode(installJob(state, noProgress));
+}
+
+// "Already up to date" only when a list was had: with none there is nothing to
+// compare against, and that is said as it is for an install.
+int updateCommand(LauncherState& state, const StartOptions& options) {
+    if (state.zipPath.empty() && !state.builds.empty() && !updateDue(state)) {
+        logLine(state, L"Already up to date.");
+        return 0;
+    }
+    return installCommand(state, options);
+}
+
+int backCommand(LauncherState& state, const StartOptions&) {
+    if (goBack(state)) return 0;
+    logLine(state, L"Failed: " + state.lastError);
+    return 1;
+}
+
 // Every command the launcher knows; each subsystem adds its own.
 const Command kCommands[] = {
+    {L"install", installCommand},
+    {L"update", updateCommand},
+    {L"play", [](LauncherState& state, const StartOptions&) { return exitCode(play(state)); }},
+    {L"back", backCommand},
+    {L"uninstall", [](LauncherState& state, const StartOptions&) { return exitCode(uninstall(state, false)); }},
+    {L"uninstall-all", [](LauncherState& state, const StartOptions&) { return exitCode(uninstall(state, true)); }},
     // The shortcuts were repaired at start-up; there is nothing more to do.
     {L"repair-shortcuts", [](LauncherState&, const StartOptions&) { return 0; }},
 };

@@ -80,27 +80,41 @@ bool makeFolderTree(const std::wstring& folder) {
     return folderExists(folder);
 }
 
-bool deleteFolderTree(const std::wstring& folder) {
+std::vector<FolderEntry> listFolder(const std::wstring& folder, const std::wstring& pattern) {
+    std::vector<FolderEntry> entries;
     WIN32_FIND_DATAW found;
-    {
-        FindHandle search(FindFirstFileW(longPath(joinPath(folder, L"*")).c_str(), &found));
-        if (search) {
-            do {
-                std::wstring name = found.cFileName;
-                if (name == L"." || name == L"..") continue;
-                std::wstring path = joinPath(folder, name);
-                // A link to a folder is removed itself; what it points at is not touched.
-                bool isLink = found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
-                if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !isLink) {
-                    deleteFolderTree(path);
-                } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    SetFileAttributesW(longPath(path).c_str(), FILE_ATTRIBUTE_NORMAL);
-                    RemoveDirectoryW(longPath(path).c_str());
-                } else {
-                    SetFileAttributesW(longPath(path).c_str(), FILE_ATTRIBUTE_NORMAL);
-                    DeleteFileW(longPath(path).c_str());
-                }
-            } while (FindNextFileW(search.get(), &found));
+    FindHandle search(FindFirstFileW(longPath(joinPath(folder, pattern)).c_str(), &found));
+    if (!search) return entries;
+    do {
+        FolderEntry entry;
+        entry.name = found.cFileName;
+        if (entry.name == L"." || entry.name == L"..") continue;
+        entry.isFolder = found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+        entry.isLink = found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
+        entry.lastWriteTime = (uint64_t(found.ftLastWriteTime.dwHighDateTime) << 32) | found.ftLastWriteTime.dwLowDateTime;
+        entries.push_back(std::move(entry));
+    } while (FindNextFileW(search.get(), &found));
+    return entries;
+}
+
+uint64_t lastWriteTimeOf(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(longPath(path).c_str(), GetFileExInfoStandard, &data)) return 0;
+    return (uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+}
+
+bool deleteFolderTree(const std::wstring& folder) {
+    for (const FolderEntry& entry : listFolder(folder)) {
+        const std::wstring path = joinPath(folder, entry.name);
+        // A link to a folder is removed itself; what it points at is not touched.
+        if (entry.isFolder && !entry.isLink) {
+            deleteFolderTree(path);
+        } else if (entry.isFolder) {
+            SetFileAttributesW(longPath(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+            RemoveDirectoryW(longPath(path).c_str());
+        } else {
+            SetFileAttributesW(longPath(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(longPath(path).c_str());
         }
     }
     RemoveDirectoryW(longPath(folder).c_str());
@@ -108,23 +122,18 @@ bool deleteFolderTree(const std::wstring& folder) {
 }
 
 bool copyFolderTree(const std::wstring& source, const std::wstring& target) {
-    if (!makeFolderTree(target)) return false;
+    if (!makeFolderTree(target) || !folderExists(source)) return false;
     bool copied = true;
-    WIN32_FIND_DATAW found;
-    FindHandle search(FindFirstFileW(longPath(joinPath(source, L"*")).c_str(), &found));
-    if (!search) return false;
-    do {
-        std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..") continue;
-        std::wstring from = joinPath(source, name), to = joinPath(target, name);
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    for (const FolderEntry& entry : listFolder(source)) {
+        const std::wstring from = joinPath(source, entry.name), to = joinPath(target, entry.name);
+        if (entry.isFolder) {
             copied = copyFolderTree(from, to) && copied;
         } else {
             // A read-only file in the way would refuse to be replaced.
             if (fileExists(to)) SetFileAttributesW(longPath(to).c_str(), FILE_ATTRIBUTE_NORMAL);
             copied = CopyFileW(longPath(from).c_str(), longPath(to).c_str(), FALSE) && copied;
         }
-    } while (FindNextFileW(search.get(), &found));
+    }
     return copied;
 }
 

@@ -2,7 +2,9 @@
 // atomic writes and folder trees.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vorlane {
 
@@ -38,6 +40,21 @@ bool copyFolderTree(const std::wstring& source, const std::wstring& target);
 std::wstring parentFolder(const std::wstring& path);
 // The last part of a path.
 std::wstring fileNameOf(const std::wstring& path);
+
+// One entry of a folder listing.
+struct FolderEntry {
+    std::wstring name;
+    bool isFolder = false;
+    bool isLink = false;          // a reparse point: removed itself, never followed
+    uint64_t lastWriteTime = 0;   // FILETIME as one number
+};
+
+// The entries of a folder that match a pattern ("*" for all), without "." and
+// ".."; empty when the folder can't be listed.
+std::vector<FolderEntry> listFolder(const std::wstring& folder, const std::wstring& pattern = L"*");
+
+// The last-write time of a file or folder as one FILETIME number; 0 when it can't be read.
+uint64_t lastWriteTimeOf(const std::wstring& path);
 
 // Full path of the running program.
 std::wstring ownProgramPath();

@@ -188,17 +188,14 @@ std::wstring zipBesideLauncher(const LauncherState& state) {
     if (!state.current.empty() && state.currentFilesPresent) return {};
 
     std::wstring latest;
-    FILETIME latestTime{};
-    WIN32_FIND_DATAW found;
-    FindHandle search(FindFirstFileW(longPath(joinPath(folder, L"Vorlane-*.zip")).c_str(), &found));
-    if (!search) return {};
-    do {
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-        if (latest.empty() || CompareFileTime(&found.ftLastWriteTime, &latestTime) > 0) {
-            latest = joinPath(folder, found.cFileName);
-            latestTime = found.ftLastWriteTime;
+    uint64_t latestTime = 0;
+    for (const FolderEntry& entry : listFolder(folder, L"Vorlane-*.zip")) {
+        if (entry.isFolder) continue;
+        if (latest.empty() || entry.lastWriteTime > latestTime) {
+            latest = joinPath(folder, entry.name);
+            latestTime = entry.lastWriteTime;
         }
-    } while (FindNextFileW(search.get(), &found));
+    }
     return latest;
 }
 

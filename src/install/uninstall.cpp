@@ -4,6 +4,7 @@
 #include "core/log.h"
 #include "core/settings.h"
 #include "core/text.h"
+#include "install/build_folders.h"
 #include "install/player_data.h"
 #include "install/shortcuts.h"
 
@@ -39,7 +40,7 @@ void forgetInstalledBuilds(LauncherState& state) {
 bool uninstall(LauncherState& state, bool everything) {
     if (!everything && !keepPlayerData(state)) return false;
 
-    deleteFolderTree(state.installDir);
+    deleteBuildFolders(state.installDir);
     deleteFolderTree(joinPath(state.rootFolder, L"Downloads"));
     if (everything) deleteFolderTree(playerDataFolder(state));
     if (state.makeShortcuts) removeShortcuts(state);

@@ -16,3 +16,22 @@ std::wstring nginxBaseUrl() {
 std::wstring nginxDocumentFolder() { return joinPath(stateFolder(), L"www"); }
 
 }  // namespace vorlane::testing
+
+namespace vorlane::testing {
+
+std::vector<std::string> nginxRequestsFor(const std::wstring& path) {
+    std::vector<std::string> lines;
+    const std::string text = readWholeFile(joinPath(stateFolder(), L"access.log"));
+    const std::string wanted = " " + toUtf8(path) + " HTTP/";
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (line.find(wanted) != std::string::npos) lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+}  // namespace vorlane::testing

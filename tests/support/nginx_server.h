@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace vorlane::testing {
 
@@ -10,5 +11,13 @@ namespace vorlane::testing {
 std::wstring nginxBaseUrl();
 // The folder nginx serves (build\nginx\www), for the test to put files in.
 std::wstring nginxDocumentFolder();
+
+}  // namespace vorlane::testing
+
+namespace vorlane::testing {
+
+// The lines of nginx's access log (combined format) that name `path`, e.g.
+// "/install-test/Vorlane-abc1234.zip".
+std::vector<std::string> nginxRequestsFor(const std::wstring& path);
 
 }  // namespace vorlane::testing

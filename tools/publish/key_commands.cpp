@@ -32,6 +32,8 @@ bool writeNewFile(const std::wstring& path, const std::string& bytes) {
     return false;
 }
 
+}  // namespace
+
 bool loadPrivateKey(const std::wstring& path, PrivateKeyBlob& key) {
     std::string text;
     if (!readFileBytes(path, text)) {
@@ -45,6 +47,8 @@ bool loadPrivateKey(const std::wstring& path, PrivateKeyBlob& key) {
     }
     return true;
 }
+
+namespace {
 
 std::wstring publicKeyHex(const PrivateKeyBlob& key) {
     vorlane::ReleaseKey point = publicKeyOf(key);
@@ -79,35 +83,35 @@ int runPubkey(const Arguments& arguments) {
     return kExitOk;
 }
 
-int runSign(const Arguments& arguments) {
-    const std::wstring& keyPath = arguments[0];
-    const std::wstring& listPath = arguments[1];
+bool signListFile(const std::wstring& keyPath, const std::wstring& listPath) {
     PrivateKeyBlob key;
-    if (!loadPrivateKey(keyPath, key)) return kExitFailed;
+    if (!loadPrivateKey(keyPath, key)) return false;
     std::string list;
     if (!readFileBytes(listPath, list)) {
         printError(L"Couldn't read the list " + listPath + L".");
-        return kExitFailed;
+        return false;
     }
     vorlane::Sha256Digest digest;
     std::string signature;
     if (!vorlane::sha256(list, digest) || !signDigest(key, digest, signature)) {
         printError(L"The system couldn't sign with the key in " + keyPath + L"; the file may be damaged.");
-        return kExitFailed;
+        return false;
     }
     std::string signatureText = vorlane::encodeBase64(signature);
     // A key file whose public half doesn't belong to its secret would sign lists no launcher accepts.
     if (!vorlane::verifySignature(list, signatureText, publicKeyOf(key))) {
         printError(L"The signature doesn't check against the public key in " + keyPath + L"; the file is damaged.");
-        return kExitFailed;
+        return false;
     }
     const std::wstring signaturePath = listPath + L".sig";
     if (!vorlane::writeFileAtomically(signaturePath, signatureText + "\n")) {
         printError(L"Couldn't write " + signaturePath + L".");
-        return kExitFailed;
+        return false;
     }
     printLine(L"Signed " + listPath + L" into " + signaturePath + L".");
-    return kExitOk;
+    return true;
 }
+
+int runSign(const Arguments& arguments) { return signListFile(arguments[0], arguments[1]) ? kExitOk : kExitFailed; }
 
 }  // namespace publish

@@ -22,6 +22,10 @@ const Subcommand kSubcommands[] = {
      runPubkey},
     {L"sign", L"<private-key-file> <list-file>", L"writes <list-file>.sig, the Base64 signature of the list's bytes",
      2, 2, runSign},
+    {L"build", L"<server-folder> <private-key-file> <zip> [--released <UTC time stamp>] [--summary <text>]",
+     L"copies a build zip (Vorlane-<commit>.zip) into the server folder, adds or replaces its record in builds.json "
+     L"(newest first) and signs the list",
+     3, 7, runBuild},
 };
 
 void printUsage() {

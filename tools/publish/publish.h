@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "private_key.h"
+
 namespace publish {
 
 // Exit codes.
@@ -32,9 +34,17 @@ void printError(const std::wstring& text);
 // The whole file; false when it can't be opened or read (an empty file is fine).
 bool readFileBytes(const std::wstring& path, std::string& bytes);
 
-// Subcommands (key_commands.cpp).
+// Reads a key file that keygen wrote; prints what is wrong with it otherwise.
+bool loadPrivateKey(const std::wstring& path, PrivateKeyBlob& key);
+
+// Signs the list file with the key file into list + ".sig" and checks the
+// signature; prints what went wrong and gives false on failure.
+bool signListFile(const std::wstring& keyPath, const std::wstring& listPath);
+
+// Subcommands (key_commands.cpp, build_command.cpp).
 int runKeygen(const Arguments& arguments);
 int runPubkey(const Arguments& arguments);
 int runSign(const Arguments& arguments);
+int runBuild(const Arguments& arguments);
 
 }  // namespace publish

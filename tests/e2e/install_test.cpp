@@ -1,0 +1,406 @@
+// The launcher's main job, run for real: the test-key launcher installs,
+// updates, repairs, plays, goes back and uninstalls builds published with the
+// release tool onto the nginx build server, and the test reads the files, the
+// exit codes and launcher.log line by line.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+
+#include "core/files.h"
+#include "core/text.h"
+#include "support/build_server.h"
+#include "support/launcher_process.h"
+#include "support/nginx_server.h"
+#include "support/temp_folder.h"
+
+using namespace vorlane;
+using namespace vorlane::testing;
+
+namespace {
+
+const std::wstring kOld = L"a1b2c3d";
+const std::wstring kNew = L"b2c3d4e5f60718293a4b";
+const std::wstring kNewest = L"c3d4e5f";
+const std::wstring kOldReleased = L"2026-03-01T10:00:00Z";
+const std::wstring kNewReleased = L"2026-04-01T10:00:00Z";
+const std::wstring kNewestReleased = L"2026-05-01T10:00:00Z";
+
+class Install : public ::testing::Test {
+protected:
+    TempFolder temp{L"install"};
+    std::wstring root = temp.file(L"Root");
+    std::wstring shortcuts = temp.file(L"Shortcuts");
+    std::wstring game = joinPath(root, L"Game");
+    std::unique_ptr<TestBuildServer> server;
+
+    void SetUp() override {
+        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        server = std::make_unique<TestBuildServer>(L"install-" + toUtf16(test->name()));
+    }
+    void TearDown() override { closeGames(); }
+
+    // Runs the test-key launcher with the build server, the root and the shortcut folder.
+    DWORD launcher(const std::wstring& command, std::vector<std::wstring> more = {}) {
+        std::vector<std::wstring> arguments{L"--root",  root, L"--server", server->url(), L"--shortcut-folder",
+                                            shortcuts, L"--auto", command};
+        arguments.insert(arguments.end(), more.begin(), more.end());
+        return runToEnd(testKeyLauncher(), arguments, 120000);
+    }
+
+    std::wstring setting(const std::wstring& key) {
+        wchar_t value[512];
+        DWORD length = GetPrivateProfileStringW(L"Launcher", key.c_str(), L"", value, 512,
+                                                joinPath(root, L"launcher.ini").c_str());
+        return std::wstring(value, length);
+    }
+
+    std::wstring buildFolderOf(const std::wstring& commit) {
+        return joinPath(joinPath(game, commit), L"Vorlane-" + commit);
+    }
+    std::wstring savedOf(const std::wstring& commit) { return joinPath(buildFolderOf(commit), L"Vorlane\\Saved"); }
+
+    // The folders in the install folder, sorted.
+    std::vector<std::wstring> installedFolders() {
+        std::vector<std::wstring> names;
+        for (const FolderEntry& entry : listFolder(game))
+            if (entry.isFolder) names.push_back(entry.name);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    std::vector<std::wstring> log() { return logMessages(root); }
+
+    // Lines logged since the last call, so that each run is checked on its own.
+    std::vector<std::wstring> newLogLines() {
+        std::vector<std::wstring> all = log();
+        std::vector<std::wstring> fresh(all.begin() + std::min(seenLines, all.size()), all.end());
+        seenLines = all.size();
+        return fresh;
+    }
+
+    // Ends every stand-in game this test started (their started.txt holds the process id).
+    void closeGames() {
+        for (const FolderEntry& commit : listFolder(game)) {
+            const std::wstring marker = joinPath(buildFolderOf(commit.name), L"started.txt");
+            const std::string pid = readTestFile(marker);
+            if (pid.empty()) continue;
+            if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, std::stoul(pid))) {
+                TerminateProcess(process, 0);
+                WaitForSingleObject(process, 10000);
+                CloseHandle(process);
+            }
+        }
+    }
+
+    void savePlayerGame(const std::wstring& commit, const std::string& text) {
+        makeFolderTree(joinPath(savedOf(commit), L"SaveGames"));
+        ASSERT_TRUE(writeFileAtomically(joinPath(savedOf(commit), L"SaveGames\\slot1.sav"), text));
+    }
+
+private:
+    size_t seenLines = 0;
+};
+
+bool contains(const std::vector<std::wstring>& lines, const std::wstring& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+std::wstring listLine(const std::wstring& url, size_t count, const std::wstring& latest) {
+    return L"The build server at " + url + L" lists " + std::to_wstring(count) + L" builds; the latest is " + latest +
+           L".";
+}
+
+}  // namespace
+
+TEST_F(Install, FreshInstallLaysOutTheBuildRecordsItAndMakesShortcuts) {
+    server->publishBuild(kOld, kOldReleased);
+    ASSERT_EQ(launcher(L"install"), 0u);
+
+    EXPECT_TRUE(fileExists(joinPath(buildFolderOf(kOld), L"Vorlane.exe")));
+    EXPECT_TRUE(fileExists(joinPath(savedOf(kOld), L"Config\\Default.ini")));
+    EXPECT_EQ(readTestFile(joinPath(buildFolderOf(kOld), L"Build.ini")), buildIniText(kOld));
+    EXPECT_EQ(installedFolders(), std::vector<std::wstring>{kOld});
+
+    EXPECT_EQ(setting(L"Current"), kOld);
+    EXPECT_EQ(setting(L"CurrentReleased"), kOldReleased);
+    EXPECT_EQ(setting(L"Previous"), L"");
+    EXPECT_EQ(setting(L"HeldBack"), L"");
+    EXPECT_EQ(setting(L"InstallDir"), game);
+    EXPECT_EQ(setting(L"NewestList"), kOldReleased);
+
+    // The download is gone once installed, and nothing half-done is left.
+    EXPECT_TRUE(listFolder(joinPath(root, L"Downloads")).empty());
+    EXPECT_FALSE(folderExists(joinPath(game, kOld + L".new")));
+
+    // The launcher copied itself to the root, and both shortcuts point at that copy.
+    const std::wstring installedLauncher = joinPath(root, L"Vorlane Launcher.exe");
+    EXPECT_TRUE(fileExists(installedLauncher));
+    EXPECT_TRUE(fileExists(joinPath(shortcuts, L"Desktop\\Vorlane.lnk")));
+    EXPECT_TRUE(fileExists(joinPath(shortcuts, L"Programs\\Vorlane\\Vorlane.lnk")));
+
+    const std::vector<std::wstring> lines = log();
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[1], listLine(server->url(), 1, kOld));
+    EXPECT_EQ(lines[lines.size() - 2], L"Installed build " + kOld + L" (previous: none).");
+    EXPECT_EQ(lines.back(), L"Done (install, exit 0, installed: " + kOld + L").");
+}
+
+TEST_F(Install, ABrokenDownloadCarriesOnFromWhereItStoppedWithARangeRequest) {
+    const std::wstring served = server->publishBuild(kOld, kOldReleased, 3 << 20);
+    const std::wstring zipName = fileNameOf(served);
+    const std::wstring part = joinPath(root, L"Downloads\\" + zipName + L".part");
+
+    const std::wstring zipPath = server->url().substr(nginxBaseUrl().size()) + L"/" + zipName;
+    const size_t requestsBefore = nginxRequestsFor(zipPath).size();
+    ASSERT_EQ(launcher(L"install", {L"--fail-after", L"1500000"}), 1u);
+    std::vector<std::wstring> lines = newLogLines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2],
+              L"Failed: The download broke off (a test). (the next try carries on where it stopped)");
+    EXPECT_EQ(lines.back(), L"Done (install, exit 1, installed: nothing).");
+    ASSERT_TRUE(fileExists(part));
+    const std::string partial = readTestFile(part);
+    EXPECT_GT(partial.size(), 0u);
+    EXPECT_LE(partial.size(), 1500000u);
+    EXPECT_EQ(partial, readTestFile(served).substr(0, partial.size()));
+    EXPECT_EQ(setting(L"Current"), L"");
+    EXPECT_FALSE(folderExists(joinPath(game, kOld)));
+
+    ASSERT_EQ(launcher(L"install"), 0u);
+    lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"Carrying on the download of " + zipName + L" from " +
+                                    std::to_wstring(partial.size() >> 20) + L" MB."));
+    EXPECT_TRUE(contains(lines, L"Installed build " + kOld + L" (previous: none)."));
+    EXPECT_FALSE(fileExists(part));
+    EXPECT_TRUE(fileExists(joinPath(buildFolderOf(kOld), L"Vorlane.exe")));
+
+    // The second download asked only for the rest: nginx answered it with 206.
+    const std::vector<std::string> requests = nginxRequestsFor(zipPath);
+    ASSERT_EQ(requests.size(), requestsBefore + 2);
+    EXPECT_NE(requests.back().find("\" 206 "), std::string::npos) << requests.back();
+}
+
+TEST_F(Install, AZipThatDoesNotMatchItsFingerprintIsRefusedAndTheInstalledBuildStillPlays) {
+    server->publishBuild(kOld, kOldReleased);
+    ASSERT_EQ(launcher(L"install"), 0u);
+
+    // The newer build's zip is damaged on the server after it was listed.
+    const std::wstring served = server->publishBuild(kNew, kNewReleased);
+    std::string bytes = readTestFile(served);
+    ASSERT_GT(bytes.size(), 1000u);
+    bytes[bytes.size() / 2] ^= 0x5A;
+    {
+        HANDLE file = CreateFileW(served.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
+        CloseHandle(file);
+    }
+    newLogLines();
+    EXPECT_EQ(launcher(L"update"), 1u);
+    const std::vector<std::wstring> lines = newLogLines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 3].rfind(L"SHA-256 ", 0), 0u);
+    EXPECT_TRUE(lines[lines.size() - 3].find(L", expected ") != std::wstring::npos);
+    EXPECT_EQ(lines[lines.size() - 2],
+              L"Failed: The download doesn't match the build server's fingerprint; it wasn't installed.");
+    EXPECT_EQ(lines.back(), L"Done (update, exit 1, installed: " + kOld + L").");
+
+    EXPECT_TRUE(listFolder(joinPath(root, L"Downloads")).empty());
+    EXPECT_EQ(installedFolders(), std::vector<std::wstring>{kOld});
+    EXPECT_EQ(setting(L"Current"), kOld);
+
+    ASSERT_EQ(launcher(L"play"), 0u);
+    EXPECT_TRUE(waitFor([&] { return fileExists(joinPath(buildFolderOf(kOld), L"started.txt")); }));
+    EXPECT_TRUE(contains(newLogLines(), L"Started build " + kOld + L"."));
+}
+
+TEST_F(Install, UpdateCarriesSavesOverAndGoingBackHoldsTheNewerBuildBack) {
+    server->publishBuild(kOld, kOldReleased);
+    ASSERT_EQ(launcher(L"install"), 0u);
+    savePlayerGame(kOld, "wave 12");
+
+    server->publishBuild(kNew, kNewReleased);
+    newLogLines();
+    ASSERT_EQ(launcher(L"update"), 0u);
+    EXPECT_TRUE(contains(newLogLines(), L"Installed build " + kNew + L" (previous: " + kOld + L")."));
+    EXPECT_EQ(readTestFile(joinPath(savedOf(kNew), L"SaveGames\\slot1.sav")), "wave 12");
+    EXPECT_EQ(readTestFile(joinPath(buildFolderOf(kNew), L"Build.ini")), buildIniText(kNew));
+    EXPECT_EQ(installedFolders(), (std::vector<std::wstring>{kOld, kNew}));
+    EXPECT_EQ(setting(L"Previous"), kOld);
+    EXPECT_EQ(setting(L"PreviousReleased"), kOldReleased);
+
+    // The player goes on in the new build, then goes back: the saves come along.
+    savePlayerGame(kNew, "wave 13");
+    ASSERT_EQ(launcher(L"back"), 0u);
+    std::vector<std::wstring> lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"Went back from build " + kNew + L" to " + kOld + L"."));
+    EXPECT_EQ(lines.back(), L"Done (back, exit 0, installed: " + kOld + L").");
+    EXPECT_EQ(setting(L"Current"), kOld);
+    EXPECT_EQ(setting(L"CurrentReleased"), kOldReleased);
+    EXPECT_EQ(setting(L"Previous"), kNew);
+    EXPECT_EQ(setting(L"HeldBack"), kNew);
+    EXPECT_EQ(readTestFile(joinPath(savedOf(kOld), L"SaveGames\\slot1.sav")), "wave 13");
+
+    // The build gone back from isn't offered again...
+    ASSERT_EQ(launcher(L"update"), 0u);
+    lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"Already up to date."));
+    EXPECT_EQ(lines.back(), L"Done (update, exit 0, installed: " + kOld + L").");
+    EXPECT_EQ(setting(L"Current"), kOld);
+
+    // ...and going back again returns to it and ends the hold.
+    ASSERT_EQ(launcher(L"back"), 0u);
+    EXPECT_EQ(setting(L"Current"), kNew);
+    EXPECT_EQ(setting(L"Previous"), kOld);
+    EXPECT_EQ(setting(L"HeldBack"), L"");
+
+    // Held back or not, a newer build is offered once it is listed.
+    ASSERT_EQ(launcher(L"back"), 0u);
+    EXPECT_EQ(setting(L"HeldBack"), kNew);
+    server->publishBuild(kNewest, kNewestReleased);
+    newLogLines();
+    ASSERT_EQ(launcher(L"update"), 0u);
+    EXPECT_TRUE(contains(newLogLines(), L"Installed build " + kNewest + L" (previous: " + kOld + L")."));
+    EXPECT_EQ(installedFolders(), (std::vector<std::wstring>{kOld, kNewest}));
+    EXPECT_EQ(setting(L"HeldBack"), L"");
+}
+
+TEST_F(Install, RepairingTheCurrentBuildKeepsPreviousAndTheBuildsOwnSaves) {
+    server->publishBuild(kOld, kOldReleased);
+    ASSERT_EQ(launcher(L"install"), 0u);
+    server->publishBuild(kNew, kNewReleased);
+    ASSERT_EQ(launcher(L"update"), 0u);
+    savePlayerGame(kNew, "wave 20");
+
+    // The game's program goes missing: the install is broken and an update repairs it.
+    ASSERT_TRUE(DeleteFileW(joinPath(buildFolderOf(kNew), L"Vorlane.exe").c_str()));
+    newLogLines();
+    ASSERT_EQ(launcher(L"update"), 0u);
+    const std::vector<std::wstring> lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"Build " + kNew +
+                                    L"'s game files are missing: installing repairs it, keeping the saves."));
+    EXPECT_TRUE(contains(lines, L"Installed build " + kNew + L" (previous: " + kOld + L")."));
+    EXPECT_TRUE(fileExists(joinPath(buildFolderOf(kNew), L"Vorlane.exe")));
+    EXPECT_EQ(readTestFile(joinPath(savedOf(kNew), L"SaveGames\\slot1.sav")), "wave 20");
+    EXPECT_EQ(setting(L"Previous"), kOld);
+}
+
+TEST_F(Install, SuppliedZipsAreNamedByTheirCommitAndUnlistedOnesSkipTheFingerprint) {
+    TempFolder zips{L"zips"};
+    const std::wstring good = makeBuildZip(zips.path(), L"d4e5f6a7b8");
+    const std::wstring upper = zips.file(L"Vorlane-ABCDEF1.zip");
+    ASSERT_TRUE(CopyFileW(good.c_str(), upper.c_str(), FALSE));
+
+    EXPECT_EQ(launcher(L"install", {L"--zip", upper}), 1u);
+    std::vector<std::wstring> lines = newLogLines();
+    EXPECT_EQ(lines[lines.size() - 2], L"Failed: A build's zip is named Vorlane-<commit>.zip, the commit in hex; this "
+                                       L"is Vorlane-ABCDEF1.zip.");
+    EXPECT_EQ(setting(L"Current"), L"");
+    EXPECT_TRUE(fileExists(upper));
+
+    // The listed build is another one; this zip's commit isn't listed, so there's no fingerprint to check.
+    server->publishBuild(kOld, kOldReleased);
+    ASSERT_EQ(launcher(L"install", {L"--zip", good}), 0u);
+    lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"Installed build d4e5f6a7b8 (previous: none)."));
+    EXPECT_EQ(setting(L"Current"), L"d4e5f6a7b8");
+    EXPECT_EQ(setting(L"CurrentReleased"), L"");
+    EXPECT_TRUE(fileExists(good));  // a supplied zip is the player's: it stays
+}
+
+TEST_F(Install, ASuppliedZipOfAListedBuildMustMatchItsFingerprint) {
+    TempFolder zips{L"zips"};
+    server->publishBuild(kOld, kOldReleased);
+    // Another zip of the same commit, made later, differs from the listed one.
+    Sleep(1100);
+    const std::wstring other = makeBuildZip(zips.path(), kOld);
+    std::string bytes = readTestFile(other);
+    bytes += "trailing";
+    ASSERT_TRUE(writeFileAtomically(other, bytes));
+
+    EXPECT_EQ(launcher(L"install", {L"--zip", other}), 1u);
+    const std::vector<std::wstring> lines = newLogLines();
+    EXPECT_TRUE(contains(lines,
+                         L"Failed: The download doesn't match the build server's fingerprint; it wasn't installed."));
+    EXPECT_TRUE(fileExists(other));
+    EXPECT_EQ(setting(L"Current"), L"");
+}
+
+TEST_F(Install, PlayStartsTheGameOnceAndBringsItForwardTheSecondTime) {
+    EXPECT_EQ(launcher(L"play"), 1u);
+    EXPECT_EQ(newLogLines().back(), L"Done (play, exit 1, installed: nothing).");
+
+    server->publishBuild(kOld, kOldReleased);
+    ASSERT_EQ(launcher(L"install"), 0u);
+    newLogLines();
+    ASSERT_EQ(launcher(L"play"), 0u);
+    const std::wstring marker = joinPath(buildFolderOf(kOld), L"started.txt");
+    ASSERT_TRUE(waitFor([&] { return fileExists(marker); }));
+    EXPECT_TRUE(contains(newLogLines(), L"Started build " + kOld + L"."));
+
+    const std::string firstGame = readTestFile(marker);
+    ASSERT_EQ(launcher(L"play"), 0u);
+    EXPECT_TRUE(contains(newLogLines(),
+                         L"The game is already running (brought it to the front), so another isn't started."));
+    EXPECT_EQ(readTestFile(marker), firstGame);
+}
+
+TEST_F(Install, UninstallKeepsPlayerDataForTheNextInstallAndUninstallAllDoesNot) {
+    server->publishBuild(kOld, kOldReleased);
+    ASSERT_EQ(launcher(L"install"), 0u);
+    savePlayerGame(kOld, "wave 7");
+    // Something of the player's own in the install folder is none of the launcher's business.
+    ASSERT_TRUE(writeFileAtomically(joinPath(game, L"notes.txt"), "mine"));
+    makeFolderTree(joinPath(game, L"Screenshots"));
+
+    newLogLines();
+    ASSERT_EQ(launcher(L"uninstall"), 0u);
+    std::vector<std::wstring> lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"Kept your settings and saves in " + joinPath(root, L"PlayerData") + L"."));
+    EXPECT_TRUE(contains(lines, L"Uninstalled; player data kept."));
+    EXPECT_EQ(lines.back(), L"Done (uninstall, exit 0, installed: nothing).");
+    EXPECT_EQ(readTestFile(joinPath(root, L"PlayerData\\SaveGames\\slot1.sav")), "wave 7");
+    EXPECT_FALSE(folderExists(joinPath(game, kOld)));
+    EXPECT_EQ(readTestFile(joinPath(game, L"notes.txt")), "mine");
+    EXPECT_TRUE(folderExists(joinPath(game, L"Screenshots")));
+    EXPECT_FALSE(fileExists(joinPath(shortcuts, L"Desktop\\Vorlane.lnk")));
+    EXPECT_EQ(setting(L"Current"), L"");
+
+    // The next install gets the kept saves back.
+    ASSERT_EQ(launcher(L"install"), 0u);
+    EXPECT_TRUE(contains(newLogLines(), L"Restored your kept settings and saves."));
+    EXPECT_EQ(readTestFile(joinPath(savedOf(kOld), L"SaveGames\\slot1.sav")), "wave 7");
+
+    ASSERT_EQ(launcher(L"uninstall-all"), 0u);
+    EXPECT_TRUE(contains(newLogLines(), L"Uninstalled, player data too."));
+    EXPECT_FALSE(folderExists(joinPath(root, L"PlayerData")));
+    EXPECT_FALSE(folderExists(joinPath(game, kOld)));
+}
+
+TEST_F(Install, NothingIsInstalledFromAnUnsignedListOrAnUnreachableServer) {
+    server->publishBuild(kOld, kOldReleased);
+    ASSERT_TRUE(DeleteFileW(joinPath(server->folder(), L"builds.json.sig").c_str()));
+    EXPECT_EQ(launcher(L"install"), 1u);
+    std::vector<std::wstring> lines = newLogLines();
+    EXPECT_EQ(lines[lines.size() - 2],
+              L"Nothing was installed: no build server offered a build list that counts (the list isn't signed).");
+    EXPECT_FALSE(folderExists(game));
+
+    EXPECT_EQ(runToEnd(testKeyLauncher(), {L"--root", root, L"--server", unusedLocalServer(), L"--shortcut-folder",
+                                           shortcuts, L"--auto", L"update"}),
+              1u);
+    lines = newLogLines();
+    EXPECT_EQ(lines[lines.size() - 2], L"Couldn't reach a build server, so nothing was checked or installed.");
+}
+
+TEST_F(Install, GoingBackWithoutAPreviousBuildFails) {
+    server->publishBuild(kOld, kOldReleased);
+    ASSERT_EQ(launcher(L"install"), 0u);
+    newLogLines();
+    EXPECT_EQ(launcher(L"back"), 1u);
+    const std::vector<std::wstring> lines = newLogLines();
+    EXPECT_EQ(lines[lines.size() - 2], L"Failed: There's no previous build to go back to.");
+    EXPECT_EQ(setting(L"Current"), kOld);
+}

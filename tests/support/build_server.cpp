@@ -1,0 +1,79 @@
+#include "support/build_server.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "core/files.h"
+#include "core/text.h"
+#include "install/installer.h"
+#include "install/run_captured.h"
+#include "support/launcher_process.h"
+#include "support/nginx_server.h"
+#include "support/publisher.h"
+
+namespace vorlane::testing {
+
+std::string buildIniText(const std::wstring& commit) { return "[Build]\r\nCommit=" + toUtf8(commit) + "\r\n"; }
+
+std::wstring makeBuildZip(const std::wstring& folder, const std::wstring& commit, size_t payloadBytes) {
+    const std::wstring name = L"Vorlane-" + commit;
+    const std::wstring staging = joinPath(folder, L"pack-" + commit);
+    const std::wstring top = joinPath(staging, name);
+    const std::wstring config = joinPath(top, L"Vorlane\\Saved\\Config");
+    makeFolderTree(config);
+    EXPECT_TRUE(CopyFileW(joinPath(testProgramFolder(), L"fake_game\\Vorlane.exe").c_str(),
+                          joinPath(top, L"Vorlane.exe").c_str(), FALSE));
+    EXPECT_TRUE(writeFileAtomically(joinPath(top, L"Build.ini"), buildIniText(commit)));
+    EXPECT_TRUE(writeFileAtomically(joinPath(config, L"Default.ini"), "[Audio]\r\nVolume=80\r\n"));
+
+    if (payloadBytes > 0) {
+        std::string payload(payloadBytes, '\0');
+        uint32_t x = 2463534242u;
+        for (char& byte : payload) {  // xorshift: bytes that no packer can shrink
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            byte = static_cast<char>(x >> 24);
+        }
+        makeFolderTree(joinPath(top, L"Content\\Paks"));
+        EXPECT_TRUE(writeFileAtomically(joinPath(top, L"Content\\Paks\\Data.pak"), payload));
+    }
+    const std::wstring zip = joinPath(folder, name + L".zip");
+    std::string output;
+    const int code = runCaptured(systemTar() + L" -a -cf \"" + zip + L"\" -C \"" + staging + L"\" " + name,
+                                 [&](const std::string& line) { output += line + "\n"; });
+    EXPECT_EQ(code, 0) << output << " error " << GetLastError();
+    EXPECT_TRUE(fileExists(zip));
+    removeTree(staging);
+    return zip;
+}
+
+TestBuildServer::TestBuildServer(const std::wstring& name) : work_(L"build-server") {
+    folder_ = joinPath(nginxDocumentFolder(), name);
+    url_ = nginxBaseUrl() + L"/" + name;
+    EXPECT_NE(nginxBaseUrl(), L"") << "the nginx build server isn't running";
+    removeTree(folder_);
+    EXPECT_TRUE(makeFolderTree(folder_));
+}
+
+TestBuildServer::~TestBuildServer() { removeTree(folder_); }
+
+bool TestBuildServer::publish(const std::wstring& zip, const std::wstring& released, const std::wstring& summary) {
+    std::vector<std::wstring> arguments{L"build", folder_, keptTestKeyFile(), zip, L"--released", released};
+    if (!summary.empty()) arguments.insert(arguments.end(), {L"--summary", summary});
+    PublishRun run = runPublisher(work_, arguments);
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    return run.exitCode == 0;
+}
+
+std::wstring TestBuildServer::publishBuild(const std::wstring& commit, const std::wstring& released,
+                                          size_t payloadBytes) {
+    const std::wstring zip = makeBuildZip(work_.path(), commit, payloadBytes);
+    publish(zip, released);
+    return joinPath(folder_, fileNameOf(zip));
+}
+
+}  // namespace vorlane::testing

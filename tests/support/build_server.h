@@ -1,0 +1,45 @@
+// Builds as a release makes them: a build zip packed with the system's tar.exe,
+// published with vorlane-publish.exe and the test key into a folder that the
+// nginx build server serves.
+#pragma once
+
+#include <string>
+
+#include "support/temp_folder.h"
+
+namespace vorlane::testing {
+
+// Makes <folder>\Vorlane-<commit>.zip holding the folder Vorlane-<commit> with
+// the stand-in game as Vorlane.exe, a Build.ini that names the commit (see
+// buildIniText) and the game's shipped Vorlane\Saved\Config\Default.ini. Returns the zip's path; the test fails when tar does.
+// With payloadBytes, the build also carries Content\Paks\Data.pak of that many
+// bytes that don't compress, so that its download takes many blocks.
+std::wstring makeBuildZip(const std::wstring& folder, const std::wstring& commit, size_t payloadBytes = 0);
+
+// The Build.ini text a zip of makeBuildZip carries.
+std::string buildIniText(const std::wstring& commit);
+
+class TestBuildServer {
+public:
+    // Serves nginx's document folder + "\" + name, emptied first.
+    explicit TestBuildServer(const std::wstring& name);
+    TestBuildServer(const TestBuildServer&) = delete;
+    TestBuildServer& operator=(const TestBuildServer&) = delete;
+    ~TestBuildServer();
+
+    const std::wstring& url() const { return url_; }
+    const std::wstring& folder() const { return folder_; }
+
+    // Lists a build zip (vorlane-publish build) with its release time; true when
+    // the publisher succeeded.
+    bool publish(const std::wstring& zip, const std::wstring& released, const std::wstring& summary = L"");
+    // Makes and publishes the build of `commit`; gives the published zip's path.
+    std::wstring publishBuild(const std::wstring& commit, const std::wstring& released, size_t payloadBytes = 0);
+
+private:
+    TempFolder work_;
+    std::wstring folder_;
+    std::wstring url_;
+};
+
+}  // namespace vorlane::testing
