@@ -1,0 +1,263 @@
+// The installer step by step, in this process: what each failing step leaves
+// behind, the progress it reports, and the clean-up of old builds. Downloads
+// come from the in-process test server, zips are packed with the system's tar.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+
+#include "core/files.h"
+#include "core/launcher_state.h"
+#include "core/log.h"
+#include "core/settings.h"
+#include "core/text.h"
+#include "install/installer.h"
+#include "install/run_captured.h"
+#include "net/sha256.h"
+#include "support/build_server.h"
+#include "support/launcher_process.h"
+#include "support/temp_folder.h"
+#include "support/test_http_server.h"
+
+using namespace vorlane;
+using namespace vorlane::testing;
+
+namespace {
+
+const std::wstring kCommit = L"0a1b2c3d";
+
+struct Step {
+    double fraction;
+    std::wstring sentence;
+};
+
+class Installer : public ::testing::Test {
+protected:
+    TempFolder temp{L"installer"};
+    TestHttpServer server;
+    LauncherState state;
+    std::vector<Step> steps;
+    JobProgress progress = [this](double fraction, const std::wstring& sentence) {
+        steps.push_back({fraction, sentence});
+    };
+
+    void SetUp() override {
+        state.rootFolder = temp.file(L"Root");
+        state.makeShortcuts = false;
+        loadSettings(state);
+        state.listSource = server.baseUrl();
+    }
+    void TearDown() override { closeLog(state); }
+
+    std::wstring downloads() { return joinPath(state.rootFolder, L"Downloads"); }
+
+    // Lists `zipBytes` as the build `commit` with its true fingerprint, or with `sha256` when given.
+    void offer(const std::string& zipBytes, const std::wstring& commit = kCommit, std::wstring sha256 = L"?") {
+        BuildRecord record;
+        record.commit = commit;
+        record.file = L"Vorlane-" + commit + L".zip";
+        record.released = L"2026-06-01T00:00:00Z";
+        if (sha256 == L"?") {
+            Sha256Digest digest;
+            vorlane::sha256(zipBytes, digest);
+            sha256 = toHex(digest);
+        }
+        record.sha256 = sha256;
+        record.size = (long long)zipBytes.size();
+        state.builds = {record};
+        server.serve("/" + toUtf8(record.file), zipBytes);
+    }
+
+    std::string buildZip(const std::wstring& commit = kCommit) {
+        TempFolder packing{L"packing"};
+        return readTestFile(makeBuildZip(packing.path(), commit));
+    }
+
+    std::vector<std::wstring> log() { return logMessages(state.rootFolder); }
+};
+
+}  // namespace
+
+TEST(RunCaptured, SplitsTheOutputAtLineFeedsAndGivesTheExitCode) {
+    std::vector<std::string> lines;
+    int code = runCaptured(L"cmd.exe /c \"echo one&echo two&exit 3\"",
+                           [&](const std::string& line) { lines.push_back(line); });
+    EXPECT_EQ(code, 3);
+    ASSERT_EQ(lines.size(), 2u);
+    // Only the line feed is dropped: a carriage return before it stays.
+    EXPECT_EQ(trimSpace(toUtf16(lines[0])), L"one");
+    EXPECT_EQ(trimSpace(toUtf16(lines[1])), L"two");
+}
+
+TEST(RunCaptured, AProgramThatCantBeStartedGivesMinusOneAndNoLines) {
+    int calls = 0;
+    EXPECT_EQ(runCaptured(L"\"C:\\no such folder\\nothing.exe\"", [&](const std::string&) { ++calls; }), -1);
+    EXPECT_EQ(calls, 0);
+}
+
+TEST(RunCaptured, ALastLineWithoutALineFeedIsPassedToo) {
+    TempFolder temp;
+    // More than one 4096-byte read, ending without a line feed.
+    std::string text;
+    for (int i = 0; i < 1000; ++i) text += "line " + std::to_string(i) + "\n";
+    text += "last";
+    const std::wstring file = temp.writeFile(L"out.txt", text);
+    std::vector<std::string> lines;
+    EXPECT_EQ(runCaptured(L"cmd.exe /c type \"" + file + L"\"", [&](const std::string& line) { lines.push_back(line); }),
+              0);
+    ASSERT_EQ(lines.size(), 1001u);
+    EXPECT_EQ(lines[999], "line 999");
+    EXPECT_EQ(lines[1000], "last");
+}
+
+TEST_F(Installer, ReportsItsStepsInOrderWithTheFixedFractions) {
+    offer(buildZip());
+    ASSERT_TRUE(installBuild(state, progress)) << toUtf8(state.lastError);
+
+    ASSERT_FALSE(steps.empty());
+    EXPECT_EQ(steps.front().fraction, 0.0);
+    EXPECT_EQ(steps.front().sentence, L"Downloading Vorlane-" + kCommit + L".zip...");
+    EXPECT_EQ(steps.back().fraction, 1.0);
+    EXPECT_EQ(steps.back().sentence, L"Installed build " + kCommit + L".");
+    for (size_t i = 1; i < steps.size(); ++i) EXPECT_GE(steps[i].fraction, steps[i - 1].fraction) << i;
+    auto has = [&](double fraction, const std::wstring& sentence) {
+        return std::any_of(steps.begin(), steps.end(),
+                           [&](const Step& s) { return s.fraction == fraction && s.sentence == sentence; });
+    };
+    EXPECT_TRUE(has(0.7, L"Checking the download..."));
+    EXPECT_TRUE(has(0.72, L"Unpacking..."));
+    for (const Step& step : steps) {
+        if (step.fraction > 0 && step.fraction < 0.7)
+            EXPECT_EQ(step.sentence.rfind(L"Downloading Vorlane-" + kCommit + L".zip... ", 0), 0u);
+    }
+    EXPECT_EQ(log().back(), L"Installed build " + kCommit + L" (previous: none).");
+}
+
+TEST_F(Installer, PicksTheBuildOrSaysWhyThereIsNone) {
+    EXPECT_FALSE(installBuild(state, progress));
+    EXPECT_EQ(state.lastError, L"No build to install: the build server couldn't be reached.");
+    state.listRefusal = L"The build list from x isn't signed with Vorlane's key, so nothing from it is installed.";
+    EXPECT_FALSE(installBuild(state, progress));
+    EXPECT_EQ(state.lastError, state.listRefusal);
+
+    for (const wchar_t* name : {L"Vorlane-abc123.zip", L"vorlane-abcdef1.zip", L"Vorlane-abcdefg.zip",
+                                L"Vorlane-abcdef1.zip.part", L"Vorlane-.zip", L"Vorlane-ABCDEF1.zip"}) {
+        state.zipPath = joinPath(temp.path(), name);
+        EXPECT_FALSE(installBuild(state, progress));
+        EXPECT_EQ(state.lastError, std::wstring(L"A build's zip is named Vorlane-<commit>.zip, the commit in hex; "
+                                                L"this is ") + name + L".");
+    }
+    EXPECT_TRUE(steps.empty());
+    EXPECT_FALSE(folderExists(state.installDir));
+}
+
+TEST_F(Installer, ARecordWithoutAFingerprintIsNotDownloaded) {
+    offer(buildZip(), kCommit, L"");
+    EXPECT_FALSE(installBuild(state, progress));
+    EXPECT_EQ(state.lastError, L"The build server gave no fingerprint for build " + kCommit + L", so it wasn't installed.");
+    EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(Installer, OnlyThePartialDownloadsOfOtherBuildsAreDeleted) {
+    makeFolderTree(downloads());
+    const std::wstring stale = joinPath(downloads(), L"Vorlane-ffff000.zip.part");
+    const std::wstring mine = joinPath(downloads(), L"notes.part");
+    writeFileAtomically(stale, "old");
+    writeFileAtomically(mine, "mine");
+    const std::string zip = buildZip();
+    offer(zip);
+    // This build's own partial file is carried on from.
+    writeFileAtomically(joinPath(downloads(), L"Vorlane-" + kCommit + L".zip.part"), zip.substr(0, 1000));
+
+    ASSERT_TRUE(installBuild(state, progress)) << toUtf8(state.lastError);
+    EXPECT_FALSE(fileExists(stale));
+    EXPECT_TRUE(fileExists(mine));
+    EXPECT_EQ(server.requests().back().range, "bytes=1000-");
+    const std::vector<std::wstring> lines = log();
+    EXPECT_TRUE(std::find(lines.begin(), lines.end(),
+                          L"Carrying on the download of Vorlane-" + kCommit + L".zip from 0 MB.") != lines.end());
+}
+
+TEST_F(Installer, ABrokenDownloadKeepsItsPartialFile) {
+    TestRoute cut;
+    cut.body = buildZip();
+    cut.cutAfter = 5000;
+    offer(cut.body);
+    server.serve("/Vorlane-" + toUtf8(kCommit) + ".zip", cut);
+    EXPECT_FALSE(installBuild(state, progress));
+    EXPECT_TRUE(state.lastError.ends_with(L" (the next try carries on where it stopped)")) << toUtf8(state.lastError);
+    EXPECT_TRUE(fileExists(joinPath(downloads(), L"Vorlane-" + kCommit + L".zip.part")));
+    EXPECT_TRUE(state.current.empty());
+}
+
+TEST_F(Installer, AWrongFingerprintDeletesTheDownloadAndLogsBoth) {
+    offer(buildZip(), kCommit, std::wstring(64, L'a'));
+    EXPECT_FALSE(installBuild(state, progress));
+    EXPECT_EQ(state.lastError, L"The download doesn't match the build server's fingerprint; it wasn't installed.");
+    const std::wstring line = log().back();
+    EXPECT_EQ(line.rfind(L"SHA-256 ", 0), 0u);
+    EXPECT_TRUE(line.ends_with(L", expected " + std::wstring(64, L'a') + L"."));
+    EXPECT_TRUE(listFolder(downloads()).empty());
+}
+
+TEST_F(Installer, AZipWithoutTheGameFailsWithTarsExitCodeAndKeepsTheDownload) {
+    // A well-formed zip whose top folder has no Vorlane.exe.
+    TempFolder packing{L"packing"};
+    const std::wstring top = joinPath(packing.path(), L"Vorlane-" + kCommit);
+    makeFolderTree(top);
+    writeFileAtomically(joinPath(top, L"readme.txt"), "no game here");
+    const std::wstring zip = packing.file(L"Vorlane-" + kCommit + L".zip");
+    ASSERT_EQ(runCaptured(systemTar() + L" -a -cf \"" + zip + L"\" -C \"" + packing.path() + L"\" Vorlane-" + kCommit,
+                          [](const std::string&) {}),
+              0);
+    offer(readTestFile(zip));
+
+    EXPECT_FALSE(installBuild(state, progress));
+    EXPECT_EQ(state.lastError, L"Unpacking the build failed (tar exit code 0).");
+    EXPECT_FALSE(folderExists(joinPath(state.installDir, kCommit + L".new")));
+    EXPECT_FALSE(folderExists(joinPath(state.installDir, kCommit)));
+    EXPECT_TRUE(fileExists(joinPath(downloads(), L"Vorlane-" + kCommit + L".zip")));
+}
+
+TEST_F(Installer, BytesThatArentAZipFailWithTarsOwnExitCode) {
+    offer(std::string(5000, 'x'));
+    EXPECT_FALSE(installBuild(state, progress));
+    EXPECT_TRUE(state.lastError.rfind(L"Unpacking the build failed (tar exit code ", 0) == 0);
+    EXPECT_NE(state.lastError, L"Unpacking the build failed (tar exit code 0).");
+    EXPECT_FALSE(folderExists(joinPath(state.installDir, kCommit + L".new")));
+}
+
+TEST_F(Installer, TheCleanUpRemovesOnlyOldBuildFolders) {
+    for (const wchar_t* name : {L"1111111", L"2222222", L"3333333", L"4444444.new", L"Mods", L"ABCDEF1"})
+        makeFolderTree(joinPath(state.installDir, name));
+    writeFileAtomically(joinPath(state.installDir, L"5555555"), "a plain file");
+    state.current = L"1111111";
+    state.previous = L"2222222";
+    removeOldBuilds(state);
+
+    std::vector<std::wstring> left;
+    for (const FolderEntry& entry : listFolder(state.installDir)) left.push_back(entry.name);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::wstring>{L"1111111", L"2222222", L"5555555", L"ABCDEF1", L"Mods"}));
+    const std::vector<std::wstring> lines = log();
+    EXPECT_TRUE(std::find(lines.begin(), lines.end(), L"Removing old build 3333333.") != lines.end());
+    EXPECT_TRUE(std::find(lines.begin(), lines.end(), L"Removing old build 4444444.new.") != lines.end());
+}
+
+TEST_F(Installer, ReinstallingTheCurrentBuildKeepsPreviousAndItsSaves) {
+    const std::string zip = buildZip();
+    offer(zip);
+    ASSERT_TRUE(installBuild(state, progress));
+    state.previous = L"9999999";
+    makeFolderTree(joinPath(state.installDir, L"9999999\\Vorlane-9999999"));
+    const std::wstring saves = joinPath(buildFolder(state, kCommit), L"Vorlane\\Saved\\SaveGames");
+    makeFolderTree(saves);
+    writeFileAtomically(joinPath(saves, L"a.sav"), "progress");
+
+    ASSERT_TRUE(installBuild(state, progress));
+    EXPECT_EQ(state.current, kCommit);
+    EXPECT_EQ(state.previous, L"9999999");
+    EXPECT_EQ(readTestFile(joinPath(saves, L"a.sav")), "progress");
+    EXPECT_TRUE(state.heldBack.empty());
+}
