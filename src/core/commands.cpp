@@ -6,6 +6,8 @@
 #include "install/go_back.h"
 #include "install/installer.h"
 #include "install/uninstall.h"
+#include "themes/model_check.h"
+#include "themes/sound_check.h"
 
 namespace vorlane {
 
@@ -59,6 +61,18 @@ const Command kCommands[] = {
     {L"back", backCommand},
     {L"uninstall", [](LauncherState& state, const StartOptions&) { return exitCode(uninstall(state, false)); }},
     {L"uninstall-all", [](LauncherState& state, const StartOptions&) { return exitCode(uninstall(state, true)); }},
+    // Reports on the sounds of --theme-folder; 0 when at least one WAV was read.
+    {L"sound-check",
+     [](LauncherState& state, const StartOptions& options) {
+         if (options.theme.themeFolder.empty()) return 1;
+         return exitCode(SoundCheck(options.theme.themeFolder, [&](const std::wstring& line) { logLine(state, line); }));
+     }},
+    // Reports on the models of --theme-folder; 0 when at least one model was measured.
+    {L"model-check",
+     [](LauncherState& state, const StartOptions& options) {
+         if (options.theme.themeFolder.empty()) return 1;
+         return exitCode(ModelCheck(options.theme.themeFolder, [&](const std::wstring& line) { logLine(state, line); }));
+     }},
     // The shortcuts were repaired at start-up; there is nothing more to do.
     {L"repair-shortcuts", [](LauncherState&, const StartOptions&) { return 0; }},
 };

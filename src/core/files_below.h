@@ -1,0 +1,14 @@
+// Every file in a folder tree, for the checks that walk a theme's folders.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vorlane {
+
+// The files below `folder` as paths relative to it, parts joined with "\":
+// each folder's entries in the order the file system lists them, a
+// subfolder's files where the subfolder is met. Empty when the folder can't be listed.
+std::vector<std::wstring> filesBelow(const std::wstring& folder);
+
+}  // namespace vorlane

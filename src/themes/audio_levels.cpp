@@ -1,0 +1,28 @@
+#include "themes/audio_levels.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace vorlane {
+
+double PeakOf(const AudioBuffer& audio) {
+    double peak = 0;
+    for (float sample : audio.samples) peak = std::max(peak, static_cast<double>(std::fabs(sample)));
+    return peak;
+}
+
+void ScaleSamples(AudioBuffer& audio, double gain) {
+    for (float& sample : audio.samples) sample = static_cast<float>(sample * gain);
+}
+
+bool SetLoudness(AudioBuffer& audio, double targetDbfs) {
+    const double peak = PeakOf(audio);
+    if (audio.samples.empty() || peak < kSilentPeak) return false;
+    double squares = 0;
+    for (float sample : audio.samples) squares += static_cast<double>(sample) * sample;
+    const double rms = std::sqrt(squares / static_cast<double>(audio.samples.size()));
+    ScaleSamples(audio, std::min(kPeakCeiling / peak, std::pow(10.0, targetDbfs / 20) / rms));
+    return true;
+}
+
+}  // namespace vorlane

@@ -1,0 +1,170 @@
+#include "themes/wav_file.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+namespace vorlane {
+
+namespace {
+
+constexpr uint16_t kTagPcm = 1;
+constexpr uint16_t kTagFloat = 3;
+constexpr uint16_t kTagExtensible = 0xFFFE;
+
+uint16_t littleEndian16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+uint32_t littleEndian32(const unsigned char* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// What the "fmt " chunk says about the samples that follow.
+struct WavFormat {
+    bool seen = false;
+    uint16_t tag = 0;
+    uint16_t channels = 0;
+    uint32_t rate = 0;
+    uint16_t bitsPerSample = 0;
+};
+
+WavFormat parseFormatChunk(const unsigned char* data, uint32_t size) {
+    WavFormat format;
+    format.seen = true;
+    format.tag = littleEndian16(data);
+    format.channels = littleEndian16(data + 2);
+    format.rate = littleEndian32(data + 4);
+    format.bitsPerSample = littleEndian16(data + 14);
+    // The extensible format keeps the real tag in the first two bytes of its sub-format GUID.
+    if (format.tag == kTagExtensible && size > 25) format.tag = littleEndian16(data + 24);
+    return format;
+}
+
+// Turns the sample bytes of a "data" chunk into the buffer; false for layouts this doesn't read.
+bool decodeSamples(const WavFormat& format, const unsigned char* data, size_t size, AudioBuffer& out) {
+    bool isFloat = format.tag == kTagFloat && format.bitsPerSample == 32;
+    bool isPcm = format.tag == kTagPcm &&
+                 (format.bitsPerSample == 16 || format.bitsPerSample == 24 || format.bitsPerSample == 32);
+    if (!isFloat && !isPcm) return false;
+    if (format.channels < 1 || format.rate < 1 || format.rate > static_cast<uint32_t>(std::numeric_limits<int>::max()))
+        return false;
+
+    size_t bytesPerSample = format.bitsPerSample / 8;
+    size_t frames = size / (bytesPerSample * format.channels);
+    size_t count = frames * format.channels;
+
+    AudioBuffer audio;
+    audio.rate = static_cast<int>(format.rate);
+    audio.channels = format.channels;
+    audio.samples.resize(count);
+    const unsigned char* p = data;
+    if (isFloat) {
+        for (size_t i = 0; i < count; ++i, p += 4) {
+            uint32_t bits = littleEndian32(p);
+            std::memcpy(&audio.samples[i], &bits, sizeof bits);
+        }
+    } else {
+        // Left-align each sample in 32 bits so the arithmetic shift back sign-extends it.
+        int shift = 32 - format.bitsPerSample;
+        double scale = 1.0 / static_cast<double>(1ull << (format.bitsPerSample - 1));
+        for (size_t i = 0; i < count; ++i, p += bytesPerSample) {
+            uint32_t raw = 0;
+            for (size_t b = 0; b < bytesPerSample; ++b) raw |= static_cast<uint32_t>(p[b]) << (8 * b);
+            int32_t value = static_cast<int32_t>(raw << shift) >> shift;
+            audio.samples[i] = static_cast<float>(value * scale);
+        }
+    }
+    out = std::move(audio);
+    return true;
+}
+
+void append16(std::string& bytes, uint32_t value) {
+    bytes.push_back(static_cast<char>(value & 0xFF));
+    bytes.push_back(static_cast<char>((value >> 8) & 0xFF));
+}
+
+void append32(std::string& bytes, uint32_t value) {
+    append16(bytes, value & 0xFFFF);
+    append16(bytes, value >> 16);
+}
+
+// Triangular dither from a fixed linear congruential generator, restarted for every file.
+class TriangularDither {
+public:
+    double next() {
+        double first = step() / 16777216.0;
+        double second = step() / 16777216.0;
+        return first - second;
+    }
+
+private:
+    uint32_t state_ = 22222;
+    uint32_t step() {
+        state_ = state_ * 1664525u + 1013904223u;
+        return state_ >> 8;
+    }
+};
+
+int16_t ditheredSample(float sample, TriangularDither& dither) {
+    double d = dither.next();
+    double value = std::nearbyint(static_cast<double>(sample) * 32767.0 + d);  // halves to even
+    if (std::isnan(value)) return 0;
+    if (value > 32767.0) return 32767;
+    if (value < -32768.0) return -32768;
+    return static_cast<int16_t>(value);
+}
+
+}  // namespace
+
+bool ReadWav(const std::string& bytes, AudioBuffer& out) {
+    const unsigned char* file = reinterpret_cast<const unsigned char*>(bytes.data());
+    size_t size = bytes.size();
+    if (size < 12 || std::memcmp(file, "RIFF", 4) != 0 || std::memcmp(file + 8, "WAVE", 4) != 0) return false;
+
+    WavFormat format;
+    size_t offset = 12;
+    while (offset <= size && size - offset >= 8) {
+        const unsigned char* header = file + offset;
+        uint32_t chunkSize = littleEndian32(header + 4);
+        size_t dataStart = offset + 8;
+        size_t available = size - dataStart;
+        bool isData = std::memcmp(header, "data", 4) == 0;
+        if (isData) {
+            if (!format.seen) return false;
+            size_t length = chunkSize <= available ? chunkSize : available;  // a cut-off file keeps what it has
+            return decodeSamples(format, file + dataStart, length, out);
+        }
+        if (chunkSize > available) return false;
+        if (std::memcmp(header, "fmt ", 4) == 0 && chunkSize >= 16) format = parseFormatChunk(file + dataStart, chunkSize);
+        offset = dataStart + chunkSize + (chunkSize & 1);  // odd chunks carry one pad byte
+    }
+    return false;
+}
+
+std::string WriteWav(const AudioBuffer& audio) {
+    uint32_t channels = static_cast<uint32_t>(audio.channels);
+    uint32_t rate = static_cast<uint32_t>(audio.rate);
+    uint32_t dataSize = static_cast<uint32_t>(audio.samples.size() * 2);
+
+    std::string bytes;
+    bytes.reserve(44 + audio.samples.size() * 2);
+    bytes += "RIFF";
+    append32(bytes, 36 + dataSize);
+    bytes += "WAVEfmt ";
+    append32(bytes, 16);
+    append16(bytes, kTagPcm);
+    append16(bytes, channels);
+    append32(bytes, rate);
+    append32(bytes, rate * channels * 2);
+    append16(bytes, channels * 2);
+    append16(bytes, 16);
+    bytes += "data";
+    append32(bytes, dataSize);
+
+    TriangularDither dither;
+    for (float sample : audio.samples) append16(bytes, static_cast<uint16_t>(ditheredSample(sample, dither)));
+    return bytes;
+}
+
+}  // namespace vorlane
