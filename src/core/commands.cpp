@@ -1,10 +1,12 @@
 #include "core/commands.h"
 
+#include "addons/theme_update.h"
 #include "core/log.h"
 #include "install/build_list.h"
 #include "install/game_process.h"
 #include "install/go_back.h"
 #include "install/installer.h"
+#include "install/self_update.h"
 #include "install/uninstall.h"
 #include "themes/model_check.h"
 #include "themes/sound_check.h"
@@ -73,6 +75,16 @@ const Command kCommands[] = {
          if (options.theme.themeFolder.empty()) return 1;
          return exitCode(ModelCheck(options.theme.themeFolder, [&](const std::wstring& line) { logLine(state, line); }));
      }},
+    // The check ran at start-up; this reports its outcome and never starts the new launcher.
+    {L"self-update",
+     [](LauncherState& state, const StartOptions&) {
+         const SelfUpdateOutcome outcome = startUpSelfUpdateOutcome();
+         logLine(state, std::wstring(L"Self-update: ") + outcomeWord(outcome) + L".");
+         return exitCode(outcome != SelfUpdateOutcome::Failed);
+     }},
+    // Brings the downloaded add-on themes up to the installed build.
+    {L"addons",
+     [](LauncherState& state, const StartOptions&) { return exitCode(updateAddOnThemes(state, noProgress)); }},
     // The shortcuts were repaired at start-up; there is nothing more to do.
     {L"repair-shortcuts", [](LauncherState&, const StartOptions&) { return 0; }},
 };

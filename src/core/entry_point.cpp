@@ -11,6 +11,7 @@
 #include "core/single_instance.h"
 #include "core/text.h"
 #include "install/build_list.h"
+#include "install/self_update.h"
 #include "install/shortcuts.h"
 #include "net/release_key.h"
 #include "ui/main_window.h"
@@ -28,23 +29,10 @@ std::wstring defaultRootFolder() {
     return root;
 }
 
-// Starts `program` with its quoted path and the pass-through arguments.
-bool startProgram(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder) {
-    std::wstring commandLine = L"\"" + program + L"\"" + arguments;
-    STARTUPINFOW startup{sizeof startup};
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &startup, &process))
-        return false;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return true;
-}
-
 // A copy started as "Vorlane Launcher.old.exe" hands over to the installed launcher.
 bool handOffFromOldCopy(const LauncherState& state) {
-    std::wstring installed = joinPath(state.rootFolder, L"Vorlane Launcher.exe");
-    if (!equalsIgnoringCase(ownProgramPath(), joinPath(state.rootFolder, L"Vorlane Launcher.old.exe"))) return false;
+    const std::wstring installed = installedLauncherPath(state);
+    if (!equalsIgnoringCase(ownProgramPath(), replacedLauncherPath(state))) return false;
     if (!fileExists(installed)) return false;
     return startProgram(installed, runArgs, state.rootFolder);
 }
@@ -83,6 +71,14 @@ int runLauncher(HINSTANCE instance, int showCommand) {
     fetchBuildListAtStart(state);
     startTick = GetTickCount64();
 
+    // A window start that put a newer launcher in place hands over to it and goes.
+    const SelfUpdateOutcome selfUpdated = selfUpdateAtStart(state, options);
+    if (!options.command && selfUpdated == SelfUpdateOutcome::Updated && startNewLauncher(state)) {
+        closeLog(state);
+        single.release();
+        return 0;
+    }
+
     // Shortcuts are repaired by a windowed start and by the command that asks for it only.
     if (!options.command || *options.command == L"repair-shortcuts") repairShortcuts(state);
 
@@ -102,6 +98,8 @@ int runLauncher(HINSTANCE instance, int showCommand) {
 
     if (options.updated)
         statusText = L"The launcher updated itself to " + launcherVersion() + L" (the old one is kept beside it).";
+    else if (selfUpdated == SelfUpdateOutcome::Failed)
+        statusText = L"Couldn't update the launcher: " + state.lastError;
     int code = runMainWindow(state, instance, showCommand, hash);
     closeLog(state);
     single.release();

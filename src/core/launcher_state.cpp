@@ -12,12 +12,19 @@ LauncherState& launcherState() {
 std::atomic<unsigned> checkEveryMs{kDefaultCheckEveryMs};
 std::wstring statusText;
 std::atomic<unsigned long long> startTick{0};
+std::atomic<bool> busy{false};
+std::atomic<bool> checkRunning{false};
+std::atomic<bool> themeMaking{false};
 std::wstring runArgs;
 
-const std::wstring& launcherVersion() {
-    static const std::wstring version = VORLANE_VERSION;
+static std::wstring& versionText() {
+    static std::wstring version = VORLANE_VERSION;
     return version;
 }
+
+const std::wstring& launcherVersion() { return versionText(); }
+
+void setLauncherVersion(const std::wstring& version) { versionText() = version; }
 
 bool isDevelopersVersion(const std::wstring& version) {
     return version == L"dev" || (!version.empty() && version.back() == L'+');

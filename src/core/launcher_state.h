@@ -53,9 +53,23 @@ extern std::atomic<unsigned long long> startTick;
 // Every argument but "--updated", each as a blank and the argument in double quotes.
 extern std::wstring runArgs;
 
+// Flags that keep jobs apart, read and changed from several threads.
+// busy: an install or add-on job runs (set by the main window before it starts
+// the job's thread, cleared when the job's completion message arrives).
+extern std::atomic<bool> busy;
+// checkRunning: a periodic update check runs; cleared when its result arrives.
+extern std::atomic<bool> checkRunning;
+// themeMaking: the create-theme window's worker runs a theme job, a ComfyUI
+// check or a model download.
+extern std::atomic<bool> themeMaking;
+
 // The launcher's version: eight hex digits of the commit, "+" when built from a
 // changed tree, or "dev" outside git.
 const std::wstring& launcherVersion();
+// Gives the program another version text for the rest of its run, before
+// anything reads it: a program built to stand in for a release (the test-key
+// launcher) carries a fixed one.
+void setLauncherVersion(const std::wstring& version);
 // "dev" or a version ending in "+" marks a developer's build.
 bool isDevelopersVersion(const std::wstring& version);
 

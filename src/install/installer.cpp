@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "addons/theme_update.h"
 #include "core/files.h"
 #include "core/handles.h"
 #include "core/log.h"
@@ -192,6 +193,8 @@ bool installJob(LauncherState& state, const JobProgress& progress) {
         return false;
     }
     restoreKeptSaves(state);
+    // A theme that can't be brought up says so in the log; the build is installed all the same.
+    updateAddOnThemes(state, progress);
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/files.h"
+#include "core/single_instance.h"
 #include "core/text.h"
 #include "support/launcher_process.h"
 #include "support/temp_folder.h"
@@ -43,4 +44,25 @@ TEST(HandOff, ACommandRunsInTheOldCopyItself) {
     auto lines = logMessages(root);
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), L"Done (nothing, exit 1, installed: nothing).");
+}
+
+TEST(HandOff, TheOldCopyStartedWithUpdatedRunsAsTheLauncherItself) {
+    TempFolder temp;
+    std::wstring root = temp.path();
+    std::wstring old = joinPath(root, L"Vorlane Launcher.old.exe");
+    ASSERT_TRUE(CopyFileW(joinPath(testProgramFolder(), L"fake_game\\Vorlane.exe").c_str(),
+                          joinPath(root, L"Vorlane Launcher.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(developerLauncher().c_str(), old.c_str(), FALSE));
+
+    // A start made by a launcher that has just replaced itself never hands over again.
+    LauncherProcess launcher(old, {L"--root", root, L"--server", unusedLocalServer(), L"--updated"});
+    ASSERT_TRUE(launcher.started());
+    HWND window = nullptr;
+    ASSERT_TRUE(waitFor([&] { return (window = findLauncherWindow(instanceHash(root))) != nullptr; }));
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    EXPECT_EQ(owner, launcher.processId());
+    EXPECT_FALSE(fileExists(joinPath(root, L"started.txt")));
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(launcher.wait(), 0u);
 }

@@ -26,6 +26,14 @@ const Subcommand kSubcommands[] = {
      L"copies a build zip (Vorlane-<commit>.zip) into the server folder, adds or replaces its record in builds.json "
      L"(newest first) and signs the list",
      3, 7, runBuild},
+    {L"launcher", L"<server-folder> <private-key-file> <launcher-exe> --version <commit>",
+     L"copies the launcher program into the server folder as Vorlane-Launcher-<commit>.exe, writes launcher.json "
+     L"(File, Version, Sha256) and signs it",
+     5, 5, runLauncher},
+    {L"theme", L"<server-folder> <private-key-file> <theme-folder> --build <commit>",
+     L"cuts every file of an add-on theme into pieces as the launcher does, stores the pieces and the theme's index "
+     L"under themes/ by their SHA-256, adds or replaces the theme's entry for the build in themes.json and signs it",
+     5, 5, runTheme},
 };
 
 void printUsage() {

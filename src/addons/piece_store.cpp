@@ -1,0 +1,31 @@
+#include "addons/piece_store.h"
+
+#include "addons/piece_cutter.h"
+#include "core/files_below.h"
+#include "core/text.h"
+#include "net/sha256.h"
+
+namespace vorlane {
+
+void PieceStore::addFolder(const std::wstring& folder) {
+    for (const std::wstring& file : filesBelow(folder)) addFile(joinPath(folder, file));
+}
+
+void PieceStore::addFile(const std::wstring& path) {
+    const uint32_t file = (uint32_t)files_.size();
+    files_.push_back(path);
+    // A file that can't be read whole still lends the pieces cut before the failure.
+    cutPieces(path, [&](const Piece& piece) {
+        pieces_.try_emplace(toHex(piece.digest), Location{file, piece.size, piece.offset});
+    });
+}
+
+bool PieceStore::take(const std::wstring& hash, uint32_t size, std::string& bytes) const {
+    auto found = pieces_.find(hash);
+    if (found == pieces_.end() || found->second.size != size) return false;
+    bytes = readRange(files_[found->second.file], found->second.offset, size);
+    Sha256Digest digest;
+    return bytes.size() == size && sha256(bytes, digest) && toHex(digest) == hash;
+}
+
+}  // namespace vorlane

@@ -1,0 +1,37 @@
+// The pieces a theme update can take from the player's own disk instead of the
+// build server: every file of the given folders cut by the piece rule, each
+// piece remembered by its SHA-256 with where it lies.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace vorlane {
+
+class PieceStore {
+public:
+    // Cuts every file below the folder (a missing folder adds nothing; linked
+    // folders aren't followed). Where a piece turns up twice, the first place is kept.
+    void addFolder(const std::wstring& folder);
+    void addFile(const std::wstring& path);
+
+    size_t size() const { return pieces_.size(); }
+
+    // The piece's bytes read from where it was found, when a piece with that
+    // hash and size was found and its bytes there still have that SHA-256;
+    // false otherwise (the file changed or went meanwhile).
+    bool take(const std::wstring& hash, uint32_t size, std::string& bytes) const;
+
+private:
+    struct Location {
+        uint32_t file;  // index into files_
+        uint32_t size;
+        uint64_t offset;
+    };
+    std::vector<std::wstring> files_;
+    std::unordered_map<std::wstring, Location> pieces_;  // by SHA-256 in hex
+};
+
+}  // namespace vorlane

@@ -1,0 +1,30 @@
+// Bringing the add-on themes the game downloaded up to the installed build:
+// the signed themes.json of the current build server names, per theme and
+// build, an index of the version's files; each file is assembled piece by
+// piece beside the live theme, taking every piece the player's disk already
+// has and downloading only the rest, and the finished version is left for the
+// game to put in place at its next start. The live theme is never written.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "core/launcher_state.h"
+
+namespace vorlane {
+
+// A fraction from 0 to 1 and a line for the player.
+using AddOnProgress = std::function<void(double fraction, const std::wstring& line)>;
+
+// Updates every installed add-on theme made for another build; messages go to
+// the log. True when nothing failed; otherwise lastError holds the last
+// failure sentence.
+bool updateAddOnThemes(LauncherState& state, const AddOnProgress& progress);
+
+// Brings `theme` up to the current build from the version whose index is
+// `index` (as themes.json names it) on the current build server. On failure
+// lastError holds the sentence and what is on disk stays as it is then.
+bool updateTheme(LauncherState& state, const std::wstring& theme, const std::wstring& index,
+                 const AddOnProgress& progress);
+
+}  // namespace vorlane

@@ -1,0 +1,63 @@
+#include "support/window_driver.h"
+
+#include <commctrl.h>
+
+#include "core/files.h"
+#include "core/text.h"
+#include "support/launcher_process.h"
+
+namespace vorlane::testing {
+
+std::wstring controlText(HWND window, int id) {
+    wchar_t text[4096] = {};
+    GetWindowTextW(GetDlgItem(window, id), text, 4096);
+    return text;
+}
+
+bool controlEnabled(HWND window, int id) { return IsWindowEnabled(GetDlgItem(window, id)) != FALSE; }
+
+bool controlVisible(HWND window, int id) { return IsWindowVisible(GetDlgItem(window, id)) != FALSE; }
+
+int progressPosition(HWND window, int id) {
+    HWND bar = id ? GetDlgItem(window, id) : FindWindowExW(window, nullptr, PROGRESS_CLASSW, nullptr);
+    return (int)SendMessageW(bar, PBM_GETPOS, 0, 0);
+}
+
+void pressButton(HWND window, int id) {
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window, id)));
+}
+
+HWND findMessageBox(const std::wstring& caption) {
+    HWND box = nullptr;
+    while ((box = FindWindowExW(nullptr, box, L"#32770", caption.c_str())) != nullptr) {
+        if (IsWindowVisible(box)) return box;
+    }
+    return nullptr;
+}
+
+std::wstring messageBoxText(HWND box) { return controlText(box, 0xFFFF); }
+
+void answerMessageBox(HWND box, int button) {
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
+}
+
+bool takeScreenshot(HWND window, const std::wstring& name) {
+    const std::wstring folder = joinPath(parentFolder(testProgramFolder()), L"screenshots");
+    const std::wstring picture = joinPath(folder, name + L".png");
+    if (!folderExists(joinPath(folder, L"requests"))) return false;
+    DeleteFileW(picture.c_str());
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    GdiFlush();
+    Sleep(200);  // let the X server show what Wine drew
+    // The client area: without a window manager the frame isn't drawn anyway.
+    RECT box;
+    GetClientRect(window, &box);
+    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&box), 2);
+    const std::string request = std::to_string(box.left) + " " + std::to_string(box.top) + " " +
+                                std::to_string(box.right - box.left) + " " + std::to_string(box.bottom - box.top) + "\n";
+    const std::wstring requestPath = joinPath(folder, L"requests\\" + name + L".txt");
+    if (!writeFileAtomically(requestPath, request)) return false;
+    return waitFor([&] { return fileExists(picture); }, 20000);
+}
+
+}  // namespace vorlane::testing

@@ -1,0 +1,193 @@
+// Piece cutting: the gear table, where cuts fall, the file reader against a
+// plain byte-by-byte cut of the same bytes, and the publisher cutting a theme
+// into the very pieces the launcher finds in the same file.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "addons/piece_cutter.h"
+#include "addons/theme_index.h"
+#include "core/files.h"
+#include "core/json.h"
+#include "core/text.h"
+#include "net/sha256.h"
+#include "support/addon_themes.h"
+#include "support/publisher.h"
+#include "support/temp_folder.h"
+
+using namespace vorlane;
+using namespace vorlane::testing;
+
+namespace {
+
+uint64_t splitMix64Next(uint64_t& state) {
+    state += 0x9E3779B97F4A7C15ull;
+    uint64_t z = state;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+// A byte whose repetition keeps the running value at or above 2^47 from the first byte on.
+int byteThatNeverCuts() {
+    const auto& gear = gearTable();
+    for (int byte = 0; byte < 256; ++byte) {
+        uint64_t h = 0;
+        bool stays = true;
+        for (int n = 0; n < 128 && stays; ++n) {  // after 64 bytes the value repeats
+            h = 2 * h + gear[byte];
+            stays = h >= (1ull << 47);
+        }
+        if (stays) return byte;
+    }
+    return -1;
+}
+
+struct Cut {
+    uint64_t offset;
+    uint32_t size;
+    std::wstring hash;
+    bool operator==(const Cut&) const = default;
+};
+
+// The rule as written, byte by byte from the first byte of every piece.
+std::vector<Cut> plainCut(const std::string& bytes) {
+    std::vector<Cut> cuts;
+    const auto& gear = gearTable();
+    uint64_t h = 0, start = 0;
+    uint32_t n = 0;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        h = 2 * h + gear[(unsigned char)bytes[i]];
+        ++n;
+        if ((n >= 32768 && h < 0x800000000000ull) || n == 524288) {
+            cuts.push_back({start, n, sha256Hex(bytes.substr(start, n))});
+            start += n;
+            h = 0;
+            n = 0;
+        }
+    }
+    if (n > 0) cuts.push_back({start, n, sha256Hex(bytes.substr(start, n))});
+    return cuts;
+}
+
+std::vector<Cut> cutFile(const std::wstring& path) {
+    std::vector<Cut> cuts;
+    EXPECT_TRUE(cutPieces(path, [&](const Piece& piece) {
+        cuts.push_back({piece.offset, piece.size, toHex(piece.digest)});
+    }));
+    return cuts;
+}
+
+}  // namespace
+
+TEST(PieceCutting, GearTableIsSplitMix64SeededWithVorlaneG) {
+    uint64_t state = 0x566F726C616E6547ull;  // "VorlaneG" as a big-endian number
+    std::vector<uint64_t> expected;
+    for (int i = 0; i < 256; ++i) expected.push_back(splitMix64Next(state));
+    const auto& gear = gearTable();
+    EXPECT_EQ(gear[0], expected[0]);
+    EXPECT_EQ(gear[255], expected[255]);
+    EXPECT_EQ(std::vector<uint64_t>(gear.begin(), gear.end()), expected);
+    // The same two values worked out outside this program.
+    EXPECT_EQ(gear[0], 0x3bf4ed5a8f8451f0ull);
+    EXPECT_EQ(gear[255], 0xb6626698f2858229ull);
+}
+
+TEST(PieceCutting, BytesThatNeverBringTheValueLowAreCutOnlyAtTheLongestPiece) {
+    const int byte = byteThatNeverCuts();
+    ASSERT_GE(byte, 0);
+    TempFolder temp{L"pieces"};
+
+    const std::string short40000(40000, (char)byte);
+    const std::vector<Cut> one = cutFile(temp.writeFile(L"short.pak", short40000));
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0], (Cut{0, 40000, sha256Hex(short40000)}));
+
+    const std::string mebibyte(1048576, (char)byte);
+    const std::vector<Cut> two = cutFile(temp.writeFile(L"long.pak", mebibyte));
+    const std::wstring half = sha256Hex(mebibyte.substr(0, 524288));
+    EXPECT_EQ(two, (std::vector<Cut>{{0, 524288, half}, {524288, 524288, half}}));
+}
+
+TEST(PieceCutting, FileCutMatchesTheRuleAppliedByteByByte) {
+    TempFolder temp{L"pieces"};
+    // 9 MiB and a bit: several 4 MiB reads, pieces across their edges, and a short last piece.
+    const std::string bytes = noiseBytes((9 << 20) + 12345, 77);
+    const std::vector<Cut> expected = plainCut(bytes);
+    ASSERT_GT(expected.size(), 20u);
+    EXPECT_EQ(cutFile(temp.writeFile(L"noise.pak", bytes)), expected);
+
+    // Fed in blocks of odd sizes, the stream cutter finds the same pieces.
+    std::vector<Cut> streamed;
+    PieceCutter cutter([&](const Piece& piece) { streamed.push_back({piece.offset, piece.size, toHex(piece.digest)}); });
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    for (size_t at = 0, step = 1; at < bytes.size(); at += step, step = step * 3 % 100003 + 1)
+        ASSERT_TRUE(cutter.add(data + at, std::min(step, bytes.size() - at)));
+    ASSERT_TRUE(cutter.finish());
+    EXPECT_EQ(streamed, expected);
+}
+
+TEST(PieceCutting, AnEditChangesOnlyThePiecesAroundIt) {
+    TempFolder temp{L"pieces"};
+    std::string bytes = noiseBytes(4 << 20, 5);
+    const std::vector<Cut> before = cutFile(temp.writeFile(L"before.pak", bytes));
+    bytes.insert(2000000, "a few bytes more");
+    const std::vector<Cut> after = cutFile(temp.writeFile(L"after.pak", bytes));
+    size_t kept = 0;
+    for (const Cut& cut : after)
+        for (const Cut& old : before) kept += cut.hash == old.hash;
+    EXPECT_GE(kept + 2, after.size());
+}
+
+TEST(PieceCutting, EmptyAndMissingFiles) {
+    TempFolder temp{L"pieces"};
+    EXPECT_TRUE(cutFile(temp.writeFile(L"empty.pak", "")).empty());
+    EXPECT_FALSE(cutPieces(temp.file(L"missing.pak"), [](const Piece&) {}));
+}
+
+TEST(PieceCutting, ReadRangeGivesTheBytesAtAnOffsetAndStopsAtTheEnd) {
+    TempFolder temp{L"pieces"};
+    const std::wstring file = temp.writeFile(L"range.bin", "0123456789");
+    EXPECT_EQ(readRange(file, 3, 4), "3456");
+    EXPECT_EQ(readRange(file, 8, 100), "89");
+    EXPECT_EQ(readRange(file, 20, 5), "");
+    EXPECT_EQ(readRange(temp.file(L"missing.bin"), 0, 5), "");
+}
+
+TEST(PieceCutting, ThePublisherCutsAThemeIntoThePiecesTheLauncherFinds) {
+    TempFolder temp{L"publish-pieces"};
+    const std::wstring theme = temp.makeFolder(L"Ember");
+    temp.makeFolder(L"Ember\\Content");
+    temp.makeFolder(L"Ember\\Content\\Paks");
+    temp.writeFile(L"Ember\\Ember.uplugin", "{\"VorlaneBaseRelease\": \"abc1234\"}");
+    const std::wstring pak = temp.writeFile(L"Ember\\Content\\Paks\\Ember.pak", noiseBytes(3 << 20, 11));
+    const std::wstring server = temp.file(L"server");
+
+    PublishRun run = runPublisher(temp, {L"theme", server, keptTestKeyFile(), theme, L"--build", L"abc1234"});
+    ASSERT_EQ(run.exitCode, 0u) << run.err;
+
+    JsonValue list;
+    ASSERT_TRUE(parseDocument(readTestFile(joinPath(server, L"themes.json")), list));
+    ASSERT_EQ(list.items.size(), 1u);
+    const std::wstring indexHash = textWide(member(list.items[0], "Index"));
+    const std::string indexText = readTestFile(joinPath(server, L"themes\\" + indexHash));
+    EXPECT_EQ(sha256Hex(indexText), indexHash);
+    ThemeIndex index;
+    ASSERT_EQ(readThemeIndex(indexText, L"Ember", L"abc1234", index).verdict, IndexVerdict::Good);
+    ASSERT_EQ(index.files.size(), 2u);
+
+    const ThemeFile& published = index.files[0].path == L"Content/Paks/Ember.pak" ? index.files[0] : index.files[1];
+    ASSERT_EQ(published.path, L"Content/Paks/Ember.pak");
+    const std::vector<Cut> launcherCut = cutFile(pak);
+    ASSERT_EQ(published.pieces.size(), launcherCut.size());
+    const std::string bytes = readTestFile(pak);
+    for (size_t i = 0; i < launcherCut.size(); ++i) {
+        EXPECT_EQ(published.pieces[i].hash, launcherCut[i].hash);
+        EXPECT_EQ(published.pieces[i].size, launcherCut[i].size);
+        EXPECT_EQ(readTestFile(joinPath(server, L"themes\\" + launcherCut[i].hash)),
+                  bytes.substr(launcherCut[i].offset, launcherCut[i].size));
+    }
+    EXPECT_EQ(published.sha256, sha256Hex(bytes));
+    EXPECT_EQ(published.size, bytes.size());
+}
