@@ -11,6 +11,7 @@
 #include "core/files.h"
 #include "core/text.h"
 #include "support/build_server.h"
+#include "support/installed_game.h"
 #include "support/launcher_process.h"
 #include "support/nginx_server.h"
 #include "support/temp_folder.h"
@@ -49,16 +50,9 @@ protected:
         return runToEnd(testKeyLauncher(), arguments, 120000);
     }
 
-    std::wstring setting(const std::wstring& key) {
-        wchar_t value[512];
-        DWORD length = GetPrivateProfileStringW(L"Launcher", key.c_str(), L"", value, 512,
-                                                joinPath(root, L"launcher.ini").c_str());
-        return std::wstring(value, length);
-    }
+    std::wstring setting(const std::wstring& key) { return launcherSetting(root, key); }
 
-    std::wstring buildFolderOf(const std::wstring& commit) {
-        return joinPath(joinPath(game, commit), L"Vorlane-" + commit);
-    }
+    std::wstring buildFolderOf(const std::wstring& commit) { return installedBuildFolder(root, commit); }
     std::wstring savedOf(const std::wstring& commit) { return joinPath(buildFolderOf(commit), L"Vorlane\\Saved"); }
 
     // The folders in the install folder, sorted.
@@ -80,19 +74,7 @@ protected:
         return fresh;
     }
 
-    // Ends every stand-in game this test started (their started.txt holds the process id).
-    void closeGames() {
-        for (const FolderEntry& commit : listFolder(game)) {
-            const std::wstring marker = joinPath(buildFolderOf(commit.name), L"started.txt");
-            const std::string pid = readTestFile(marker);
-            if (pid.empty()) continue;
-            if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, std::stoul(pid))) {
-                TerminateProcess(process, 0);
-                WaitForSingleObject(process, 10000);
-                CloseHandle(process);
-            }
-        }
-    }
+    void closeGames() { endStartedGames(root); }
 
     void savePlayerGame(const std::wstring& commit, const std::string& text) {
         makeFolderTree(joinPath(savedOf(commit), L"SaveGames"));

@@ -128,8 +128,9 @@ TEST_F(Installer, ReportsItsStepsInOrderWithTheFixedFractions) {
     EXPECT_TRUE(has(0.7, L"Checking the download..."));
     EXPECT_TRUE(has(0.72, L"Unpacking..."));
     for (const Step& step : steps) {
-        if (step.fraction > 0 && step.fraction < 0.7)
+        if (step.fraction > 0 && step.fraction < 0.7) {
             EXPECT_EQ(step.sentence.rfind(L"Downloading Vorlane-" + kCommit + L".zip... ", 0), 0u);
+        }
     }
     EXPECT_EQ(log().back(), L"Installed build " + kCommit + L" (previous: none).");
 }
