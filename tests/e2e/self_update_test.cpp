@@ -270,8 +270,8 @@ TEST_F(SelfUpdate, OtherCommandsAndADevelopersVersionDontCheck) {
     install(testKeyLauncher());
     publishLauncher(developerLauncher(), kNewerVersion);
     EXPECT_EQ(runToEnd(installed, arguments({L"--auto", L"repair-shortcuts"}), 120000), 0u);
-    // The developer's launcher reports "none offered" for the command that asks.
-    EXPECT_EQ(selfUpdateFrom(developerLauncher()), 0u);
+    // A developer's version reports "none offered" for the command that asks.
+    EXPECT_EQ(selfUpdateFrom(devVersionLauncher()), 0u);
     const std::vector<std::wstring> lines = log();
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[lines.size() - 2], L"Self-update: none offered.");

@@ -12,6 +12,7 @@ std::wstring testProgramFolder() { return parentFolder(ownProgramPath()); }
 std::wstring developerLauncher() { return joinPath(testProgramFolder(), L"Vorlane Launcher.exe"); }
 
 std::wstring testKeyLauncher() { return joinPath(testProgramFolder(), L"testkey\\Vorlane Launcher.exe"); }
+std::wstring devVersionLauncher() { return joinPath(testProgramFolder(), L"devversion\\Vorlane Launcher.exe"); }
 
 static std::wstring quoteOne(const std::wstring& argument) {
     std::wstring out = L"\"";

@@ -15,6 +15,9 @@ std::wstring testProgramFolder();
 // build/bin/testkey/Vorlane Launcher.exe (the test release key built in).
 std::wstring developerLauncher();
 std::wstring testKeyLauncher();
+// build/bin/devversion/Vorlane Launcher.exe: the test key, and the version "dev"
+// (a developer's version, whatever the tree it was built from).
+std::wstring devVersionLauncher();
 
 // The command line for a program and its arguments, each quoted so the
 // program's own splitting gives them back unchanged.
