@@ -263,3 +263,15 @@ TEST_F(MainWindow, PlayBringsAddOnThemesUpFirstAndThenStartsTheGame) {
     EXPECT_LT(lastWriteTimeOf(joinPath(themes, L".Ember\\.install-at-next-start")), lastWriteTimeOf(marker));
     EXPECT_TRUE(waitFor([&] { return IsIconic(window) != FALSE; }));
 }
+
+TEST_F(MainWindow, ChangeFolderOpensTheSystemFolderPickerAndCancelKeepsTheFolder) {
+    openWindow({}, unusedLocalServer());
+    ASSERT_TRUE(controlVisible(window, kChangeFolderId));
+    pressButton(window, kChangeFolderId);
+    HWND picker = nullptr;
+    ASSERT_TRUE(waitFor([&] { return (picker = findMessageBox(L"Where should Vorlane be installed?")) != nullptr; }));
+    answerMessageBox(picker, IDCANCEL);
+    EXPECT_TRUE(waitFor([&] { return !IsWindow(picker) || !IsWindowVisible(picker); }));
+    EXPECT_EQ(setting(L"InstallDir"), L"");  // nothing chosen, nothing written
+    EXPECT_EQ(status(kStatusTextId), L"");
+}
