@@ -1,5 +1,7 @@
 #include "support/launcher_process.h"
 
+#include <cstdio>
+
 #include <winsock2.h>
 
 #include "core/files.h"
@@ -40,11 +42,20 @@ LauncherProcess::LauncherProcess(const std::wstring& program, const std::vector<
     std::wstring commandLine = quoteArguments(program, arguments);
     STARTUPINFOW startup{sizeof startup};
     PROCESS_INFORMATION info{};
-    if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &info)) {
-        CloseHandle(info.hThread);
-        process_ = info.hProcess;
-        processId_ = info.dwProcessId;
+    // Under a heavily loaded Wine a start now and then fails before the program
+    // runs at all; that is the platform's, not the program's, so it is tried
+    // again (and said on the test's output).
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                           &info)) {
+            CloseHandle(info.hThread);
+            process_ = info.hProcess;
+            processId_ = info.dwProcessId;
+            return;
+        }
+        std::fprintf(stderr, "couldn't start %s (error %lu), try %d of 3\n", toUtf8(program).c_str(), GetLastError(),
+                     attempt);
+        Sleep(500);
     }
 }
 
