@@ -96,18 +96,10 @@ bool PieceCutter::endPiece() {
 }
 
 bool cutPieces(const std::wstring& file, const PieceSink& onPiece) {
-    FileHandle handle(CreateFileW(longPath(file).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!handle) return false;
     PieceCutter cutter(onPiece);
-    std::vector<unsigned char> block(kReadBlock);
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(handle.get(), block.data(), kReadBlock, &got, nullptr)) return false;
-        if (got == 0) break;
-        if (!cutter.add(block.data(), got)) return false;
-    }
-    return cutter.finish();
+    return readFileInBlocks(file, kReadBlock,
+                            [&](const unsigned char* block, size_t size) { return cutter.add(block, size); }) &&
+           cutter.finish();
 }
 
 std::string readRange(const std::wstring& file, uint64_t offset, uint32_t size) {

@@ -20,16 +20,31 @@ std::wstring longPath(const std::wstring& path) {
     return turned;
 }
 
-std::string readWholeFile(const std::wstring& path) {
-    std::string data;
+bool readFileInBlocks(const std::wstring& path, size_t blockSize, const FileBlockSink& onBlock) {
     FileHandle file(CreateFileW(longPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return data;
-    std::vector<char> block(65536);
-    DWORD got = 0;
-    while (ReadFile(file.get(), block.data(), (DWORD)block.size(), &got, nullptr) && got > 0)
-        data.append(block.data(), got);
-    return data;
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) return false;
+    std::vector<unsigned char> block(blockSize);
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), block.data(), (DWORD)block.size(), &got, nullptr)) return false;
+        if (got == 0) return true;
+        if (!onBlock(block.data(), got)) return false;
+    }
+}
+
+bool readWholeFile(const std::wstring& path, std::string& bytes) {
+    bytes.clear();
+    return readFileInBlocks(path, 65536, [&](const unsigned char* block, size_t size) {
+        bytes.append(reinterpret_cast<const char*>(block), size);
+        return true;
+    });
+}
+
+std::string readWholeFile(const std::wstring& path) {
+    std::string bytes;
+    readWholeFile(path, bytes);
+    return bytes;
 }
 
 bool writeFileAtomically(const std::wstring& path, const std::string& bytes) {

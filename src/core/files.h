@@ -2,7 +2,9 @@
 // atomic writes and folder trees.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,7 +15,16 @@ namespace vorlane {
 // already in that form and relative paths keep their prefix as they are.
 std::wstring longPath(const std::wstring& path);
 
-// The whole file in 64 KiB reads, shared for reading; empty when it can't be opened.
+// Reads a file from its start, shared for reading, in blocks of blockSize
+// bytes, and hands each block to onBlock (which returns false to stop). False
+// when the file can't be opened or read, or onBlock stopped.
+using FileBlockSink = std::function<bool(const unsigned char* bytes, size_t size)>;
+bool readFileInBlocks(const std::wstring& path, size_t blockSize, const FileBlockSink& onBlock);
+
+// The whole file in 64 KiB reads, shared for reading; false when it can't be
+// opened or read (an empty file is fine).
+bool readWholeFile(const std::wstring& path, std::string& bytes);
+// The same, for callers to whom a missing file and an empty one are alike.
 std::string readWholeFile(const std::wstring& path);
 
 // Writes path + ".part", then moves it over path in one step. Nothing is left

@@ -86,6 +86,10 @@ bool equalsIgnoringCase(const std::wstring& a, const std::wstring& b) {
     return a.size() == b.size() && lowerCase(a) == lowerCase(b);
 }
 
+bool endsWithIgnoringCase(const std::wstring& text, const std::wstring& ending) {
+    return text.size() >= ending.size() && equalsIgnoringCase(text.substr(text.size() - ending.size()), ending);
+}
+
 bool parseSigned64(const std::wstring& text, long long& value) {
     size_t i = 0;
     bool negative = false;

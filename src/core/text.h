@@ -30,6 +30,8 @@ std::wstring joinPath(const std::wstring& first, const std::wstring& second);
 // Lower-case for comparisons that ignore case (the system's rules).
 std::wstring lowerCase(std::wstring text);
 bool equalsIgnoringCase(const std::wstring& a, const std::wstring& b);
+// True when text ends with ending, letter case aside (e.g. a file name and ".zip").
+bool endsWithIgnoringCase(const std::wstring& text, const std::wstring& ending);
 
 // Plain decimal readers: the whole text must be an optional sign ("-" or "+")
 // and digits that fit; false otherwise, leaving `value` as it was.

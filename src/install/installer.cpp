@@ -36,7 +36,7 @@ bool pickBuild(LauncherState& state, BuildRecord& record) {
     if (!state.zipPath.empty()) {
         std::wstring name = state.zipPath.substr(state.zipPath.find_last_of(L'\\') + 1);
         bool named = name.size() > 12 && name.rfind(L"Vorlane-", 0) == 0 &&
-                     equalsIgnoringCase(name.substr(name.size() - 4), L".zip") &&
+                     endsWithIgnoringCase(name, L".zip") &&
                      isCommitId(name.substr(8, name.size() - 12));
         if (!named)
             return fail(state, L"A build's zip is named Vorlane-<commit>.zip, the commit in hex; this is " + name + L".");

@@ -80,6 +80,14 @@ bool openSession(Exchange& exchange, DWORD accessType, const Timeouts& timeouts)
     return true;
 }
 
+// Reads the address and opens a session for it: the error sentence, or empty.
+std::wstring beginExchange(const std::wstring& url, DWORD accessType, const Timeouts& timeouts, UrlParts& parts,
+                           Exchange& exchange) {
+    if (!splitUrl(url, parts)) return notAWebAddress(url);
+    if (!openSession(exchange, accessType, timeouts)) return kNoNetwork;
+    return {};
+}
+
 bool openRequest(Exchange& exchange, const UrlParts& parts, const std::wstring& verb) {
     exchange.connection.reset(WinHttpConnect(exchange.session.get(), parts.host.c_str(), parts.port, 0));
     if (!exchange.connection) return false;
@@ -210,18 +218,12 @@ HttpResult download(const std::wstring& url, std::string* memorySink, const std:
                     const ProgressCallback& progress, long long failAfter, bool resume, const std::wstring& label) {
     HttpResult result;
     UrlParts parts;
-    if (!splitUrl(url, parts)) {
-        result.error = notAWebAddress(url);
-        return result;
-    }
+    Exchange exchange;
+    result.error = beginExchange(url, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, kProbeTimeouts, parts, exchange);
+    if (!result.error.empty()) return result;
     const long long present = resume && !filePath.empty() ? sizeOfFile(filePath) : 0;
     const bool ranged = present > 0;
 
-    Exchange exchange;
-    if (!openSession(exchange, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, kProbeTimeouts)) {
-        result.error = kNoNetwork;
-        return result;
-    }
     const std::wstring range = ranged ? L"Range: bytes=" + std::to_wstring(present) + L"-\r\n" : std::wstring();
     if (!openRequest(exchange, parts, L"GET") || !sendAndReceive(exchange.request.get(), range, {})) {
         result.error = unreachable(parts);
@@ -261,15 +263,10 @@ HttpResult request(const std::wstring& method, const std::wstring& url, const st
                    unsigned receiveTimeoutMs) {
     HttpResult result;
     UrlParts parts;
-    if (!splitUrl(url, parts)) {
-        result.error = notAWebAddress(url);
-        return result;
-    }
     Exchange exchange;
-    if (!openSession(exchange, WINHTTP_ACCESS_TYPE_NO_PROXY, Timeouts{5000, 5000, 30000, (int)receiveTimeoutMs})) {
-        result.error = kNoNetwork;
-        return result;
-    }
+    result.error = beginExchange(url, WINHTTP_ACCESS_TYPE_NO_PROXY, Timeouts{5000, 5000, 30000, (int)receiveTimeoutMs},
+                                 parts, exchange);
+    if (!result.error.empty()) return result;
     const std::wstring headers = body.empty() ? std::wstring() : L"Content-Type: application/json\r\n";
     if (!openRequest(exchange, parts, method) || !sendAndReceive(exchange.request.get(), headers, body)) {
         result.error = L"nothing answered at " + parts.host + L":" + std::to_wstring(parts.port);
@@ -284,15 +281,9 @@ HttpResult request(const std::wstring& method, const std::wstring& url, const st
 HttpResult head(const std::wstring& url, const std::vector<std::wstring>& headerNames) {
     HttpResult result;
     UrlParts parts;
-    if (!splitUrl(url, parts)) {
-        result.error = notAWebAddress(url);
-        return result;
-    }
     Exchange exchange;
-    if (!openSession(exchange, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, kProbeTimeouts)) {
-        result.error = kNoNetwork;
-        return result;
-    }
+    result.error = beginExchange(url, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, kProbeTimeouts, parts, exchange);
+    if (!result.error.empty()) return result;
     DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     if (!openRequest(exchange, parts, L"HEAD") ||
         !WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof(never)) ||

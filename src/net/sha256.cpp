@@ -56,17 +56,10 @@ bool sha256(const std::string& bytes, Sha256Digest& digest) {
 
 bool sha256File(const std::wstring& path, std::wstring& hexOut) {
     hexOut.clear();
-    FileHandle file(CreateFileW(longPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) return false;
     Sha256Hasher hasher;
-    std::vector<unsigned char> block(kFileBlock);
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(file.get(), block.data(), kFileBlock, &got, nullptr)) return false;
-        if (got == 0) break;
-        if (!hasher.add(block.data(), got)) return false;
-    }
+    if (!readFileInBlocks(path, kFileBlock,
+                          [&](const unsigned char* block, size_t size) { return hasher.add(block, size); }))
+        return false;
     Sha256Digest digest;
     if (!hasher.finish(digest)) return false;
     hexOut = toHex(digest);

@@ -14,7 +14,7 @@ namespace vorlane {
 namespace {
 
 bool isGlbName(const std::wstring& name) {
-    return name.size() >= 5 && equalsIgnoringCase(name.substr(name.size() - 4), L".glb");
+    return name.size() >= 5 && endsWithIgnoringCase(name, L".glb");
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ struct BrightSound {
 };
 
 bool isWavName(const std::wstring& name) {
-    return name.size() >= 4 && equalsIgnoringCase(name.substr(name.size() - 4), L".wav");
+    return endsWithIgnoringCase(name, L".wav");
 }
 
 }  // namespace

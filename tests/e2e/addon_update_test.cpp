@@ -18,6 +18,7 @@
 #include "core/text.h"
 #include "support/addon_themes.h"
 #include "support/build_server.h"
+#include "support/launcher_test.h"
 #include "support/launcher_process.h"
 #include "support/nginx_server.h"
 #include "support/publisher.h"
@@ -45,25 +46,9 @@ ThemeVersion versionFor(const std::wstring& build) {
             {L"theme.sig", "theme signature " + toUtf8(build)}};
 }
 
-class AddOnThemes : public ::testing::Test {
+class AddOnThemes : public LauncherTest {
 protected:
-    TempFolder temp{L"addons-e2e"};
-    std::wstring root = temp.file(L"Root");
-    std::wstring shortcuts = temp.file(L"Shortcuts");
-    std::unique_ptr<TestBuildServer> server;
-
-    void SetUp() override {
-        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        // nginx's access log outlives a run: a folder of its own keeps this run's requests apart.
-        server = std::make_unique<TestBuildServer>(L"addons-" + toUtf16(test->name()) + L"-" +
-                                                   std::to_wstring(GetTickCount64()));
-    }
-
-    DWORD launcher(const std::wstring& command) {
-        return runToEnd(testKeyLauncher(),
-                        {L"--root", root, L"--server", server->url(), L"--shortcut-folder", shortcuts, L"--auto", command},
-                        120000);
-    }
+    AddOnThemes() : LauncherTest(L"addons") {}
 
     // Publishes the theme's version for a build with vorlane-publish theme.
     void publishThemeVersion(const std::wstring& theme, const std::wstring& build, const ThemeVersion& version) {
@@ -93,14 +78,7 @@ protected:
 
     // How often nginx was asked for a file of this server.
     size_t requestsFor(const std::wstring& name) {
-        return nginxRequestsFor(server->url().substr(nginxBaseUrl().size()) + L"/" + name).size();
-    }
-
-    std::vector<std::wstring> newLogLines() {
-        std::vector<std::wstring> all = logMessages(root);
-        std::vector<std::wstring> fresh(all.begin() + std::min(seenLines, all.size()), all.end());
-        seenLines = all.size();
-        return fresh;
+        return nginxRequestsFor(requestPath(name)).size();
     }
 
     // The lines of one run after its start line, which names the launcher's version.
@@ -136,7 +114,6 @@ protected:
     }
 
 private:
-    size_t seenLines = 0;
 };
 
 }  // namespace
@@ -146,12 +123,12 @@ TEST_F(AddOnThemes, AnUpdateStagesTheThemesNewVersionFetchingOnlyTheChangedPiece
     publishThemeVersion(L"Ember", kA, a);
     publishThemeVersion(L"Ember", kB, b);
     server->publishBuild(kA, kAReleased);
-    ASSERT_EQ(launcher(L"install"), 0u);
+    ASSERT_EQ(runCommand(L"install"), 0u);
     newLogLines();
 
     // The game downloads the theme made for A into its add-on themes folder.
     writeThemeFolder(joinPath(themesFolderOf(kA), L"Ember"), a);
-    ASSERT_EQ(launcher(L"addons"), 0u);
+    ASSERT_EQ(runCommand(L"addons"), 0u);
     EXPECT_EQ(runLines(), (std::vector<std::wstring>{listLine(1, kA), L"Done (addons, exit 0, installed: " + kA + L")."}));
     EXPECT_EQ(requestsFor(L"themes.json"), 0u);  // the theme is A's: nothing to ask
 
@@ -173,7 +150,7 @@ TEST_F(AddOnThemes, AnUpdateStagesTheThemesNewVersionFetchingOnlyTheChangedPiece
     ASSERT_GT(reused, 1u << 20);
     ASSERT_GE(changed.size(), 4u);  // the descriptor, the edited pak piece, both signatures
 
-    ASSERT_EQ(launcher(L"update"), 0u);
+    ASSERT_EQ(runCommand(L"update"), 0u);
     EXPECT_EQ(runLines(), (std::vector<std::wstring>{listLine(2, kB), L"Installed build " + kB + L" (previous: " + kA + L").",
                                                      readyLine(kB, reused, downloaded),
                                                      L"Done (update, exit 0, installed: " + kB + L")."}));
@@ -190,7 +167,7 @@ TEST_F(AddOnThemes, AnUpdateStagesTheThemesNewVersionFetchingOnlyTheChangedPiece
             EXPECT_EQ(requestsFor(L"themes/" + piece.hash), changed.count(piece.hash) ? 1u : 0u) << toUtf8(file.path);
 
     // With the new version waiting, addons has nothing to do and asks nothing.
-    ASSERT_EQ(launcher(L"addons"), 0u);
+    ASSERT_EQ(runCommand(L"addons"), 0u);
     EXPECT_EQ(runLines(), (std::vector<std::wstring>{listLine(2, kB), L"Done (addons, exit 0, installed: " + kB + L")."}));
     EXPECT_EQ(requestsFor(L"themes.json"), 1u);
 }
@@ -199,7 +176,7 @@ TEST_F(AddOnThemes, TheAddonsCommandBringsThemesUpOnItsOwnAndRefusesAnAlteredLis
     const ThemeVersion a = versionFor(kA), b = versionFor(kB);
     publishThemeVersion(L"Ember", kB, b);
     server->publishBuild(kB, kBReleased);
-    ASSERT_EQ(launcher(L"install"), 0u);
+    ASSERT_EQ(runCommand(L"install"), 0u);
     newLogLines();
 
     // The player has A's version of Ember and a theme nobody made for B.
@@ -211,7 +188,7 @@ TEST_F(AddOnThemes, TheAddonsCommandBringsThemesUpOnItsOwnAndRefusesAnAlteredLis
     uint64_t total = 0;
     for (const ThemeFile& file : publishedB.files) total += file.size;
 
-    ASSERT_EQ(launcher(L"addons"), 0u);
+    ASSERT_EQ(runCommand(L"addons"), 0u);
     std::vector<std::wstring> lines = runLines();
     const std::wstring frostLine = L"Add-on theme Frost was made for build " + kA + L", and " + server->url() +
                                    L" has no version of it for build " + kB +
@@ -238,7 +215,7 @@ TEST_F(AddOnThemes, TheAddonsCommandBringsThemesUpOnItsOwnAndRefusesAnAlteredLis
     const std::wstring list = joinPath(server->folder(), L"themes.json");
     const std::string text = readTestFile(list);
     ASSERT_TRUE(writeFileAtomically(list, text + " "));
-    ASSERT_EQ(launcher(L"addons"), 1u);
+    ASSERT_EQ(runCommand(L"addons"), 1u);
     const std::wstring refused = L"The add-on themes list from " + server->url() +
                                  L" isn't signed with Vorlane's key, so nothing from it is used.";
     EXPECT_EQ(runLines(), (std::vector<std::wstring>{listLine(1, kB),

@@ -12,6 +12,7 @@
 #include "core/text.h"
 #include "support/build_server.h"
 #include "support/installed_game.h"
+#include "support/launcher_test.h"
 #include "support/launcher_process.h"
 #include "support/nginx_server.h"
 #include "support/temp_folder.h"
@@ -28,31 +29,13 @@ const std::wstring kOldReleased = L"2026-03-01T10:00:00Z";
 const std::wstring kNewReleased = L"2026-04-01T10:00:00Z";
 const std::wstring kNewestReleased = L"2026-05-01T10:00:00Z";
 
-class Install : public ::testing::Test {
+class Install : public LauncherTest {
 protected:
-    TempFolder temp{L"install"};
-    std::wstring root = temp.file(L"Root");
-    std::wstring shortcuts = temp.file(L"Shortcuts");
-    std::wstring game = joinPath(root, L"Game");
-    std::unique_ptr<TestBuildServer> server;
-
-    void SetUp() override {
-        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        server = std::make_unique<TestBuildServer>(L"install-" + toUtf16(test->name()));
-    }
+    Install() : LauncherTest(L"install") {}
     void TearDown() override { closeGames(); }
 
-    // Runs the test-key launcher with the build server, the root and the shortcut folder.
-    DWORD launcher(const std::wstring& command, std::vector<std::wstring> more = {}) {
-        std::vector<std::wstring> arguments{L"--root",  root, L"--server", server->url(), L"--shortcut-folder",
-                                            shortcuts, L"--auto", command};
-        arguments.insert(arguments.end(), more.begin(), more.end());
-        return runToEnd(testKeyLauncher(), arguments, 120000);
-    }
+    std::wstring game = joinPath(root, L"Game");
 
-    std::wstring setting(const std::wstring& key) { return launcherSetting(root, key); }
-
-    std::wstring buildFolderOf(const std::wstring& commit) { return installedBuildFolder(root, commit); }
     std::wstring savedOf(const std::wstring& commit) { return joinPath(buildFolderOf(commit), L"Vorlane\\Saved"); }
 
     // The folders in the install folder, sorted.
@@ -64,30 +47,13 @@ protected:
         return names;
     }
 
-    std::vector<std::wstring> log() { return logMessages(root); }
-
-    // Lines logged since the last call, so that each run is checked on its own.
-    std::vector<std::wstring> newLogLines() {
-        std::vector<std::wstring> all = log();
-        std::vector<std::wstring> fresh(all.begin() + std::min(seenLines, all.size()), all.end());
-        seenLines = all.size();
-        return fresh;
-    }
-
     void closeGames() { endStartedGames(root); }
 
     void savePlayerGame(const std::wstring& commit, const std::string& text) {
         makeFolderTree(joinPath(savedOf(commit), L"SaveGames"));
         ASSERT_TRUE(writeFileAtomically(joinPath(savedOf(commit), L"SaveGames\\slot1.sav"), text));
     }
-
-private:
-    size_t seenLines = 0;
 };
-
-bool contains(const std::vector<std::wstring>& lines, const std::wstring& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
 
 std::wstring listLine(const std::wstring& url, size_t count, const std::wstring& latest) {
     return L"The build server at " + url + L" lists " + std::to_wstring(count) + L" builds; the latest is " + latest +
@@ -98,7 +64,7 @@ std::wstring listLine(const std::wstring& url, size_t count, const std::wstring&
 
 TEST_F(Install, FreshInstallLaysOutTheBuildRecordsItAndMakesShortcuts) {
     server->publishBuild(kOld, kOldReleased);
-    ASSERT_EQ(launcher(L"install"), 0u);
+    ASSERT_EQ(runCommand(L"install"), 0u);
 
     EXPECT_TRUE(fileExists(joinPath(buildFolderOf(kOld), L"Vorlane.exe")));
     EXPECT_TRUE(fileExists(joinPath(savedOf(kOld), L"Config\\Default.ini")));
@@ -134,9 +100,9 @@ TEST_F(Install, ABrokenDownloadCarriesOnFromWhereItStoppedWithARangeRequest) {
     const std::wstring zipName = fileNameOf(served);
     const std::wstring part = joinPath(root, L"Downloads\\" + zipName + L".part");
 
-    const std::wstring zipPath = server->url().substr(nginxBaseUrl().size()) + L"/" + zipName;
+    const std::wstring zipPath = requestPath(zipName);
     const size_t requestsBefore = nginxRequestsFor(zipPath).size();
-    ASSERT_EQ(launcher(L"install", {L"--fail-after", L"1500000"}), 1u);
+    ASSERT_EQ(runCommand(L"install", {L"--fail-after", L"1500000"}), 1u);
     std::vector<std::wstring> lines = newLogLines();
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[lines.size() - 2],
@@ -150,7 +116,7 @@ TEST_F(Install, ABrokenDownloadCarriesOnFromWhereItStoppedWithARangeRequest) {
     EXPECT_EQ(setting(L"Current"), L"");
     EXPECT_FALSE(folderExists(joinPath(game, kOld)));
 
-    ASSERT_EQ(launcher(L"install"), 0u);
+    ASSERT_EQ(runCommand(L"install"), 0u);
     lines = newLogLines();
     EXPECT_TRUE(contains(lines, L"Carrying on the download of " + zipName + L" from " +
                                     std::to_wstring(partial.size() >> 20) + L" MB."));
@@ -166,7 +132,7 @@ TEST_F(Install, ABrokenDownloadCarriesOnFromWhereItStoppedWithARangeRequest) {
 
 TEST_F(Install, AZipThatDoesNotMatchItsFingerprintIsRefusedAndTheInstalledBuildStillPlays) {
     server->publishBuild(kOld, kOldReleased);
-    ASSERT_EQ(launcher(L"install"), 0u);
+    ASSERT_EQ(runCommand(L"install"), 0u);
 
     // The newer build's zip is damaged on the server after it was listed.
     const std::wstring served = server->publishBuild(kNew, kNewReleased);
@@ -180,7 +146,7 @@ TEST_F(Install, AZipThatDoesNotMatchItsFingerprintIsRefusedAndTheInstalledBuildS
         CloseHandle(file);
     }
     newLogLines();
-    EXPECT_EQ(launcher(L"update"), 1u);
+    EXPECT_EQ(runCommand(L"update"), 1u);
     const std::vector<std::wstring> lines = newLogLines();
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[lines.size() - 3].rfind(L"SHA-256 ", 0), 0u);
@@ -193,19 +159,19 @@ TEST_F(Install, AZipThatDoesNotMatchItsFingerprintIsRefusedAndTheInstalledBuildS
     EXPECT_EQ(installedFolders(), std::vector<std::wstring>{kOld});
     EXPECT_EQ(setting(L"Current"), kOld);
 
-    ASSERT_EQ(launcher(L"play"), 0u);
+    ASSERT_EQ(runCommand(L"play"), 0u);
     EXPECT_TRUE(waitFor([&] { return fileExists(joinPath(buildFolderOf(kOld), L"started.txt")); }));
     EXPECT_TRUE(contains(newLogLines(), L"Started build " + kOld + L"."));
 }
 
 TEST_F(Install, UpdateCarriesSavesOverAndGoingBackHoldsTheNewerBuildBack) {
     server->publishBuild(kOld, kOldReleased);
-    ASSERT_EQ(launcher(L"install"), 0u);
+    ASSERT_EQ(runCommand(L"install"), 0u);
     savePlayerGame(kOld, "wave 12");
 
     server->publishBuild(kNew, kNewReleased);
     newLogLines();
-    ASSERT_EQ(launcher(L"update"), 0u);
+    ASSERT_EQ(runCommand(L"update"), 0u);
     EXPECT_TRUE(contains(newLogLines(), L"Installed build " + kNew + L" (previous: " + kOld + L")."));
     EXPECT_EQ(readTestFile(joinPath(savedOf(kNew), L"SaveGames\\slot1.sav")), "wave 12");
     EXPECT_EQ(readTestFile(joinPath(buildFolderOf(kNew), L"Build.ini")), buildIniText(kNew));
@@ -215,7 +181,7 @@ TEST_F(Install, UpdateCarriesSavesOverAndGoingBackHoldsTheNewerBuildBack) {
 
     // The player goes on in the new build, then goes back: the saves come along.
     savePlayerGame(kNew, "wave 13");
-    ASSERT_EQ(launcher(L"back"), 0u);
+    ASSERT_EQ(runCommand(L"back"), 0u);
     std::vector<std::wstring> lines = newLogLines();
     EXPECT_TRUE(contains(lines, L"Went back from build " + kNew + L" to " + kOld + L"."));
     EXPECT_EQ(lines.back(), L"Done (back, exit 0, installed: " + kOld + L").");
@@ -226,24 +192,24 @@ TEST_F(Install, UpdateCarriesSavesOverAndGoingBackHoldsTheNewerBuildBack) {
     EXPECT_EQ(readTestFile(joinPath(savedOf(kOld), L"SaveGames\\slot1.sav")), "wave 13");
 
     // The build gone back from isn't offered again...
-    ASSERT_EQ(launcher(L"update"), 0u);
+    ASSERT_EQ(runCommand(L"update"), 0u);
     lines = newLogLines();
     EXPECT_TRUE(contains(lines, L"Already up to date."));
     EXPECT_EQ(lines.back(), L"Done (update, exit 0, installed: " + kOld + L").");
     EXPECT_EQ(setting(L"Current"), kOld);
 
     // ...and going back again returns to it and ends the hold.
-    ASSERT_EQ(launcher(L"back"), 0u);
+    ASSERT_EQ(runCommand(L"back"), 0u);
     EXPECT_EQ(setting(L"Current"), kNew);
     EXPECT_EQ(setting(L"Previous"), kOld);
     EXPECT_EQ(setting(L"HeldBack"), L"");
 
     // Held back or not, a newer build is offered once it is listed.
-    ASSERT_EQ(launcher(L"back"), 0u);
+    ASSERT_EQ(runCommand(L"back"), 0u);
     EXPECT_EQ(setting(L"HeldBack"), kNew);
     server->publishBuild(kNewest, kNewestReleased);
     newLogLines();
-    ASSERT_EQ(launcher(L"update"), 0u);
+    ASSERT_EQ(runCommand(L"update"), 0u);
     EXPECT_TRUE(contains(newLogLines(), L"Installed build " + kNewest + L" (previous: " + kOld + L")."));
     EXPECT_EQ(installedFolders(), (std::vector<std::wstring>{kOld, kNewest}));
     EXPECT_EQ(setting(L"HeldBack"), L"");
@@ -251,15 +217,15 @@ TEST_F(Install, UpdateCarriesSavesOverAndGoingBackHoldsTheNewerBuildBack) {
 
 TEST_F(Install, RepairingTheCurrentBuildKeepsPreviousAndTheBuildsOwnSaves) {
     server->publishBuild(kOld, kOldReleased);
-    ASSERT_EQ(launcher(L"install"), 0u);
+    ASSERT_EQ(runCommand(L"install"), 0u);
     server->publishBuild(kNew, kNewReleased);
-    ASSERT_EQ(launcher(L"update"), 0u);
+    ASSERT_EQ(runCommand(L"update"), 0u);
     savePlayerGame(kNew, "wave 20");
 
     // The game's program goes missing: the install is broken and an update repairs it.
     ASSERT_TRUE(DeleteFileW(joinPath(buildFolderOf(kNew), L"Vorlane.exe").c_str()));
     newLogLines();
-    ASSERT_EQ(launcher(L"update"), 0u);
+    ASSERT_EQ(runCommand(L"update"), 0u);
     const std::vector<std::wstring> lines = newLogLines();
     EXPECT_TRUE(contains(lines, L"Build " + kNew +
                                     L"'s game files are missing: installing repairs it, keeping the saves."));
@@ -275,7 +241,7 @@ TEST_F(Install, SuppliedZipsAreNamedByTheirCommitAndUnlistedOnesSkipTheFingerpri
     const std::wstring upper = zips.file(L"Vorlane-ABCDEF1.zip");
     ASSERT_TRUE(CopyFileW(good.c_str(), upper.c_str(), FALSE));
 
-    EXPECT_EQ(launcher(L"install", {L"--zip", upper}), 1u);
+    EXPECT_EQ(runCommand(L"install", {L"--zip", upper}), 1u);
     std::vector<std::wstring> lines = newLogLines();
     EXPECT_EQ(lines[lines.size() - 2], L"Failed: A build's zip is named Vorlane-<commit>.zip, the commit in hex; this "
                                        L"is Vorlane-ABCDEF1.zip.");
@@ -284,7 +250,7 @@ TEST_F(Install, SuppliedZipsAreNamedByTheirCommitAndUnlistedOnesSkipTheFingerpri
 
     // The listed build is another one; this zip's commit isn't listed, so there's no fingerprint to check.
     server->publishBuild(kOld, kOldReleased);
-    ASSERT_EQ(launcher(L"install", {L"--zip", good}), 0u);
+    ASSERT_EQ(runCommand(L"install", {L"--zip", good}), 0u);
     lines = newLogLines();
     EXPECT_TRUE(contains(lines, L"Installed build d4e5f6a7b8 (previous: none)."));
     EXPECT_EQ(setting(L"Current"), L"d4e5f6a7b8");
@@ -302,7 +268,7 @@ TEST_F(Install, ASuppliedZipOfAListedBuildMustMatchItsFingerprint) {
     bytes += "trailing";
     ASSERT_TRUE(writeFileAtomically(other, bytes));
 
-    EXPECT_EQ(launcher(L"install", {L"--zip", other}), 1u);
+    EXPECT_EQ(runCommand(L"install", {L"--zip", other}), 1u);
     const std::vector<std::wstring> lines = newLogLines();
     EXPECT_TRUE(contains(lines,
                          L"Failed: The download doesn't match the build server's fingerprint; it wasn't installed."));
@@ -311,19 +277,19 @@ TEST_F(Install, ASuppliedZipOfAListedBuildMustMatchItsFingerprint) {
 }
 
 TEST_F(Install, PlayStartsTheGameOnceAndBringsItForwardTheSecondTime) {
-    EXPECT_EQ(launcher(L"play"), 1u);
+    EXPECT_EQ(runCommand(L"play"), 1u);
     EXPECT_EQ(newLogLines().back(), L"Done (play, exit 1, installed: nothing).");
 
     server->publishBuild(kOld, kOldReleased);
-    ASSERT_EQ(launcher(L"install"), 0u);
+    ASSERT_EQ(runCommand(L"install"), 0u);
     newLogLines();
-    ASSERT_EQ(launcher(L"play"), 0u);
+    ASSERT_EQ(runCommand(L"play"), 0u);
     const std::wstring marker = joinPath(buildFolderOf(kOld), L"started.txt");
     ASSERT_TRUE(waitFor([&] { return fileExists(marker); }));
     EXPECT_TRUE(contains(newLogLines(), L"Started build " + kOld + L"."));
 
     const std::string firstGame = readTestFile(marker);
-    ASSERT_EQ(launcher(L"play"), 0u);
+    ASSERT_EQ(runCommand(L"play"), 0u);
     EXPECT_TRUE(contains(newLogLines(),
                          L"The game is already running (brought it to the front), so another isn't started."));
     EXPECT_EQ(readTestFile(marker), firstGame);
@@ -331,14 +297,14 @@ TEST_F(Install, PlayStartsTheGameOnceAndBringsItForwardTheSecondTime) {
 
 TEST_F(Install, UninstallKeepsPlayerDataForTheNextInstallAndUninstallAllDoesNot) {
     server->publishBuild(kOld, kOldReleased);
-    ASSERT_EQ(launcher(L"install"), 0u);
+    ASSERT_EQ(runCommand(L"install"), 0u);
     savePlayerGame(kOld, "wave 7");
     // Something of the player's own in the install folder is none of the launcher's business.
     ASSERT_TRUE(writeFileAtomically(joinPath(game, L"notes.txt"), "mine"));
     makeFolderTree(joinPath(game, L"Screenshots"));
 
     newLogLines();
-    ASSERT_EQ(launcher(L"uninstall"), 0u);
+    ASSERT_EQ(runCommand(L"uninstall"), 0u);
     std::vector<std::wstring> lines = newLogLines();
     EXPECT_TRUE(contains(lines, L"Kept your settings and saves in " + joinPath(root, L"PlayerData") + L"."));
     EXPECT_TRUE(contains(lines, L"Uninstalled; player data kept."));
@@ -351,11 +317,11 @@ TEST_F(Install, UninstallKeepsPlayerDataForTheNextInstallAndUninstallAllDoesNot)
     EXPECT_EQ(setting(L"Current"), L"");
 
     // The next install gets the kept saves back.
-    ASSERT_EQ(launcher(L"install"), 0u);
+    ASSERT_EQ(runCommand(L"install"), 0u);
     EXPECT_TRUE(contains(newLogLines(), L"Restored your kept settings and saves."));
     EXPECT_EQ(readTestFile(joinPath(savedOf(kOld), L"SaveGames\\slot1.sav")), "wave 7");
 
-    ASSERT_EQ(launcher(L"uninstall-all"), 0u);
+    ASSERT_EQ(runCommand(L"uninstall-all"), 0u);
     EXPECT_TRUE(contains(newLogLines(), L"Uninstalled, player data too."));
     EXPECT_FALSE(folderExists(joinPath(root, L"PlayerData")));
     EXPECT_FALSE(folderExists(joinPath(game, kOld)));
@@ -364,7 +330,7 @@ TEST_F(Install, UninstallKeepsPlayerDataForTheNextInstallAndUninstallAllDoesNot)
 TEST_F(Install, NothingIsInstalledFromAnUnsignedListOrAnUnreachableServer) {
     server->publishBuild(kOld, kOldReleased);
     ASSERT_TRUE(DeleteFileW(joinPath(server->folder(), L"builds.json.sig").c_str()));
-    EXPECT_EQ(launcher(L"install"), 1u);
+    EXPECT_EQ(runCommand(L"install"), 1u);
     std::vector<std::wstring> lines = newLogLines();
     EXPECT_EQ(lines[lines.size() - 2],
               L"Nothing was installed: no build server offered a build list that counts (the list isn't signed).");
@@ -379,9 +345,9 @@ TEST_F(Install, NothingIsInstalledFromAnUnsignedListOrAnUnreachableServer) {
 
 TEST_F(Install, GoingBackWithoutAPreviousBuildFails) {
     server->publishBuild(kOld, kOldReleased);
-    ASSERT_EQ(launcher(L"install"), 0u);
+    ASSERT_EQ(runCommand(L"install"), 0u);
     newLogLines();
-    EXPECT_EQ(launcher(L"back"), 1u);
+    EXPECT_EQ(runCommand(L"back"), 1u);
     const std::vector<std::wstring> lines = newLogLines();
     EXPECT_EQ(lines[lines.size() - 2], L"Failed: There's no previous build to go back to.");
     EXPECT_EQ(setting(L"Current"), kOld);

@@ -15,6 +15,7 @@
 #include "support/addon_themes.h"
 #include "support/build_server.h"
 #include "support/installed_game.h"
+#include "support/launcher_test.h"
 #include "support/launcher_process.h"
 #include "support/temp_folder.h"
 #include "support/window_driver.h"
@@ -30,19 +31,11 @@ const std::wstring kNew = L"e1f2a3b4c5";
 const std::wstring kOldReleased = L"2026-10-14T21:20:58Z";
 const std::wstring kNewReleased = L"2026-11-02T09:05:00Z";
 
-class MainWindow : public ::testing::Test {
+class MainWindow : public LauncherTest {
 protected:
-    TempFolder temp{L"window"};
-    std::wstring root = temp.file(L"Root");
-    std::wstring shortcuts = temp.file(L"Shortcuts");
-    std::unique_ptr<TestBuildServer> server;
+    MainWindow() : LauncherTest(L"window") {}
     std::unique_ptr<LauncherProcess> launcher;
     HWND window = nullptr;
-
-    void SetUp() override {
-        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        server = std::make_unique<TestBuildServer>(L"window-" + toUtf16(test->name()));
-    }
 
     void TearDown() override {
         if (window && IsWindow(window)) PostMessageW(window, WM_CLOSE, 0, 0);
@@ -52,21 +45,11 @@ protected:
         closeGames();
     }
 
-    std::vector<std::wstring> common(const std::wstring& serverUrl) {
-        return {L"--root", root, L"--server", serverUrl, L"--shortcut-folder", shortcuts};
-    }
-
     // Runs a command with the command-line launcher, as set-up for a window test.
-    void command(const std::wstring& name) {
-        std::vector<std::wstring> arguments = common(server->url());
-        arguments.insert(arguments.end(), {L"--auto", name});
-        ASSERT_EQ(runToEnd(testKeyLauncher(), arguments, 120000), 0u) << toUtf8(name);
-    }
+    void command(const std::wstring& name) { ASSERT_EQ(runCommand(name), 0u) << toUtf8(name); }
 
     void openWindow(std::vector<std::wstring> more = {}, const std::wstring& serverUrl = L"") {
-        std::vector<std::wstring> arguments = common(serverUrl.empty() ? server->url() : serverUrl);
-        arguments.insert(arguments.end(), more.begin(), more.end());
-        launcher = std::make_unique<LauncherProcess>(testKeyLauncher(), arguments);
+        launcher = std::make_unique<LauncherProcess>(testKeyLauncher(), launcherArguments(more, serverUrl));
         ASSERT_TRUE(launcher->started());
         ASSERT_TRUE(waitFor([&] { return (window = findLauncherWindow(instanceHash(root))) != nullptr; }));
         ASSERT_TRUE(waitFor([&] { return IsWindowVisible(window) && !controlText(window, kMainButtonId).empty(); }));
@@ -74,14 +57,7 @@ protected:
 
     std::wstring status(int line) { return controlText(window, line); }
 
-    std::wstring setting(const std::wstring& key) { return launcherSetting(root, key); }
-
-    std::wstring buildFolderOf(const std::wstring& commit) { return installedBuildFolder(root, commit); }
-
-    bool logHas(const std::wstring& line) {
-        const std::vector<std::wstring> lines = logMessages(root);
-        return std::find(lines.begin(), lines.end(), line) != lines.end();
-    }
+    bool logHas(const std::wstring& line) { return contains(log(), line); }
 
     HWND waitForMessageBox(const std::wstring& caption) {
         HWND box = nullptr;

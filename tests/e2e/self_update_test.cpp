@@ -12,6 +12,7 @@
 #include "core/single_instance.h"
 #include "core/text.h"
 #include "support/build_server.h"
+#include "support/launcher_test.h"
 #include "support/launcher_process.h"
 #include "support/nginx_server.h"
 #include "support/publisher.h"
@@ -28,10 +29,6 @@ namespace {
 // The version the test-key launcher carries, and the one the newer launcher is published as.
 const std::wstring kTestKeyVersion = L"7e57ab1e";
 const std::wstring kNewerVersion = L"d3e4f5a6";
-
-bool contains(const std::vector<std::wstring>& lines, const std::wstring& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
 
 DWORD windowProcess(HWND window) {
     DWORD process = 0;
@@ -52,20 +49,15 @@ DWORD closeLauncherWindow(HWND window) {
     return code;
 }
 
-class SelfUpdate : public ::testing::Test {
+class SelfUpdate : public LauncherTest {
 protected:
-    TempFolder temp{L"self-update"};
-    std::wstring root = temp.file(L"Root");
-    std::wstring shortcuts = temp.file(L"Shortcuts");
+    SelfUpdate() : LauncherTest(L"self-update") {}
+
     std::wstring installed = joinPath(root, L"Vorlane Launcher.exe");
     std::wstring replaced = joinPath(root, L"Vorlane Launcher.old.exe");
-    std::unique_ptr<TestBuildServer> server;
 
     void SetUp() override {
-        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        // nginx's access log outlives a run: each run's server folder has a name of its own.
-        server = std::make_unique<TestBuildServer>(L"self-update-" + toUtf16(test->name()) + L"-" +
-                                                   std::to_wstring(GetTickCount64()));
+        LauncherTest::SetUp();
         // launcher.json is read from the server whose build list counted: an empty, signed one does.
         signOnServer(L"builds.json", "[]\n");
         makeFolderTree(root);
@@ -85,23 +77,12 @@ protected:
     }
 
     static std::wstring servedName(const std::wstring& version) { return L"Vorlane-Launcher-" + version + L".exe"; }
-    // The request path nginx logs for a file of this test's server.
-    std::wstring requestPath(const std::wstring& name) {
-        return server->url().substr(nginxBaseUrl().size()) + L"/" + name;
-    }
-
     void install(const std::wstring& program) { ASSERT_TRUE(CopyFileW(program.c_str(), installed.c_str(), FALSE)); }
 
-    std::vector<std::wstring> arguments(std::vector<std::wstring> more = {}) {
-        std::vector<std::wstring> all{L"--root", root, L"--server", server->url(), L"--shortcut-folder", shortcuts};
-        all.insert(all.end(), more.begin(), more.end());
-        return all;
-    }
     DWORD selfUpdateFrom(const std::wstring& program) {
-        return runToEnd(program, arguments({L"--auto", L"self-update"}), 120000);
+        return runToEnd(program, launcherArguments({L"--auto", L"self-update"}), 120000);
     }
 
-    std::vector<std::wstring> log() { return logMessages(root); }
     bool downloadsEmpty() { return listFolder(joinPath(root, L"Downloads")).empty(); }
 };
 
@@ -148,7 +129,7 @@ TEST_F(SelfUpdate, AWindowStartThatUpdatedHandsOverToTheNewLauncherWithUpdated) 
     publishLauncher(developerLauncher(), kNewerVersion);
 
     // The running launcher swaps the new one in, starts it and goes.
-    EXPECT_EQ(runToEnd(installed, arguments(), 120000), 0u);
+    EXPECT_EQ(runToEnd(installed, launcherArguments(), 120000), 0u);
     std::vector<std::wstring> lines = log();
     const auto started = std::find(lines.begin(), lines.end(), L"Started the new launcher.");
     ASSERT_NE(started, lines.end());
@@ -171,7 +152,7 @@ TEST_F(SelfUpdate, AWindowStartThatUpdatedHandsOverToTheNewLauncherWithUpdated) 
 
     // Started again as the old copy, it hands over to the installed launcher at once.
     const size_t linesBefore = log().size();
-    LauncherProcess oldCopy(replaced, arguments());
+    LauncherProcess oldCopy(replaced, launcherArguments());
     ASSERT_TRUE(oldCopy.started());
     EXPECT_EQ(oldCopy.wait(), 0u);
     ASSERT_TRUE(waitFor([&] { return (window = findLauncherWindow(instanceHash(root))) != nullptr; }));
@@ -269,7 +250,7 @@ TEST_F(SelfUpdate, AnInstalledLauncherLockedAgainstRenamingFailsTheUpdateAndNoth
 TEST_F(SelfUpdate, OtherCommandsAndADevelopersVersionDontCheck) {
     install(testKeyLauncher());
     publishLauncher(developerLauncher(), kNewerVersion);
-    EXPECT_EQ(runToEnd(installed, arguments({L"--auto", L"repair-shortcuts"}), 120000), 0u);
+    EXPECT_EQ(runToEnd(installed, launcherArguments({L"--auto", L"repair-shortcuts"}), 120000), 0u);
     // A developer's version reports "none offered" for the command that asks.
     EXPECT_EQ(selfUpdateFrom(devVersionLauncher()), 0u);
     const std::vector<std::wstring> lines = log();
@@ -282,11 +263,11 @@ TEST_F(SelfUpdate, OtherCommandsAndADevelopersVersionDontCheck) {
 
 TEST_F(SelfUpdate, ALauncherStartedWithUpdatedWaitsForTheOldOneToClose) {
     // The old launcher's window holds the lock for this root.
-    LauncherProcess old(developerLauncher(), arguments());
+    LauncherProcess old(developerLauncher(), launcherArguments());
     HWND oldWindow = nullptr;
     ASSERT_TRUE(waitFor([&] { return (oldWindow = findLauncherWindow(instanceHash(root))) != nullptr; }));
 
-    LauncherProcess fresh(developerLauncher(), arguments({L"--updated"}));
+    LauncherProcess fresh(developerLauncher(), launcherArguments({L"--updated"}));
     ASSERT_TRUE(fresh.started());
     // A second start without --updated would have handed over to the first window by now.
     Sleep(3000);
@@ -305,12 +286,12 @@ TEST_F(SelfUpdate, ALauncherStartedWithUpdatedWaitsForTheOldOneToClose) {
 }
 
 TEST_F(SelfUpdate, ALauncherStartedWithUpdatedGivesUpAfterFifteenSeconds) {
-    LauncherProcess old(developerLauncher(), arguments());
+    LauncherProcess old(developerLauncher(), launcherArguments());
     HWND oldWindow = nullptr;
     ASSERT_TRUE(waitFor([&] { return (oldWindow = findLauncherWindow(instanceHash(root))) != nullptr; }));
 
     const ULONGLONG start = GetTickCount64();
-    EXPECT_EQ(runToEnd(developerLauncher(), arguments({L"--updated"}), 60000), 0u);
+    EXPECT_EQ(runToEnd(developerLauncher(), launcherArguments({L"--updated"}), 60000), 0u);
     EXPECT_GE(GetTickCount64() - start, 14500u);
     // Then it was a second start: the first window came forward.
     EXPECT_TRUE(waitFor([&] { return contains(log(), L"Opened again: brought this window to the front instead."); }));

@@ -36,7 +36,7 @@ bool writeNewFile(const std::wstring& path, const std::string& bytes) {
 
 bool loadPrivateKey(const std::wstring& path, PrivateKeyBlob& key) {
     std::string text;
-    if (!readFileBytes(path, text)) {
+    if (!vorlane::readWholeFile(path, text)) {
         printError(L"Couldn't read the private key file " + path + L".");
         return false;
     }
@@ -87,7 +87,7 @@ bool signListFile(const std::wstring& keyPath, const std::wstring& listPath) {
     PrivateKeyBlob key;
     if (!loadPrivateKey(keyPath, key)) return false;
     std::string list;
-    if (!readFileBytes(listPath, list)) {
+    if (!vorlane::readWholeFile(listPath, list)) {
         printError(L"Couldn't read the list " + listPath + L".");
         return false;
     }

@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <iterator>
 
-#include "core/files.h"
-#include "core/handles.h"
 #include "core/text.h"
 #include "publish.h"
 
@@ -61,20 +59,6 @@ void writeUtf8Line(FILE* stream, const std::wstring& text) {
 
 void printLine(const std::wstring& text) { writeUtf8Line(stdout, text); }
 void printError(const std::wstring& text) { writeUtf8Line(stderr, text); }
-
-bool readFileBytes(const std::wstring& path, std::string& bytes) {
-    bytes.clear();
-    vorlane::FileHandle file(CreateFileW(vorlane::longPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
-    char block[65536];
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(file.get(), block, sizeof block, &got, nullptr)) return false;
-        if (got == 0) return true;
-        bytes.append(block, got);
-    }
-}
 
 int run(int argc, wchar_t** argv) {
     if (argc < 2) {

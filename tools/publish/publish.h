@@ -31,9 +31,6 @@ struct Subcommand {
 void printLine(const std::wstring& text);
 void printError(const std::wstring& text);
 
-// The whole file; false when it can't be opened or read (an empty file is fine).
-bool readFileBytes(const std::wstring& path, std::string& bytes);
-
 // Reads a key file that keygen wrote; prints what is wrong with it otherwise.
 bool loadPrivateKey(const std::wstring& path, PrivateKeyBlob& key);
 
