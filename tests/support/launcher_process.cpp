@@ -6,6 +6,7 @@
 
 #include "core/files.h"
 #include "core/text.h"
+#include "support/temp_folder.h"
 
 namespace vorlane::testing {
 
@@ -81,20 +82,8 @@ DWORD runToEnd(const std::wstring& program, const std::vector<std::wstring>& arg
     return process.wait(timeoutMs);
 }
 
-std::string readSharedFile(const std::wstring& path) {
-    std::string data;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return data;
-    char block[65536];
-    DWORD got = 0;
-    while (ReadFile(file, block, sizeof block, &got, nullptr) && got > 0) data.append(block, got);
-    CloseHandle(file);
-    return data;
-}
-
 std::vector<std::wstring> logMessages(const std::wstring& rootFolder) {
-    std::string bytes = readSharedFile(joinPath(rootFolder, L"launcher.log"));
+    std::string bytes = readTestFile(joinPath(rootFolder, L"launcher.log"));
     if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) bytes.erase(0, 3);
     std::vector<std::wstring> messages;
     size_t start = 0;

@@ -44,10 +44,6 @@ private:
 // Runs a program to its end and gives its exit code (STILL_ACTIVE on time-out).
 DWORD runToEnd(const std::wstring& program, const std::vector<std::wstring>& arguments, DWORD timeoutMs = 60000);
 
-// A whole file, read while another program may still be writing it (as the
-// launcher does its log).
-std::string readSharedFile(const std::wstring& path);
-
 // The messages of launcher.log in a root folder: the byte order mark dropped,
 // each line without its "[hh:mm:ss] " stamp.
 std::vector<std::wstring> logMessages(const std::wstring& rootFolder);

@@ -104,8 +104,9 @@ std::wstring TempFolder::makeFolder(const std::wstring& name) const {
 
 std::string readTestFile(const std::wstring& path) {
     std::string data;
-    HANDLE handle = CreateFileW(extended(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE handle = CreateFileW(extended(path).c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return data;
     char block[65536];
     DWORD got = 0;

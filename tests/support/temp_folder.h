@@ -30,7 +30,8 @@ private:
     std::wstring path_;
 };
 
-// The whole file, read without the launcher's helpers; empty when it can't be read.
+// The whole file, read without the launcher's helpers and while another program
+// may still be writing it (as the launcher does its log); empty when it can't be read.
 std::string readTestFile(const std::wstring& path);
 
 // Deletes a folder tree depth first, clearing read-only attributes on the way.

@@ -155,8 +155,8 @@ TEST_F(Settings, TheLogIsReadableButNotWritableByOthers) {
     EXPECT_EQ(writer, nullptr);
     if (writer) fclose(writer);
     // Readers that let the launcher go on writing can read it meanwhile.
-    EXPECT_EQ(readSharedFile(path).substr(0, 4), "\xEF\xBB\xBF[");
-    EXPECT_NE(readSharedFile(path).find("] hello\r\n"), std::string::npos);
+    EXPECT_EQ(readTestFile(path).substr(0, 4), "\xEF\xBB\xBF[");
+    EXPECT_NE(readTestFile(path).find("] hello\r\n"), std::string::npos);
 }
 
 TEST_F(Settings, WithoutALogNothingIsWrittenAndNothingBreaks) {
