@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "install/build_record.h"
-#include "slots/theme_slot.h"
+#include "core/build_record.h"
+#include "core/theme_slot.h"
 
 namespace vorlane {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/launcher_state.h"
-#include "install/build_record.h"
+#include "core/build_record.h"
 
 namespace vorlane {
 

@@ -1,7 +1,7 @@
 // The launcher program's entry point; everything it does lives in the library.
 #include <windows.h>
 
-#include "core/entry_point.h"
+#include "app/entry_point.h"
 #include "core/launcher_state.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {

@@ -1,4 +1,4 @@
-#include "core/commands.h"
+#include "app/commands.h"
 
 #include "addons/theme_update.h"
 #include "core/log.h"

@@ -1,9 +1,9 @@
-#include "core/entry_point.h"
+#include "app/entry_point.h"
 
 #include <shlobj.h>
 
 #include "core/command_line.h"
-#include "core/commands.h"
+#include "app/commands.h"
 #include "core/files.h"
 #include "core/handles.h"
 #include "core/log.h"
