@@ -24,10 +24,6 @@ bool fail(LauncherState& state, const std::wstring& sentence) {
     return false;
 }
 
-void report(const AddOnProgress& progress, double fraction, const std::wstring& line) {
-    if (progress) progress(fraction, line);
-}
-
 std::wstring wholeMiB(uint64_t bytes) { return std::to_wstring(bytes >> 20); }
 std::wstring wholeKiB(uint64_t bytes) { return std::to_wstring(bytes >> 10); }
 
@@ -72,8 +68,8 @@ std::wstring indexRefusal(const IndexCheck& check) {
 class Assembly {
 public:
     Assembly(LauncherState& state, const std::wstring& theme, const ThemeFolders& folders, const PieceStore& store,
-             const AddOnProgress& progress)
-        : state_(state), theme_(theme), folders_(folders), store_(store), progress_(progress) {}
+             const JobControl& job)
+        : state_(state), theme_(theme), folders_(folders), store_(store), job_(job) {}
 
     bool build(const ThemeIndex& index) {
         for (const ThemeFile& file : index.files) total_ += file.size;
@@ -105,7 +101,7 @@ private:
                     return fail(state_, L"couldn't write " + part + L" (is the disk full?).");
                 whole.add(bytes);
                 done_ += piece.size;
-                report(progress_, total_ ? double(done_) / double(total_) : 1.0,
+                job_.progress(total_ ? double(done_) / double(total_) : 1.0,
                        L"Bringing " + theme_ + L" up to this build: " + wholeMiB(done_) + L" of " + wholeMiB(total_) +
                            L" MB");
             }
@@ -145,7 +141,7 @@ private:
     const std::wstring& theme_;
     const ThemeFolders& folders_;
     const PieceStore& store_;
-    const AddOnProgress& progress_;
+    const JobControl& job_;
     uint64_t total_ = 0, done_ = 0, reused_ = 0, downloaded_ = 0;
 };
 
@@ -165,7 +161,7 @@ const JsonValue* entryFor(const JsonValue& list, const std::wstring& theme, cons
 }  // namespace
 
 bool updateTheme(LauncherState& state, const std::wstring& theme, const std::wstring& index,
-                 const AddOnProgress& progress) {
+                 const JobControl& job) {
     // Without an installed build there is no add-on themes folder to work in.
     if (state.current.empty()) return fail(state, L"there's no installed build to bring it up to.");
     if (!isSha256Hex(index)) return fail(state, L"themes.json names no index for it.");
@@ -183,11 +179,11 @@ bool updateTheme(LauncherState& state, const std::wstring& theme, const std::wst
     if (folderExists(folders.next) && !MoveFileW(longPath(folders.next).c_str(), longPath(folders.tried).c_str()))
         return fail(state, L"couldn't set aside what an earlier try made (" + folders.next + L").");
 
-    report(progress, 0, L"Looking through your copy of " + theme + L"...");
+    job.progress(0, L"Looking through your copy of " + theme + L"...");
     PieceStore store;
     for (const std::wstring* folder : {&folders.live, &folders.staged, &folders.tried}) store.addFolder(*folder);
 
-    Assembly assembly(state, theme, folders, store, progress);
+    Assembly assembly(state, theme, folders, store, job);
     if (!assembly.build(files)) return false;
 
     const std::wstring putIn = L"couldn't put it in " + folders.staged + L".";
@@ -202,7 +198,7 @@ bool updateTheme(LauncherState& state, const std::wstring& theme, const std::wst
     return true;
 }
 
-bool updateAddOnThemes(LauncherState& state, const AddOnProgress& progress) {
+bool updateAddOnThemes(LauncherState& state, const JobControl& job) {
     const std::vector<InstalledTheme> themes = listThemesToUpdate(state);
     if (themes.empty()) return true;
     const std::wstring& server = state.listSource;
@@ -243,10 +239,11 @@ bool updateAddOnThemes(LauncherState& state, const AddOnProgress& progress) {
             continue;
         }
         const JsonValue& index = member(*entry, "Index");
-        auto overall = [&](double fraction, const std::wstring& line) {
-            report(progress, (double(k) + fraction) / double(themes.size()), line);
+        JobProgress overall = [&](double fraction, const std::wstring& line) {
+            job.progress((double(k) + fraction) / double(themes.size()), line);
         };
-        if (!updateTheme(state, theme.name, index.kind == JsonKind::String ? textWide(index) : L"", overall)) {
+        if (!updateTheme(state, theme.name, index.kind == JsonKind::String ? textWide(index) : L"",
+                         JobControl(overall, job.stopFlag()))) {
             logLine(state, L"Add-on theme " + theme.name + L" wasn't brought up to build " + state.current + L": " +
                                state.lastError);
             allUpdated = false;

@@ -6,25 +6,22 @@
 // game to put in place at its next start. The live theme is never written.
 #pragma once
 
-#include <functional>
 #include <string>
 
+#include "core/job.h"
 #include "core/launcher_state.h"
 
 namespace vorlane {
 
-// A fraction from 0 to 1 and a line for the player.
-using AddOnProgress = std::function<void(double fraction, const std::wstring& line)>;
-
 // Updates every installed add-on theme made for another build; messages go to
 // the log. True when nothing failed; otherwise lastError holds the last
 // failure sentence.
-bool updateAddOnThemes(LauncherState& state, const AddOnProgress& progress);
+bool updateAddOnThemes(LauncherState& state, const JobControl& job);
 
 // Brings `theme` up to the current build from the version whose index is
 // `index` (as themes.json names it) on the current build server. On failure
 // lastError holds the sentence and what is on disk stays as it is then.
 bool updateTheme(LauncherState& state, const std::wstring& theme, const std::wstring& index,
-                 const AddOnProgress& progress);
+                 const JobControl& job);
 
 }  // namespace vorlane

@@ -47,29 +47,46 @@ std::string readWholeFile(const std::wstring& path) {
     return bytes;
 }
 
-bool writeFileAtomically(const std::wstring& path, const std::string& bytes) {
-    const std::wstring part = longPath(path + L".part");
+bool writeFileThrough(const std::wstring& path, const std::string& bytes) {
+    const std::wstring target = longPath(path);
+    DWORD error = ERROR_SUCCESS;
     {
-        FileHandle file(CreateFileW(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+        FileHandle file(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                     nullptr));
         if (!file) return false;
         size_t done = 0;
-        while (done < bytes.size()) {
+        while (done < bytes.size() && error == ERROR_SUCCESS) {
             DWORD chunk = (DWORD)std::min<size_t>(bytes.size() - done, 1048576);
             DWORD written = 0;
-            if (!WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr) || written != chunk) {
-                file.close();
-                DeleteFileW(part.c_str());
-                return false;
-            }
+            if (!WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr))
+                error = GetLastError();
+            else if (written != chunk)
+                error = ERROR_DISK_FULL;
             done += written;
         }
+        if (error == ERROR_SUCCESS && !FlushFileBuffers(file.get())) error = GetLastError();
     }
-    if (!MoveFileExW(part.c_str(), longPath(path).c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        DeleteFileW(part.c_str());
-        return false;
-    }
-    return true;
+    if (error == ERROR_SUCCESS) return true;
+    DeleteFileW(target.c_str());
+    SetLastError(error);
+    return false;
+}
+
+bool flushFile(const std::wstring& path) {
+    FileHandle file(CreateFileW(longPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && FlushFileBuffers(file.get());
+}
+
+bool writeFileAtomically(const std::wstring& path, const std::string& bytes) {
+    const std::wstring part = path + L".part";
+    if (!writeFileThrough(part, bytes)) return false;
+    if (MoveFileExW(longPath(part).c_str(), longPath(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    const DWORD error = GetLastError();
+    DeleteFileW(longPath(part).c_str());
+    SetLastError(error);
+    return false;
 }
 
 bool fileExists(const std::wstring& path) {

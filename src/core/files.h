@@ -27,9 +27,15 @@ bool readWholeFile(const std::wstring& path, std::string& bytes);
 // The same, for callers to whom a missing file and an empty one are alike.
 std::string readWholeFile(const std::wstring& path);
 
-// Writes path + ".part", then moves it over path in one step. Nothing is left
-// behind on failure.
+// Writes path + ".part" and flushes it to disk, then moves it over path in one
+// step. Nothing is left behind on failure, and GetLastError tells why.
 bool writeFileAtomically(const std::wstring& path, const std::string& bytes);
+
+// Writes the file anew and flushes it to disk; on failure it is deleted and
+// GetLastError tells why.
+bool writeFileThrough(const std::wstring& path, const std::string& bytes);
+// Flushes what was written to a file through to the disk.
+bool flushFile(const std::wstring& path);
 
 bool fileExists(const std::wstring& path);    // a file, not a folder
 bool folderExists(const std::wstring& path);

@@ -9,6 +9,17 @@ LauncherState& launcherState() {
     return state;
 }
 
+void takeInstallState(LauncherState& state, const LauncherState& jobCopy) {
+    state.installDir = jobCopy.installDir;
+    state.current = jobCopy.current;
+    state.currentReleased = jobCopy.currentReleased;
+    state.currentFilesPresent = jobCopy.currentFilesPresent;
+    state.previous = jobCopy.previous;
+    state.previousReleased = jobCopy.previousReleased;
+    state.heldBack = jobCopy.heldBack;
+    state.lastError = jobCopy.lastError;
+}
+
 std::atomic<unsigned> checkEveryMs{kDefaultCheckEveryMs};
 std::wstring statusText;
 std::atomic<unsigned long long> startTick{0};

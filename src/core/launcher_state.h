@@ -42,6 +42,11 @@ struct LauncherState {
 
 LauncherState& launcherState();
 
+// What a job run on a copy of the state hands back to the window thread: the
+// install state (installDir, current, previous, heldBack with their stamps,
+// whether the files are present) and lastError, taken from the job's copy.
+void takeInstallState(LauncherState& state, const LauncherState& jobCopy);
+
 constexpr unsigned kDefaultCheckEveryMs = 600000;
 
 // Period of the main window's update check.

@@ -4,8 +4,11 @@
 
 #include <algorithm>
 
+#include "core/crash_points.h"
 #include "core/files.h"
+#include "core/handles.h"
 #include "core/log.h"
+#include "core/single_instance.h"
 #include "core/text.h"
 
 namespace vorlane {
@@ -25,8 +28,51 @@ std::wstring readSetting(const LauncherState& state, const wchar_t* key, const w
     return std::wstring(value, length);
 }
 
-void writeSetting(const LauncherState& state, const wchar_t* key, const std::wstring& value) {
-    WritePrivateProfileStringW(kSection, key, value.c_str(), state.settingsPath.c_str());
+Failure writeSetting(const LauncherState& state, const wchar_t* key, const std::wstring& value) {
+    return writeSettings(state, {{key, value}});
+}
+
+Failure writeSettings(const LauncherState& state, const SettingValues& values) {
+    const std::wstring sentence = L"Couldn't save the launcher's settings.";
+    // Launchers on one root take turns, so that neither's keys are lost to the other's replace.
+    const std::wstring lockName = L"Local\\VorlaneLauncherSettings-" + std::to_wstring(instanceHash(state.rootFolder));
+    ObjectHandle lock(CreateMutexW(nullptr, FALSE, lockName.c_str()));
+    const DWORD waited = lock ? WaitForSingleObject(lock.get(), 30000) : WAIT_FAILED;
+    const bool owned = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+    struct Unlock {
+        HANDLE mutex;
+        bool owned;
+        ~Unlock() {
+            if (owned) ReleaseMutex(mutex);
+        }
+    } unlock{lock.get(), owned};
+
+    const std::wstring part = state.settingsPath + L".part";
+    std::string bytes;
+    if (!readWholeFile(state.settingsPath, bytes) && fileExists(state.settingsPath))
+        return systemFailure(sentence);
+    if (!writeFileThrough(part, bytes)) return systemFailure(sentence);
+    crashPoint(L"settings-copied");
+    for (const auto& [key, value] : values) {
+        if (!WritePrivateProfileStringW(kSection, key, value.c_str(), part.c_str())) {
+            Failure failure = systemFailure(sentence);
+            DeleteFileW(longPath(part).c_str());
+            return failure;
+        }
+    }
+    if (!flushFile(part)) {
+        Failure failure = systemFailure(sentence);
+        DeleteFileW(longPath(part).c_str());
+        return failure;
+    }
+    crashPoint(L"settings-written");
+    if (!MoveFileExW(longPath(part).c_str(), longPath(state.settingsPath).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        Failure failure = systemFailure(sentence);
+        DeleteFileW(longPath(part).c_str());
+        return failure;
+    }
+    return {};
 }
 
 std::vector<std::wstring> splitServerList(const std::wstring& text) {
@@ -65,24 +111,29 @@ void loadSettings(LauncherState& state) {
     if (state.servers.empty()) state.servers = splitServerList(readSetting(state, L"Servers", kDefaultServers));
     moveServerToFront(state.servers, readSetting(state, L"LastServer"));
 
+    loadInstallState(state);
+    if (!state.current.empty() && !state.currentFilesPresent)
+        logLine(state, L"Build " + state.current + L"'s game files are missing: installing repairs it, keeping the saves.");
+}
+
+void loadInstallState(LauncherState& state) {
+    const std::wstring installDir = readSetting(state, L"InstallDir");
+    if (!installDir.empty()) state.installDir = installDir;
     state.current = readSetting(state, L"Current");
     state.currentReleased = readSetting(state, L"CurrentReleased");
     state.previous = readSetting(state, L"Previous");
     state.previousReleased = readSetting(state, L"PreviousReleased");
     state.heldBack = readSetting(state, L"HeldBack");
-
     state.currentFilesPresent = !state.current.empty() && fileExists(gameProgram(state, state.current));
-    if (!state.current.empty() && !state.currentFilesPresent)
-        logLine(state, L"Build " + state.current + L"'s game files are missing: installing repairs it, keeping the saves.");
 }
 
-void saveInstallState(LauncherState& state) {
-    writeSetting(state, L"InstallDir", state.installDir);
-    writeSetting(state, L"Current", state.current);
-    writeSetting(state, L"CurrentReleased", state.currentReleased);
-    writeSetting(state, L"Previous", state.previous);
-    writeSetting(state, L"PreviousReleased", state.previousReleased);
-    writeSetting(state, L"HeldBack", state.heldBack);
+Failure saveInstallState(const LauncherState& state) {
+    return writeSettings(state, {{L"InstallDir", state.installDir},
+                                 {L"Current", state.current},
+                                 {L"CurrentReleased", state.currentReleased},
+                                 {L"Previous", state.previous},
+                                 {L"PreviousReleased", state.previousReleased},
+                                 {L"HeldBack", state.heldBack}});
 }
 
 }  // namespace vorlane

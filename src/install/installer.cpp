@@ -63,7 +63,7 @@ void deleteOtherPartialDownloads(const std::wstring& downloads, const std::wstri
     }
 }
 
-bool downloadZip(LauncherState& state, const BuildRecord& record, const std::wstring& zip, const JobProgress& progress) {
+bool downloadZip(LauncherState& state, const BuildRecord& record, const std::wstring& zip, const JobControl& job) {
     if (record.sha256.empty())
         return fail(state, L"The build server gave no fingerprint for build " + record.commit +
                                L", so it wasn't installed.");
@@ -76,9 +76,9 @@ bool downloadZip(LauncherState& state, const BuildRecord& record, const std::wst
         long long size = ((long long)existing.nFileSizeHigh << 32) | existing.nFileSizeLow;
         logLine(state, L"Carrying on the download of " + record.file + L" from " + wholeMiB(size) + L" MB.");
     }
-    progress(0, L"Downloading " + record.file + L"...");
+    job.progress(0, L"Downloading " + record.file + L"...");
     auto onProgress = [&](long long done, long long expected) {
-        progress(expected > 0 ? done * 0.7 / expected : 0,
+        job.progress(expected > 0 ? done * 0.7 / expected : 0,
                  L"Downloading " + record.file + L"... " + wholeMiB(done) + L" MB");
         return true;
     };
@@ -92,8 +92,8 @@ bool downloadZip(LauncherState& state, const BuildRecord& record, const std::wst
 }
 
 bool checkZip(LauncherState& state, const BuildRecord& record, const std::wstring& zip, bool downloaded,
-              const JobProgress& progress) {
-    progress(0.7, L"Checking the download...");
+              const JobControl& job) {
+    job.progress(0.7, L"Checking the download...");
     std::wstring computed;
     if (!sha256File(zip, computed)) computed.clear();
     if (sameFingerprint(computed, record.sha256)) return true;
@@ -103,19 +103,19 @@ bool checkZip(LauncherState& state, const BuildRecord& record, const std::wstrin
 }
 
 bool unpackZip(LauncherState& state, const BuildRecord& record, const std::wstring& zip, const std::wstring& staging,
-               const JobProgress& progress) {
+               const JobControl& job) {
     deleteFolderTree(staging);
     makeFolderTree(staging);
     const std::wstring tar = systemTar();
 
     long long entries = 0;
     runCaptured(tar + L" -tf " + quoted(zip), [&](const std::string&) { ++entries; });
-    progress(0.72, L"Unpacking...");
+    job.progress(0.72, L"Unpacking...");
     long long extracted = 0;
     int code = runCaptured(tar + L" -xvf " + quoted(zip) + L" -C " + quoted(staging), [&](const std::string&) {
         ++extracted;
         if (extracted % 50 == 0 && entries > 0)
-            progress(0.72 + 0.23 * extracted / entries,
+            job.progress(0.72 + 0.23 * extracted / entries,
                      L"Unpacking... " + std::to_wstring(extracted * 100 / entries) + L"%");
     });
     std::wstring game = joinPath(joinPath(staging, L"Vorlane-" + record.commit), L"Vorlane.exe");
@@ -125,10 +125,10 @@ bool unpackZip(LauncherState& state, const BuildRecord& record, const std::wstri
 }
 
 bool bringSavesOver(LauncherState& state, const BuildRecord& record, const std::wstring& staging,
-                    const JobProgress& progress) {
+                    const JobControl& job) {
     std::wstring source = savedFolderToBringOver(state);
     if (source.empty()) return true;
-    progress(0.96, L"Bringing your settings and saves over...");
+    job.progress(0.96, L"Bringing your settings and saves over...");
     std::wstring target = joinPath(joinPath(staging, L"Vorlane-" + record.commit), L"Vorlane\\Saved");
     if (copyFolderTree(source, target)) return true;
     deleteFolderTree(staging);
@@ -156,7 +156,7 @@ std::wstring systemTar() {
     return quoted(joinPath(std::wstring(system, length), L"tar.exe"));
 }
 
-bool installBuild(LauncherState& state, const JobProgress& progress) {
+bool installBuild(LauncherState& state, const JobControl& job) {
     BuildRecord record;
     if (!pickBuild(state, record)) return false;
 
@@ -164,13 +164,13 @@ bool installBuild(LauncherState& state, const JobProgress& progress) {
     makeFolderTree(downloads);
     const bool downloaded = state.zipPath.empty();
     const std::wstring zip = downloaded ? joinPath(downloads, record.file) : state.zipPath;
-    if (downloaded && !downloadZip(state, record, zip, progress)) return false;
-    if (!record.sha256.empty() && !checkZip(state, record, zip, downloaded, progress)) return false;
+    if (downloaded && !downloadZip(state, record, zip, job)) return false;
+    if (!record.sha256.empty() && !checkZip(state, record, zip, downloaded, job)) return false;
 
     const std::wstring target = joinPath(state.installDir, record.commit);
     const std::wstring staging = target + L".new";
-    if (!unpackZip(state, record, zip, staging, progress)) return false;
-    if (!bringSavesOver(state, record, staging, progress)) return false;
+    if (!unpackZip(state, record, zip, staging, job)) return false;
+    if (!bringSavesOver(state, record, staging, job)) return false;
 
     if (folderExists(target)) deleteFolderTree(target);
     if (!MoveFileW(longPath(staging).c_str(), longPath(target).c_str())) {
@@ -181,20 +181,20 @@ bool installBuild(LauncherState& state, const JobProgress& progress) {
     recordInstalled(state, record);
     if (downloaded) DeleteFileW(longPath(zip).c_str());
     refreshShortcuts(state);
-    progress(1, L"Installed build " + state.current + L".");
+    job.progress(1, L"Installed build " + state.current + L".");
     logLine(state, L"Installed build " + state.current + L" (previous: " +
                        (state.previous.empty() ? std::wstring(L"none") : state.previous) + L").");
     return true;
 }
 
-bool installJob(LauncherState& state, const JobProgress& progress) {
-    if (!installBuild(state, progress)) {
+bool installJob(LauncherState& state, const JobControl& job) {
+    if (!installBuild(state, job)) {
         logLine(state, L"Failed: " + state.lastError);
         return false;
     }
     restoreKeptSaves(state);
     // A theme that can't be brought up says so in the log; the build is installed all the same.
-    updateAddOnThemes(state, progress);
+    updateAddOnThemes(state, job);
     return true;
 }
 

@@ -2,23 +2,20 @@
 // unpack, carry the player's data over, put in place, record.
 #pragma once
 
-#include <functional>
 #include <string>
 
+#include "core/job.h"
 #include "core/launcher_state.h"
 
 namespace vorlane {
 
-// Progress of a job: a fraction from 0 to 1 and a sentence for the player.
-using JobProgress = std::function<void(double fraction, const std::wstring& sentence)>;
-
 // Installs the newest listed build, or the supplied zip. On failure lastError
 // holds the sentence and the installed build is as it was.
-bool installBuild(LauncherState& state, const JobProgress& progress);
+bool installBuild(LauncherState& state, const JobControl& job);
 
 // What the window and the commands run: installBuild, then, on success, kept
 // saves restored and add-on themes brought up to date; a failure is logged.
-bool installJob(LauncherState& state, const JobProgress& progress);
+bool installJob(LauncherState& state, const JobControl& job);
 
 // Removes every build folder but those of current and previous.
 void removeOldBuilds(LauncherState& state);

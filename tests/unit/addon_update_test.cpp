@@ -64,7 +64,7 @@ protected:
     TestHttpServer server;
     LauncherState state;
     std::vector<std::pair<double, std::wstring>> steps;
-    AddOnProgress progress = [this](double fraction, const std::wstring& line) { steps.push_back({fraction, line}); };
+    JobProgress progress = [this](double fraction, const std::wstring& line) { steps.push_back({fraction, line}); };
 
     void SetUp() override {
         state.rootFolder = temp.file(L"Root");

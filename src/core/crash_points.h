@@ -1,0 +1,17 @@
+// Named places where the test-key launcher can be made to die at once, as a
+// power cut or the task manager would kill it, so that the tests can prove a
+// kill there loses nothing. Only a program that calls enableCrashPoints (the
+// test-key launcher) has them; in every other program crashPoint does nothing.
+#pragma once
+
+namespace vorlane {
+
+// Reads the environment variable VORLANE_CRASH_AT once: the name of the point
+// at which this run ends itself.
+void enableCrashPoints();
+
+// Ends the process at once, with exit code 99 and nothing flushed or cleaned,
+// when the crash point `name` is the one named.
+void crashPoint(const wchar_t* name);
+
+}  // namespace vorlane
