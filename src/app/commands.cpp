@@ -2,6 +2,7 @@
 
 #include "addons/theme_update.h"
 #include "core/log.h"
+#include "core/root_lock.h"
 #include "install/build_list.h"
 #include "install/game_process.h"
 #include "install/go_back.h"
@@ -18,6 +19,8 @@ namespace {
 struct Command {
     const wchar_t* name;
     int (*run)(LauncherState&, const StartOptions&);
+    // Changes the installation: runs only while it holds the root lock.
+    bool changesInstallation = false;
 };
 
 int exitCode(bool succeeded) { return succeeded ? 0 : 1; }
@@ -44,6 +47,7 @@ int installCommand(LauncherState& state, const StartOptions&) {
 int updateCommand(LauncherState& state, const StartOptions& options) {
     if (state.zipPath.empty() && !state.builds.empty() && !updateDue(state)) {
         logLine(state, L"Already up to date.");
+        tidyInstallation(state);
         return 0;
     }
     return installCommand(state, options);
@@ -57,12 +61,13 @@ int backCommand(LauncherState& state, const StartOptions&) {
 
 // Every command the launcher knows; each subsystem adds its own.
 const Command kCommands[] = {
-    {L"install", installCommand},
-    {L"update", updateCommand},
+    {L"install", installCommand, true},
+    {L"update", updateCommand, true},
     {L"play", [](LauncherState& state, const StartOptions&) { return exitCode(play(state)); }},
-    {L"back", backCommand},
-    {L"uninstall", [](LauncherState& state, const StartOptions&) { return exitCode(uninstall(state, false)); }},
-    {L"uninstall-all", [](LauncherState& state, const StartOptions&) { return exitCode(uninstall(state, true)); }},
+    {L"back", backCommand, true},
+    {L"uninstall", [](LauncherState& state, const StartOptions&) { return exitCode(uninstall(state, false)); }, true},
+    {L"uninstall-all", [](LauncherState& state, const StartOptions&) { return exitCode(uninstall(state, true)); },
+     true},
     // Reports on the sounds of --theme-folder; 0 when at least one WAV was read.
     {L"sound-check",
      [](LauncherState& state, const StartOptions& options) {
@@ -84,7 +89,7 @@ const Command kCommands[] = {
      }},
     // Brings the downloaded add-on themes up to the installed build.
     {L"addons",
-     [](LauncherState& state, const StartOptions&) { return exitCode(updateAddOnThemes(state, noProgress)); }},
+     [](LauncherState& state, const StartOptions&) { return exitCode(updateAddOnThemes(state, noProgress)); }, true},
     // The shortcuts were repaired at start-up; there is nothing more to do.
     {L"repair-shortcuts", [](LauncherState&, const StartOptions&) { return 0; }},
 };
@@ -93,7 +98,14 @@ const Command kCommands[] = {
 
 int runCommand(LauncherState& state, const StartOptions& options, const std::wstring& command) {
     for (const Command& entry : kCommands) {
-        if (command == entry.name) return entry.run(state, options);
+        if (command != entry.name) continue;
+        if (!entry.changesInstallation) return entry.run(state, options);
+        RootLock lock;
+        if (!lockRootForJob(state, lock)) {
+            logLine(state, L"Failed: " + state.lastError);
+            return 1;
+        }
+        return entry.run(state, options);
     }
     logLine(state, L"There's no --auto " + command + L".");
     return 1;

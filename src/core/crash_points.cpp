@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cwchar>
 #include <string>
 
 namespace vorlane {
@@ -11,16 +13,29 @@ std::wstring& chosenPoint() {
     static std::wstring point;
     return point;
 }
+// "name" dies at the first pass, "name:N" at the N-th.
+long& passesLeft() {
+    static long passes = 1;
+    return passes;
+}
 }  // namespace
 
 void enableCrashPoints() {
     wchar_t name[128];
     const DWORD length = GetEnvironmentVariableW(L"VORLANE_CRASH_AT", name, 128);
-    if (length > 0 && length < 128) chosenPoint().assign(name, length);
+    if (length == 0 || length >= 128) return;
+    std::wstring point(name, length);
+    const size_t colon = point.find(L':');
+    if (colon != std::wstring::npos) {
+        passesLeft() = std::max(1L, std::wcstol(point.c_str() + colon + 1, nullptr, 10));
+        point.resize(colon);
+    }
+    chosenPoint() = point;
 }
 
 void crashPoint(const wchar_t* name) {
-    if (!chosenPoint().empty() && chosenPoint() == name) TerminateProcess(GetCurrentProcess(), 99);
+    if (chosenPoint().empty() || chosenPoint() != name) return;
+    if (--passesLeft() == 0) TerminateProcess(GetCurrentProcess(), 99);
 }
 
 }  // namespace vorlane

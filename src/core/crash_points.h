@@ -7,7 +7,8 @@
 namespace vorlane {
 
 // Reads the environment variable VORLANE_CRASH_AT once: the name of the point
-// at which this run ends itself.
+// at which this run ends itself, "name" for its first pass or "name:N" for
+// its N-th.
 void enableCrashPoints();
 
 // Ends the process at once, with exit code 99 and nothing flushed or cleaned,

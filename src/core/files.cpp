@@ -94,6 +94,15 @@ bool fileExists(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool fileSize(const std::wstring& path, long long& size) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(longPath(path).c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    size = (long long)(((unsigned long long)data.nFileSizeHigh << 32) | data.nFileSizeLow);
+    return true;
+}
+
 bool folderExists(const std::wstring& path) {
     DWORD attributes = GetFileAttributesW(longPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -127,6 +136,16 @@ std::vector<FolderEntry> listFolder(const std::wstring& folder, const std::wstri
         entries.push_back(std::move(entry));
     } while (FindNextFileW(search.get(), &found));
     return entries;
+}
+
+uint64_t newestWriteTimeIn(const std::wstring& folder) {
+    uint64_t newest = 0;
+    for (const FolderEntry& entry : listFolder(folder)) {
+        const uint64_t time = entry.isFolder ? (entry.isLink ? 0 : newestWriteTimeIn(joinPath(folder, entry.name)))
+                                             : entry.lastWriteTime;
+        newest = std::max(newest, time);
+    }
+    return newest;
 }
 
 uint64_t lastWriteTimeOf(const std::wstring& path) {

@@ -38,6 +38,8 @@ bool writeFileThrough(const std::wstring& path, const std::string& bytes);
 bool flushFile(const std::wstring& path);
 
 bool fileExists(const std::wstring& path);    // a file, not a folder
+// The size of a file in bytes; false when it can't be read (it isn't there).
+bool fileSize(const std::wstring& path, long long& size);
 bool folderExists(const std::wstring& path);
 
 // Makes the folder and each missing parent, parents first; true when the folder
@@ -69,6 +71,9 @@ struct FolderEntry {
 // The entries of a folder that match a pattern ("*" for all), without "." and
 // ".."; empty when the folder can't be listed.
 std::vector<FolderEntry> listFolder(const std::wstring& folder, const std::wstring& pattern = L"*");
+
+// The latest last-write time of any file below a folder; 0 when it holds none.
+uint64_t newestWriteTimeIn(const std::wstring& folder);
 
 // The last-write time of a file or folder as one FILETIME number; 0 when it can't be read.
 uint64_t lastWriteTimeOf(const std::wstring& path);

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
 #include <io.h>
 #include <share.h>
 
@@ -12,8 +13,23 @@ namespace vorlane {
 
 void openLog(LauncherState& state, const std::wstring& path) {
     closeLog(state);
-    FILE* file = _wfsopen(longPath(path).c_str(), L"ab", _SH_DENYWR);
-    if (!file) return;
+    // Append-only: every write lands at the end in one piece, so that a second
+    // launcher on the same root (a command beside a window, two commands) can
+    // log beside this one without either's lines being overwritten. The handle
+    // isn't inherited by the programs the launcher starts.
+    HANDLE handle = CreateFileW(longPath(path).c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return;
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_APPEND | _O_BINARY);
+    if (descriptor < 0) {
+        CloseHandle(handle);
+        return;
+    }
+    FILE* file = _fdopen(descriptor, "ab");
+    if (!file) {
+        _close(descriptor);
+        return;
+    }
     if (_filelengthi64(_fileno(file)) == 0) {
         fwrite("\xEF\xBB\xBF", 1, 3, file);
         fflush(file);

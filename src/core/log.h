@@ -8,7 +8,8 @@
 namespace vorlane {
 
 // Opens the log for appending (a byte order mark starts a new file), shared
-// for reading only. The launcher runs without a log when it can't be opened.
+// for reading and for other launchers' appends; not inherited by child
+// programs. The launcher runs without a log when it can't be opened.
 void openLog(LauncherState& state, const std::wstring& path);
 void closeLog(LauncherState& state);
 

@@ -107,4 +107,8 @@ bool parseSigned64(const std::wstring& text, long long& value) {
     return true;
 }
 
+std::wstring wholeMiB(long long bytes) { return std::to_wstring(bytes / 1048576); }
+
+std::wstring quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
+
 }  // namespace vorlane

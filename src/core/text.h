@@ -35,6 +35,12 @@ bool endsWithIgnoringCase(const std::wstring& text, const std::wstring& ending);
 
 // Plain decimal readers: the whole text must be an optional sign ("-" or "+")
 // and digits that fit; false otherwise, leaving `value` as it was.
+// A size for the player in whole MiB (bytes / 2^20, rounded down), as "MB" counts it.
+std::wstring wholeMiB(long long bytes);
+
+// The text in double quotes, for a command line.
+std::wstring quoted(const std::wstring& text);
+
 bool parseSigned64(const std::wstring& text, long long& value);
 
 }  // namespace vorlane

@@ -7,12 +7,20 @@
 
 namespace vorlane {
 
-bool isBuildFolderName(const std::wstring& name) {
-    const std::wstring staging = L".new";
-    if (name.size() > staging.size() && name.ends_with(staging))
-        return isCommitId(name.substr(0, name.size() - staging.size()));
-    return isCommitId(name);
+namespace {
+// The commit id a launcher folder's name starts with, or empty.
+std::wstring commitOf(const std::wstring& name) {
+    for (const wchar_t* suffix : {kStagingSuffix, kSetAsideSuffix}) {
+        const std::wstring tail = suffix;
+        if (name.size() > tail.size() && name.ends_with(tail)) return name.substr(0, name.size() - tail.size());
+    }
+    return name;
 }
+}  // namespace
+
+bool isBuildFolderName(const std::wstring& name) { return isCommitId(commitOf(name)); }
+
+bool isPlacedBuildName(const std::wstring& name) { return isCommitId(name); }
 
 std::vector<FolderEntry> buildFolders(const std::wstring& installDir) {
     std::vector<FolderEntry> folders;
@@ -22,10 +30,39 @@ std::vector<FolderEntry> buildFolders(const std::wstring& installDir) {
     return folders;
 }
 
-void deleteBuildFolders(const std::wstring& installDir) {
-    for (const FolderEntry& folder : buildFolders(installDir)) deleteFolderTree(joinPath(installDir, folder.name));
+bool setBuildAside(const std::wstring& installDir, const std::wstring& name) {
+    const std::wstring from = joinPath(installDir, name);
+    const std::wstring to = from + kSetAsideSuffix;
+    if (folderExists(to)) deleteFolderTree(to);
+    return MoveFileExW(longPath(from).c_str(), longPath(to).c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+void deleteLeftoverFolders(const std::wstring& installDir) {
+    for (const FolderEntry& folder : buildFolders(installDir)) {
+        if (!isPlacedBuildName(folder.name)) deleteFolderTree(joinPath(installDir, folder.name));
+    }
+}
+
+void setAllBuildsAside(const std::wstring& installDir, const std::wstring& last) {
+    bool lastSeen = false;
+    for (const FolderEntry& folder : buildFolders(installDir)) {
+        if (folder.name == last)
+            lastSeen = true;
+        else if (isPlacedBuildName(folder.name))
+            setBuildAside(installDir, folder.name);
+    }
+    if (lastSeen) setBuildAside(installDir, last);
+}
+
+std::vector<std::wstring> deleteBuildFolders(const std::wstring& installDir) {
+    std::vector<std::wstring> left;
+    for (const FolderEntry& folder : buildFolders(installDir)) {
+        const std::wstring path = joinPath(installDir, folder.name);
+        if (!deleteFolderTree(path)) left.push_back(path);
+    }
     // Only an empty folder is removed: anything else in it is the player's.
     RemoveDirectoryW(longPath(installDir).c_str());
+    return left;
 }
 
 }  // namespace vorlane

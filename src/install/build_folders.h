@@ -1,7 +1,12 @@
 // The folders the launcher owns inside the install folder: one per build, named
-// by its commit, and the staging folder of an unfinished unpack (commit + ".new").
-// The player may pick an install folder that holds other things too; those are
-// never the launcher's to remove.
+// by its commit; the staging folder of an unfinished unpack (commit + ".new");
+// and a build folder set aside to be deleted (commit + ".gone"). The player may
+// pick an install folder that holds other things too; those are never the
+// launcher's to remove.
+//
+// A build folder is never deleted under its own name: it is first renamed to
+// its ".gone" name in one step, so that a kill while its files are deleted
+// never leaves a half build that looks like a whole one.
 #pragma once
 
 #include <string>
@@ -11,14 +16,31 @@
 
 namespace vorlane {
 
-// A commit id, or a commit id followed by ".new".
-bool isBuildFolderName(const std::wstring& name);
+inline constexpr wchar_t kStagingSuffix[] = L".new";
+inline constexpr wchar_t kSetAsideSuffix[] = L".gone";
 
-// The build and staging folders directly inside installDir.
+// A commit id, or a commit id followed by ".new" or ".gone".
+bool isBuildFolderName(const std::wstring& name);
+// A commit id alone: a build put in place.
+bool isPlacedBuildName(const std::wstring& name);
+
+// The build, staging and set-aside folders directly inside installDir.
 std::vector<FolderEntry> buildFolders(const std::wstring& installDir);
 
-// Deletes every build and staging folder, then installDir itself when nothing
-// else is left in it.
-void deleteBuildFolders(const std::wstring& installDir);
+// Renames installDir\name to its ".gone" name (an older one of that name is
+// deleted first). True when it is out of the way; when it can't be renamed
+// (a file in it is open) it is left where it is.
+bool setBuildAside(const std::wstring& installDir, const std::wstring& name);
+
+// Deletes every staging and set-aside folder: what a killed run left behind.
+void deleteLeftoverFolders(const std::wstring& installDir);
+
+// Sets every build folder aside, the one named `last` last.
+void setAllBuildsAside(const std::wstring& installDir, const std::wstring& last);
+
+// Deletes every build, staging and set-aside folder, then installDir itself
+// when nothing else is left in it. Gives the launcher's folders that are still
+// there afterwards.
+std::vector<std::wstring> deleteBuildFolders(const std::wstring& installDir);
 
 }  // namespace vorlane

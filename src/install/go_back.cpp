@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "core/crash_points.h"
 #include "core/files.h"
 #include "core/log.h"
 #include "core/settings.h"
@@ -20,15 +21,23 @@ bool goBack(LauncherState& state) {
         return false;
     }
 
-    const std::wstring left = state.current;
-    std::swap(state.current, state.previous);
-    std::swap(state.currentReleased, state.previousReleased);
-    // Its game program was seen just above.
-    state.currentFilesPresent = true;
-    // Going back to the build held back lifts the hold; otherwise the build left isn't offered again.
-    state.heldBack = state.current == state.heldBack ? std::wstring() : left;
+    crashPoint(L"back-saves-copied");
 
-    saveInstallState(state);
+    const std::wstring left = state.current;
+    LauncherState after = state;
+    std::swap(after.current, after.previous);
+    std::swap(after.currentReleased, after.previousReleased);
+    // Its game program was seen just above.
+    after.currentFilesPresent = true;
+    // Going back to the build held back lifts the hold; otherwise the build left isn't offered again.
+    after.heldBack = after.current == after.heldBack ? std::wstring() : left;
+
+    // Until launcher.ini says so, the player is still on the build they left.
+    if (const Failure failure = saveInstallState(after)) {
+        state.lastError = failure.text();
+        return false;
+    }
+    takeInstallState(state, after);
     logLine(state, L"Went back from build " + left + L" to " + state.current + L".");
     return true;
 }

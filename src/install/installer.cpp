@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include "addons/theme_update.h"
+#include "core/crash_points.h"
+#include "core/failure.h"
 #include "core/files.h"
 #include "core/handles.h"
 #include "core/log.h"
@@ -21,22 +23,22 @@ namespace vorlane {
 
 namespace {
 
-std::wstring wholeMiB(long long bytes) { return std::to_wstring(bytes / 1048576); }
-
-std::wstring quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+const wchar_t kStopped[] = L"Stopped before the new build was put in place; the next install carries on where it stopped.";
 
 bool fail(LauncherState& state, const std::wstring& sentence) {
     state.lastError = sentence;
     return false;
 }
 
+bool fail(LauncherState& state, const Failure& failure) { return fail(state, failure.text()); }
+
 // The build to install: the supplied zip (with the listed record of its commit
 // when there is one), else the newest listed build.
 bool pickBuild(LauncherState& state, BuildRecord& record) {
     if (!state.zipPath.empty()) {
-        std::wstring name = state.zipPath.substr(state.zipPath.find_last_of(L'\\') + 1);
-        bool named = name.size() > 12 && name.rfind(L"Vorlane-", 0) == 0 &&
-                     endsWithIgnoringCase(name, L".zip") &&
+        std::wstring name = fileNameOf(state.zipPath);
+        bool named = name.size() > 12 && name.rfind(kBuildZipPrefix, 0) == 0 &&
+                     endsWithIgnoringCase(name, kBuildZipSuffix) &&
                      isCommitId(name.substr(8, name.size() - 12));
         if (!named)
             return fail(state, L"A build's zip is named Vorlane-<commit>.zip, the commit in hex; this is " + name + L".");
@@ -55,11 +57,14 @@ bool pickBuild(LauncherState& state, BuildRecord& record) {
                                                   : L"No build to install: the build server couldn't be reached.");
 }
 
-// Partial downloads of other builds are of no more use.
-void deleteOtherPartialDownloads(const std::wstring& downloads, const std::wstring& keep) {
-    for (const FolderEntry& entry : listFolder(downloads, L"Vorlane-*.zip.part")) {
-        if (!entry.isFolder && !equalsIgnoringCase(entry.name, keep))
-            DeleteFileW(longPath(joinPath(downloads, entry.name)).c_str());
+// Downloads of other builds, whole or partial, are of no more use; nor is any
+// when `keep` is empty.
+void deleteOtherDownloads(const std::wstring& downloads, const std::wstring& keep) {
+    for (const FolderEntry& entry : listFolder(downloads, L"Vorlane-*.zip*")) {
+        const bool ours = !keep.empty() && (equalsIgnoringCase(entry.name, keep) ||
+                                            equalsIgnoringCase(entry.name, keep + L".part"));
+        const bool download = endsWithIgnoringCase(entry.name, L".zip") || endsWithIgnoringCase(entry.name, L".zip.part");
+        if (!entry.isFolder && download && !ours) DeleteFileW(longPath(joinPath(downloads, entry.name)).c_str());
     }
 }
 
@@ -67,27 +72,35 @@ bool downloadZip(LauncherState& state, const BuildRecord& record, const std::wst
     if (record.sha256.empty())
         return fail(state, L"The build server gave no fingerprint for build " + record.commit +
                                L", so it wasn't installed.");
-    const std::wstring downloads = parentFolder(zip);
     const std::wstring part = zip + L".part";
-    deleteOtherPartialDownloads(downloads, record.file + L".part");
-
-    WIN32_FILE_ATTRIBUTE_DATA existing;
-    if (GetFileAttributesExW(longPath(part).c_str(), GetFileExInfoStandard, &existing)) {
-        long long size = ((long long)existing.nFileSizeHigh << 32) | existing.nFileSizeLow;
-        logLine(state, L"Carrying on the download of " + record.file + L" from " + wholeMiB(size) + L" MB.");
+    deleteOtherDownloads(parentFolder(zip), record.file);
+    // A download finished by an earlier run that was cut short is checked like a new one.
+    if (fileExists(zip)) {
+        logLine(state, L"Using " + record.file + L", downloaded by an earlier try.");
+        return true;
     }
+
+    long long present = 0;
+    if (fileSize(part, present))
+        logLine(state, L"Carrying on the download of " + record.file + L" from " + wholeMiB(present) + L" MB.");
     job.progress(0, L"Downloading " + record.file + L"...");
+    bool crashArmed = true;
     auto onProgress = [&](long long done, long long expected) {
         job.progress(expected > 0 ? done * 0.7 / expected : 0,
-                 L"Downloading " + record.file + L"... " + wholeMiB(done) + L" MB");
-        return true;
+                     L"Downloading " + record.file + L"... " + wholeMiB(done) + L" MB");
+        if (crashArmed && done > present) {
+            crashArmed = false;
+            crashPoint(L"downloading");
+        }
+        return !job.stopRequested();
     };
     HttpResult result = download(serverUrl(state.listSource, record.file), nullptr, part, onProgress, state.failAfter,
                                  true, kBuildServerLabel);
     if (!result.error.empty()) return fail(state, result.error + L" (the next try carries on where it stopped)");
     DeleteFileW(longPath(zip).c_str());
-    if (!MoveFileW(longPath(part).c_str(), longPath(zip).c_str()))
-        return fail(state, L"Couldn't write " + zip + L".");
+    if (!MoveFileExW(longPath(part).c_str(), longPath(zip).c_str(), MOVEFILE_WRITE_THROUGH))
+        return fail(state, systemFailure(L"Couldn't write " + zip + L"."));
+    crashPoint(L"downloaded");
     return true;
 }
 
@@ -116,11 +129,19 @@ bool unpackZip(LauncherState& state, const BuildRecord& record, const std::wstri
         ++extracted;
         if (extracted % 50 == 0 && entries > 0)
             job.progress(0.72 + 0.23 * extracted / entries,
-                     L"Unpacking... " + std::to_wstring(extracted * 100 / entries) + L"%");
+                         L"Unpacking... " + std::to_wstring(extracted * 100 / entries) + L"%");
     });
-    std::wstring game = joinPath(joinPath(staging, L"Vorlane-" + record.commit), L"Vorlane.exe");
-    if (code == 0 && fileExists(game)) return true;
+    const std::wstring folder = joinPath(staging, kBuildZipPrefix + record.commit);
+    if (code == 0 && fileExists(joinPath(folder, L"Vorlane.exe"))) return true;
+    const bool hasFolder = folderExists(folder);
     deleteFolderTree(staging);
+    // tar did its part; the zip isn't laid out as a build.
+    if (code == 0 && !hasFolder)
+        return fail(state, L"The zip doesn't hold the folder " + std::wstring(kBuildZipPrefix) + record.commit +
+                               L" that a build of " + record.commit + L" has at its top, so it wasn't installed.");
+    if (code == 0)
+        return fail(state, L"The zip's folder " + std::wstring(kBuildZipPrefix) + record.commit +
+                               L" has no Vorlane.exe, so it wasn't installed.");
     return fail(state, L"Unpacking the build failed (tar exit code " + std::to_wstring(code) + L").");
 }
 
@@ -129,23 +150,49 @@ bool bringSavesOver(LauncherState& state, const BuildRecord& record, const std::
     std::wstring source = savedFolderToBringOver(state);
     if (source.empty()) return true;
     job.progress(0.96, L"Bringing your settings and saves over...");
-    std::wstring target = joinPath(joinPath(staging, L"Vorlane-" + record.commit), L"Vorlane\\Saved");
+    std::wstring target = joinPath(joinPath(staging, kBuildZipPrefix + record.commit), L"Vorlane\\Saved");
     if (copyFolderTree(source, target)) return true;
     deleteFolderTree(staging);
     return fail(state, L"Couldn't copy your settings and saves into the new build; it wasn't installed.");
 }
 
-void recordInstalled(LauncherState& state, const BuildRecord& record) {
-    if (record.commit != state.current && state.currentFilesPresent) {
-        state.previous = state.current;
-        state.previousReleased = state.currentReleased;
+// Moves the staging folder to the build's own name. A build of the same commit
+// already there (a repair) is set aside first and comes back when the new one
+// can't be put in place.
+bool putInPlace(LauncherState& state, const BuildRecord& record, const std::wstring& staging) {
+    const std::wstring target = joinPath(state.installDir, record.commit);
+    const std::wstring sentence = L"Couldn't put the new build in place.";
+    const bool replacing = folderExists(target);
+    if (replacing && !setBuildAside(state.installDir, record.commit)) {
+        const Failure failure = systemFailure(sentence);
+        deleteFolderTree(staging);
+        return fail(state, failure);
     }
-    state.current = record.commit;
-    state.currentReleased = record.released;
-    state.currentFilesPresent = true;
-    state.heldBack.clear();
-    saveInstallState(state);
-    removeOldBuilds(state);
+    if (replacing) crashPoint(L"repair-set-aside");
+    if (MoveFileExW(longPath(staging).c_str(), longPath(target).c_str(), MOVEFILE_WRITE_THROUGH)) return true;
+    const Failure failure = systemFailure(sentence);
+    deleteFolderTree(staging);
+    if (replacing) MoveFileExW(longPath(target + kSetAsideSuffix).c_str(), longPath(target).c_str(), 0);
+    return fail(state, failure);
+}
+
+// launcher.ini is written before anything old is removed: a kill at any
+// instant leaves it naming builds that are whole on disk.
+bool recordInstalled(LauncherState& state, const BuildRecord& record) {
+    LauncherState after = state;
+    if (record.commit != after.current && after.currentFilesPresent) {
+        after.previous = after.current;
+        after.previousReleased = after.currentReleased;
+    }
+    after.current = record.commit;
+    after.currentReleased = record.released;
+    after.currentFilesPresent = true;
+    after.heldBack.clear();
+    if (const Failure failure = saveInstallState(after))
+        return fail(state, failure.text() + L" The new build wasn't installed; the build you had still plays.");
+    takeInstallState(state, after);
+    crashPoint(L"recorded");
+    return true;
 }
 
 }  // namespace
@@ -165,20 +212,25 @@ bool installBuild(LauncherState& state, const JobControl& job) {
     const bool downloaded = state.zipPath.empty();
     const std::wstring zip = downloaded ? joinPath(downloads, record.file) : state.zipPath;
     if (downloaded && !downloadZip(state, record, zip, job)) return false;
+    if (job.stopRequested()) return fail(state, kStopped);
     if (!record.sha256.empty() && !checkZip(state, record, zip, downloaded, job)) return false;
+    crashPoint(L"checked");
 
-    const std::wstring target = joinPath(state.installDir, record.commit);
-    const std::wstring staging = target + L".new";
+    const std::wstring staging = joinPath(state.installDir, record.commit) + kStagingSuffix;
+    if (job.stopRequested()) return fail(state, kStopped);
     if (!unpackZip(state, record, zip, staging, job)) return false;
+    crashPoint(L"unpacked");
     if (!bringSavesOver(state, record, staging, job)) return false;
-
-    if (folderExists(target)) deleteFolderTree(target);
-    if (!MoveFileW(longPath(staging).c_str(), longPath(target).c_str())) {
+    crashPoint(L"saves-copied");
+    if (job.stopRequested()) {
         deleteFolderTree(staging);
-        return fail(state, L"Couldn't put the new build in place.");
+        return fail(state, kStopped);
     }
 
-    recordInstalled(state, record);
+    if (!putInPlace(state, record, staging)) return false;
+    crashPoint(L"placed");
+    if (!recordInstalled(state, record)) return false;
+    removeOldBuilds(state);
     if (downloaded) DeleteFileW(longPath(zip).c_str());
     refreshShortcuts(state);
     job.progress(1, L"Installed build " + state.current + L".");
@@ -202,8 +254,21 @@ void removeOldBuilds(LauncherState& state) {
     for (const FolderEntry& folder : buildFolders(state.installDir)) {
         if (folder.name == state.current || folder.name == state.previous) continue;
         logLine(state, L"Removing old build " + folder.name + L".");
+        // A whole build is renamed out of the way before its files go.
+        if (isPlacedBuildName(folder.name)) {
+            if (setBuildAside(state.installDir, folder.name)) {
+                crashPoint(L"old-build-set-aside");
+                deleteFolderTree(joinPath(state.installDir, folder.name + kSetAsideSuffix));
+                continue;
+            }
+        }
         deleteFolderTree(joinPath(state.installDir, folder.name));
     }
+}
+
+void tidyInstallation(LauncherState& state) {
+    removeOldBuilds(state);
+    deleteOtherDownloads(joinPath(state.rootFolder, L"Downloads"), L"");
 }
 
 }  // namespace vorlane

@@ -20,6 +20,11 @@ bool installJob(LauncherState& state, const JobControl& job);
 // Removes every build folder but those of current and previous.
 void removeOldBuilds(LauncherState& state);
 
+// Removes what runs that were cut short left behind, once nothing needs it: old
+// builds, staging and set-aside folders, and every download (for when the
+// newest build is installed already).
+void tidyInstallation(LauncherState& state);
+
 // The system's tar.exe, in double quotes.
 std::wstring systemTar();
 

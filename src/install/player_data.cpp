@@ -8,6 +8,7 @@
 #include "core/text.h"
 #include "install/build_folders.h"
 #include "install/build_list.h"
+#include "net/build_server.h"
 
 namespace vorlane {
 
@@ -39,10 +40,31 @@ std::wstring savedFolder(const LauncherState& state, const std::wstring& commit)
 }
 
 std::wstring savedFolderToBringOver(const LauncherState& state) {
-    for (const std::wstring* commit : {&state.current, &state.previous}) {
-        if (!commit->empty() && folderExists(savedFolder(state, *commit))) return savedFolder(state, *commit);
+    std::vector<std::wstring> candidates;
+    if (!state.current.empty()) {
+        candidates.push_back(savedFolder(state, state.current));
+        // The current build set aside by a repair or an uninstall that a kill
+        // cut short still holds the newest saves.
+        candidates.push_back(joinPath(joinPath(joinPath(state.installDir, state.current + kSetAsideSuffix),
+                                               std::wstring(kBuildZipPrefix) + state.current),
+                                      L"Vorlane\\Saved"));
     }
-    return newestSavedFolder(state);
+    if (!state.previous.empty()) candidates.push_back(savedFolder(state, state.previous));
+    std::wstring chosen;
+    for (const std::wstring& saved : candidates) {
+        if (folderExists(saved)) {
+            chosen = saved;
+            break;
+        }
+    }
+    if (chosen.empty()) chosen = newestSavedFolder(state);
+    // Without the current build's own saves, an older build's must not win over
+    // newer ones kept in PlayerData (an uninstall that a kill cut short).
+    const std::wstring kept = playerDataFolder(state);
+    if (!chosen.empty() && chosen != savedFolder(state, state.current) && folderExists(kept) &&
+        newestWriteTimeIn(kept) > newestWriteTimeIn(chosen))
+        return kept;
+    return chosen;
 }
 
 void restoreKeptSaves(LauncherState& state) {

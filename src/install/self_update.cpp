@@ -4,6 +4,7 @@
 #include "core/handles.h"
 #include "core/json.h"
 #include "core/log.h"
+#include "core/root_lock.h"
 #include "core/text.h"
 #include "net/build_server.h"
 #include "net/http_client.h"
@@ -134,9 +135,16 @@ SelfUpdateOutcome selfUpdate(LauncherState& state, const std::wstring& runningPr
 }
 
 SelfUpdateOutcome selfUpdateAtStart(LauncherState& state, const StartOptions& options) {
-    startUpOutcome = selfUpdateRunsAtStart(options, launcherVersion()) ? selfUpdate(state)
-                                                                       : SelfUpdateOutcome::NoneOffered;
-    return startUpOutcome;
+    startUpOutcome = SelfUpdateOutcome::NoneOffered;
+    if (!selfUpdateRunsAtStart(options, launcherVersion())) return startUpOutcome;
+    // The launcher's own files change only while no other launcher changes the installation.
+    RootLock lock;
+    if (!lock.acquire(state.rootFolder)) {
+        state.lastError = kRootBusySentence;
+        logLine(state, L"Self-update: " + state.lastError);
+        return startUpOutcome = SelfUpdateOutcome::Failed;
+    }
+    return startUpOutcome = selfUpdate(state);
 }
 
 SelfUpdateOutcome startUpSelfUpdateOutcome() { return startUpOutcome; }

@@ -202,23 +202,61 @@ TEST_F(Installer, AWrongFingerprintDeletesTheDownloadAndLogsBoth) {
     EXPECT_TRUE(listFolder(downloads()).empty());
 }
 
-TEST_F(Installer, AZipWithoutTheGameFailsWithTarsExitCodeAndKeepsTheDownload) {
-    // A well-formed zip whose top folder has no Vorlane.exe.
-    TempFolder packing{L"packing"};
-    const std::wstring top = joinPath(packing.path(), L"Vorlane-" + kCommit);
-    makeFolderTree(top);
-    writeFileAtomically(joinPath(top, L"readme.txt"), "no game here");
-    const std::wstring zip = packing.file(L"Vorlane-" + kCommit + L".zip");
-    ASSERT_EQ(runCaptured(systemTar() + L" -a -cf \"" + zip + L"\" -C \"" + packing.path() + L"\" Vorlane-" + kCommit,
-                          [](const std::string&) {}),
-              0);
-    offer(readTestFile(zip));
+// Zips that tar unpacks but that aren't laid out as a build say what is wrong.
+TEST_F(Installer, AZipNotLaidOutAsABuildSaysWhatIsMissingAndKeepsTheDownload) {
+    const struct {
+        const wchar_t* top;
+        std::wstring sentence;
+    } cases[] = {
+        {L"Vorlane-0a1b2c3d", L"The zip's folder Vorlane-0a1b2c3d has no Vorlane.exe, so it wasn't installed."},
+        {L"Game", L"The zip doesn't hold the folder Vorlane-0a1b2c3d that a build of 0a1b2c3d has at its top, so it "
+                  L"wasn't installed."},
+    };
+    for (const auto& test : cases) {
+        TempFolder packing{L"packing"};
+        const std::wstring top = joinPath(packing.path(), test.top);
+        makeFolderTree(top);
+        writeFileAtomically(joinPath(top, L"readme.txt"), "no game here");
+        const std::wstring zip = packing.file(L"Vorlane-" + kCommit + L".zip");
+        ASSERT_EQ(runCaptured(systemTar() + L" -a -cf \"" + zip + L"\" -C \"" + packing.path() + L"\" " + test.top,
+                              [](const std::string&) {}),
+                  0);
+        offer(readTestFile(zip));
+        DeleteFileW(joinPath(downloads(), L"Vorlane-" + kCommit + L".zip").c_str());
+
+        EXPECT_FALSE(installBuild(state, progress));
+        EXPECT_EQ(state.lastError, test.sentence);
+        EXPECT_FALSE(folderExists(joinPath(state.installDir, kCommit + L".new")));
+        EXPECT_FALSE(folderExists(joinPath(state.installDir, kCommit)));
+        EXPECT_TRUE(fileExists(joinPath(downloads(), L"Vorlane-" + kCommit + L".zip")));
+    }
+}
+
+// A download a killed run finished is checked and used, not fetched again;
+// other builds' downloads go.
+TEST_F(Installer, AFinishedDownloadIsUsedAndOtherBuildsDownloadsGo) {
+    const std::string zip = buildZip();
+    offer(zip);
+    makeFolderTree(downloads());
+    writeFileAtomically(joinPath(downloads(), L"Vorlane-" + kCommit + L".zip"), zip);
+    writeFileAtomically(joinPath(downloads(), L"Vorlane-1234567.zip"), "an older build's");
+
+    ASSERT_TRUE(installBuild(state, progress)) << toUtf8(state.lastError);
+    EXPECT_TRUE(server.requests().empty());
+    EXPECT_TRUE(listFolder(downloads()).empty());
+}
+
+// Until launcher.ini records the new build, it isn't installed.
+TEST_F(Installer, ASaveThatFailsIsAFailedInstall) {
+    offer(buildZip());
+    makeFolderTree(state.settingsPath + L".part");  // in the way of the settings' new copy
 
     EXPECT_FALSE(installBuild(state, progress));
-    EXPECT_EQ(state.lastError, L"Unpacking the build failed (tar exit code 0).");
-    EXPECT_FALSE(folderExists(joinPath(state.installDir, kCommit + L".new")));
-    EXPECT_FALSE(folderExists(joinPath(state.installDir, kCommit)));
-    EXPECT_TRUE(fileExists(joinPath(downloads(), L"Vorlane-" + kCommit + L".zip")));
+    EXPECT_EQ(state.lastError.rfind(L"Couldn't save the launcher's settings (error ", 0), 0u) << toUtf8(state.lastError);
+    EXPECT_TRUE(state.lastError.ends_with(L"). The new build wasn't installed; the build you had still plays."));
+    EXPECT_EQ(state.current, L"");
+    EXPECT_EQ(readSetting(state, L"Current"), L"");
+    for (const std::wstring& line : log()) EXPECT_EQ(line.rfind(L"Installed build", 0), std::wstring::npos);
 }
 
 TEST_F(Installer, BytesThatArentAZipFailWithTarsOwnExitCode) {

@@ -147,21 +147,32 @@ TEST_F(Settings, PresentGameFilesAreSeen) {
     EXPECT_EQ(gameProgram(state, L"abcdef1"), program);
 }
 
-TEST_F(Settings, TheLogIsReadableButNotWritableByOthers) {
+// A second launcher on the same root appends to the same log; no line of either is lost or cut.
+TEST_F(Settings, TwoLogsOnOneFileKeepEveryLineWhole) {
     loadSettings(state);
-    logLine(state, L"hello");
-    std::wstring path = joinPath(root, L"launcher.log");
-    FILE* writer = _wfsopen(path.c_str(), L"ab", _SH_DENYNO);
-    EXPECT_EQ(writer, nullptr);
-    if (writer) fclose(writer);
-    // Readers that let the launcher go on writing can read it meanwhile.
-    EXPECT_EQ(readTestFile(path).substr(0, 4), "\xEF\xBB\xBF[");
-    EXPECT_NE(readTestFile(path).find("] hello\r\n"), std::string::npos);
+    LauncherState other;
+    openLog(other, joinPath(root, L"launcher.log"));
+    ASSERT_NE(other.log, nullptr);
+    for (int i = 0; i < 50; ++i) {
+        logLine(state, L"first " + std::to_wstring(i));
+        logLine(other, L"second " + std::to_wstring(i));
+    }
+    closeLog(other);
+    closeLog(state);
+    const std::vector<std::wstring> lines = logMessages(root);
+    ASSERT_EQ(lines.size(), 100u);
+    EXPECT_EQ(lines[0], L"first 0");
+    EXPECT_EQ(lines[99], L"second 49");
+    EXPECT_EQ(readTestFile(joinPath(root, L"launcher.log")).substr(0, 4), "\xEF\xBB\xBF[");
 }
 
 TEST_F(Settings, WithoutALogNothingIsWrittenAndNothingBreaks) {
+    ASSERT_EQ(state.log, nullptr);
     logLine(state, L"nowhere");
-    SUCCEED();
+    loadSettings(state);
+    logLine(state, L"somewhere");
+    closeLog(state);
+    EXPECT_EQ(logMessages(root), std::vector<std::wstring>{L"somewhere"});
 }
 
 TEST_F(Settings, LogLinesAreStampedAndWhole) {
