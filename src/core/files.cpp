@@ -173,19 +173,28 @@ bool deleteFolderTree(const std::wstring& folder) {
 }
 
 bool copyFolderTree(const std::wstring& source, const std::wstring& target) {
-    if (!makeFolderTree(target) || !folderExists(source)) return false;
-    bool copied = true;
+    if (!makeFolderTree(target)) return false;
+    if (!folderExists(source)) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    DWORD firstError = ERROR_SUCCESS;
+    bool all = true;
     for (const FolderEntry& entry : listFolder(source)) {
         const std::wstring from = joinPath(source, entry.name), to = joinPath(target, entry.name);
+        bool copied;
         if (entry.isFolder) {
-            copied = copyFolderTree(from, to) && copied;
+            copied = copyFolderTree(from, to);
         } else {
             // A read-only file in the way would refuse to be replaced.
             if (fileExists(to)) SetFileAttributesW(longPath(to).c_str(), FILE_ATTRIBUTE_NORMAL);
-            copied = CopyFileW(longPath(from).c_str(), longPath(to).c_str(), FALSE) && copied;
+            copied = CopyFileW(longPath(from).c_str(), longPath(to).c_str(), FALSE);
         }
+        if (!copied && all) firstError = GetLastError();
+        all = all && copied;
     }
-    return copied;
+    SetLastError(firstError);
+    return all;
 }
 
 std::wstring parentFolder(const std::wstring& path) {

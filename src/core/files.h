@@ -52,7 +52,8 @@ bool makeFolderTree(const std::wstring& folder);
 bool deleteFolderTree(const std::wstring& folder);
 
 // Copies a folder with all its files and sub-folders; folders are made as
-// needed and existing files overwritten. False when anything couldn't be copied.
+// needed and existing files overwritten. False when anything couldn't be
+// copied, and then GetLastError tells the first failure's reason.
 bool copyFolderTree(const std::wstring& source, const std::wstring& target);
 
 // The folder part of a path (everything before the last "\" or "/"), or empty.

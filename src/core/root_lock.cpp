@@ -9,9 +9,9 @@ const wchar_t* const kRootBusySentence =
     L"Another Vorlane launcher is changing this installation right now, so nothing was changed. Try again when it "
     L"has finished.";
 
-bool RootLock::acquire(const std::wstring& rootFolder, DWORD waitMs) {
+bool RootMutex::acquire(const std::wstring& what, const std::wstring& rootFolder, DWORD waitMs) {
     release();
-    const std::wstring name = L"Local\\VorlaneLauncherJob-" + std::to_wstring(instanceHash(rootFolder));
+    const std::wstring name = L"Local\\VorlaneLauncher" + what + L"-" + std::to_wstring(instanceHash(rootFolder));
     mutex_.reset(CreateMutexW(nullptr, FALSE, name.c_str()));
     if (!mutex_) return false;
     const DWORD waited = WaitForSingleObject(mutex_.get(), waitMs);
@@ -20,7 +20,7 @@ bool RootLock::acquire(const std::wstring& rootFolder, DWORD waitMs) {
     return owned_;
 }
 
-void RootLock::release() {
+void RootMutex::release() {
     if (owned_) ReleaseMutex(mutex_.get());
     owned_ = false;
     mutex_.reset();

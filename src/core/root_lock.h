@@ -19,22 +19,35 @@ constexpr DWORD kRootLockWaitMs = 5000;
 // nothing was changed. Try again when it has finished."
 extern const wchar_t* const kRootBusySentence;
 
-class RootLock {
+// A named mutex held for a scope: "Local\VorlaneLauncher" + what + "-" + the
+// root folder's instance key. One left by a launcher that was killed counts as
+// free. It belongs to the thread that took it, which must release it.
+class RootMutex {
 public:
-    RootLock() = default;
-    RootLock(const RootLock&) = delete;
-    RootLock& operator=(const RootLock&) = delete;
-    ~RootLock() { release(); }
+    RootMutex() = default;
+    RootMutex(const RootMutex&) = delete;
+    RootMutex& operator=(const RootMutex&) = delete;
+    ~RootMutex() { release(); }
 
-    // Takes the lock of the root folder, waiting up to waitMs; a lock left by a
-    // launcher that was killed counts as free. The lock belongs to the calling
-    // thread, which must release it.
-    bool acquire(const std::wstring& rootFolder, DWORD waitMs = kRootLockWaitMs);
+    bool acquire(const std::wstring& what, const std::wstring& rootFolder, DWORD waitMs);
     void release();
 
 private:
     ObjectHandle mutex_;
     bool owned_ = false;
+};
+
+// The lock of the jobs that change an installation.
+class RootLock {
+public:
+    // Waits up to waitMs for the lock of the root folder.
+    bool acquire(const std::wstring& rootFolder, DWORD waitMs = kRootLockWaitMs) {
+        return mutex_.acquire(L"Job", rootFolder, waitMs);
+    }
+    void release() { mutex_.release(); }
+
+private:
+    RootMutex mutex_;
 };
 
 // For a job that changes the installation: takes the lock (on failure sets

@@ -8,7 +8,7 @@
 #include "core/files.h"
 #include "core/handles.h"
 #include "core/log.h"
-#include "core/single_instance.h"
+#include "core/root_lock.h"
 #include "core/text.h"
 
 namespace vorlane {
@@ -34,18 +34,10 @@ Failure writeSetting(const LauncherState& state, const wchar_t* key, const std::
 
 Failure writeSettings(const LauncherState& state, const SettingValues& values) {
     const std::wstring sentence = L"Couldn't save the launcher's settings.";
-    // Launchers on one root take turns, so that neither's keys are lost to the other's replace.
-    const std::wstring lockName = L"Local\\VorlaneLauncherSettings-" + std::to_wstring(instanceHash(state.rootFolder));
-    ObjectHandle lock(CreateMutexW(nullptr, FALSE, lockName.c_str()));
-    const DWORD waited = lock ? WaitForSingleObject(lock.get(), 30000) : WAIT_FAILED;
-    const bool owned = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
-    struct Unlock {
-        HANDLE mutex;
-        bool owned;
-        ~Unlock() {
-            if (owned) ReleaseMutex(mutex);
-        }
-    } unlock{lock.get(), owned};
+    // Launchers on one root take turns, so that neither's keys are lost to the
+    // other's replace. Without the turn (after a long wait) the save goes on.
+    RootMutex turn;
+    turn.acquire(L"Settings", state.rootFolder, 30000);
 
     const std::wstring part = state.settingsPath + L".part";
     std::string bytes;

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "core/crash_points.h"
+#include "core/failure.h"
 #include "core/files.h"
 #include "core/log.h"
 #include "core/settings.h"
@@ -17,7 +18,7 @@ bool goBack(LauncherState& state) {
     }
     const std::wstring saved = savedFolder(state, state.current);
     if (!state.current.empty() && folderExists(saved) && !copyFolderTree(saved, savedFolder(state, state.previous))) {
-        state.lastError = L"Couldn't copy your settings and saves back to build " + state.previous + L".";
+        state.lastError = systemFailure(L"Couldn't copy your settings and saves back to build " + state.previous + L".").text();
         return false;
     }
 

@@ -152,8 +152,9 @@ bool bringSavesOver(LauncherState& state, const BuildRecord& record, const std::
     job.progress(0.96, L"Bringing your settings and saves over...");
     std::wstring target = joinPath(joinPath(staging, kBuildZipPrefix + record.commit), L"Vorlane\\Saved");
     if (copyFolderTree(source, target)) return true;
+    const Failure failure = systemFailure(L"Couldn't copy your settings and saves into the new build; it wasn't installed.");
     deleteFolderTree(staging);
-    return fail(state, L"Couldn't copy your settings and saves into the new build; it wasn't installed.");
+    return fail(state, failure);
 }
 
 // Moves the staging folder to the build's own name. A build of the same commit

@@ -18,7 +18,9 @@ bool keepPlayerData(LauncherState& state) {
     const std::wstring saved = savedFolderToBringOver(state);
     if (saved.empty()) return true;
     if (saved != playerDataFolder(state) && !copyFolderTree(saved, playerDataFolder(state))) {
-        state.lastError = L"Couldn't copy your settings and saves out of the game's folder, so nothing was uninstalled.";
+        state.lastError =
+            systemFailure(L"Couldn't copy your settings and saves out of the game's folder, so nothing was uninstalled.")
+                .text();
         logLine(state, L"Failed: " + state.lastError);
         return false;
     }

@@ -406,7 +406,9 @@ TEST_F(GameInstall, AFailedCopyOfTheSavesLeavesBothBuildsAsTheyWere) {
     ASSERT_TRUE(makeFolderTree(joinPath(savedFolder(state, kOld), L"SaveGames\\slot1.sav")));
 
     EXPECT_FALSE(goBack(state));
-    EXPECT_EQ(state.lastError, L"Couldn't copy your settings and saves back to build " + kOld + L".");
+    EXPECT_EQ(state.lastError.rfind(L"Couldn't copy your settings and saves back to build " + kOld + L" (error ", 0), 0u)
+        << toUtf8(state.lastError);
+    EXPECT_TRUE(state.lastError.ends_with(L")."));
     EXPECT_EQ(state.current, kNew);
     EXPECT_EQ(state.previous, kOld);
     EXPECT_EQ(state.currentReleased, kNewReleased);
@@ -561,9 +563,12 @@ TEST_F(GameInstall, AFailedCopyOutOfTheGameUninstallsNothing) {
     ASSERT_TRUE(makeFolderTree(joinPath(playerDataFolder(state), L"SaveGames\\slot1.sav")));
 
     EXPECT_FALSE(uninstall(state, false));
-    const std::wstring sentence =
-        L"Couldn't copy your settings and saves out of the game's folder, so nothing was uninstalled.";
-    EXPECT_EQ(state.lastError, sentence);
+    const std::wstring sentence = state.lastError;
+    EXPECT_EQ(sentence.rfind(L"Couldn't copy your settings and saves out of the game's folder, so nothing was "
+                             L"uninstalled (error ",
+                             0),
+              0u)
+        << toUtf8(sentence);
     EXPECT_TRUE(contains(log(), L"Failed: " + sentence));
     EXPECT_FALSE(contains(log(), L"Uninstalled; player data kept."));
 
