@@ -6,6 +6,7 @@
 
 #include "core/files.h"
 #include "core/handles.h"
+#include "core/process.h"
 #include "core/log.h"
 #include "core/settings.h"
 #include "core/single_instance.h"
@@ -50,18 +51,7 @@ HWND findGameWindow(const std::vector<DWORD>& processes) {
 }
 
 bool startGame(const LauncherState& state) {
-    const std::wstring folder = buildFolder(state, state.current);
-    std::wstring commandLine = L"\"" + gameProgram(state, state.current) + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
-                        &started))
-        return false;
-    // The launcher never waits for the game, so both handles go at once.
-    ObjectHandle process(started.hProcess);
-    ObjectHandle thread(started.hThread);
-    return true;
+    return startProgram(gameProgram(state, state.current), L"", buildFolder(state, state.current));
 }
 
 }  // namespace

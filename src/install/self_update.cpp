@@ -169,23 +169,6 @@ bool swapLauncher(LauncherState& state, const std::wstring& newFile, bool move) 
     return false;
 }
 
-bool startProgram(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder,
-                  DWORD* error) {
-    std::wstring commandLine = L"\"" + program + L"\"" + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &startup, &started)) {
-        if (error) *error = GetLastError();
-        return false;
-    }
-    // Nobody waits for the started launcher.
-    ObjectHandle process(started.hProcess);
-    ObjectHandle thread(started.hThread);
-    return true;
-}
-
 bool startNewLauncher(LauncherState& state) {
     DWORD error = 0;
     if (startProgram(installedLauncherPath(state), runArgs + L" --updated", state.rootFolder, &error)) {

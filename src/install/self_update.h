@@ -11,6 +11,7 @@
 
 #include "core/command_line.h"
 #include "core/launcher_state.h"
+#include "core/process.h"
 
 namespace vorlane {
 
@@ -66,12 +67,6 @@ SelfUpdateOutcome startUpSelfUpdateOutcome();
 // lastError holds "Couldn't set the old launcher aside (error N)." or "Couldn't
 // put the new launcher in place (error N).".
 bool swapLauncher(LauncherState& state, const std::wstring& newFile, bool move);
-
-// Starts program as double quote + program + double quote + arguments in
-// folder, without handing down handles. False when it couldn't be started, with
-// the system's error number in error when asked.
-bool startProgram(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder,
-                  DWORD* error = nullptr);
 
 // After "updated" in a windowed start: starts the installed launcher with this
 // start's arguments and " --updated" and logs "Started the new launcher.";

@@ -39,9 +39,8 @@ void report(const char* step, double seconds, long long bytes) {
 }
 
 long long sizeOf(const std::wstring& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(vorlane::longPath(path).c_str(), GetFileExInfoStandard, &data)) return 0;
-    return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    long long size = 0;
+    return vorlane::fileSize(path, size) ? size : 0;
 }
 
 }  // namespace
