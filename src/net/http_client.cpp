@@ -40,6 +40,17 @@ struct Timeouts {
 };
 const Timeouts kProbeTimeouts{5000, 5000, 15000, 30000};  // download and head
 
+// A wait cut short by a deadline runs this much past it, so that when it runs out the deadline has surely passed.
+constexpr unsigned kPastDeadlineMs = 500;
+
+// The time-outs of an exchange that has to be over within wholeMs: no single wait is longer than the whole.
+Timeouts within(const Timeouts& timeouts, unsigned wholeMs) {
+    if (wholeMs == 0) return timeouts;
+    const int most = (int)(wholeMs + kPastDeadlineMs);
+    return Timeouts{std::min(timeouts.resolve, most), std::min(timeouts.connect, most), std::min(timeouts.send, most),
+                    std::min(timeouts.receive, most)};
+}
+
 struct UrlParts {
     bool secure = false;
     std::wstring host;
@@ -157,6 +168,47 @@ bool writeBlock(HANDLE file, const char* data, DWORD size) {
     return WriteFile(file, data, size, &written, nullptr) && written == size;
 }
 
+// Keeps a download to its pace (see Pace): the sentence of the limit it passed, checked between reads, and the
+// longest the next wait for the server may be.
+class PaceKeeper {
+public:
+    PaceKeeper(const Pace& pace, const std::wstring& label)
+        : pace_(pace), label_(label), start_(GetTickCount64()), windowStart_(start_) {}
+
+    void arrived(DWORD bytes) { windowBytes_ += bytes; }
+
+    // Empty while the download keeps its pace.
+    std::wstring passed() {
+        const ULONGLONG now = GetTickCount64();
+        if (pace_.wholeMs && now - start_ >= pace_.wholeMs)
+            return label_ + L" didn't send it all within " + std::to_wstring((pace_.wholeMs + 999) / 1000) +
+                   L" seconds.";
+        if (pace_.windowMs && now - windowStart_ >= pace_.windowMs) {
+            if (windowBytes_ < pace_.leastBytes) return label_ + L" sent too little for too long.";
+            windowStart_ = now;
+            windowBytes_ = 0;
+        }
+        return {};
+    }
+
+    // Cuts the request's receive time-out to the time left before the deadline (and a little past it). A slow
+    // stretch is judged only once a wait is over, so a least rate leaves the time-out as it is.
+    void boundWait(HINTERNET request, const Timeouts& timeouts) const {
+        if (!pace_.wholeMs) return;
+        const ULONGLONG spent = GetTickCount64() - start_;
+        const ULONGLONG left = spent >= pace_.wholeMs ? 0 : pace_.wholeMs - spent;
+        const int receive = (int)std::min<ULONGLONG>((ULONGLONG)timeouts.receive, left + kPastDeadlineMs);
+        WinHttpSetTimeouts(request, timeouts.resolve, timeouts.connect, timeouts.send, receive);
+    }
+
+private:
+    Pace pace_;
+    std::wstring label_;
+    ULONGLONG start_;
+    ULONGLONG windowStart_;
+    long long windowBytes_ = 0;
+};
+
 // Where the blocks of a download go, and what has been counted so far.
 struct DownloadStream {
     HANDLE file = INVALID_HANDLE_VALUE;  // none when no file was asked for
@@ -170,13 +222,57 @@ struct DownloadStream {
 // The most a download into memory may bring (the lists are a few kilobytes).
 constexpr size_t kLargestMemoryDownload = 64u * 1024 * 1024;
 
-// Reads the answer to its end; the error sentence, or empty when it was read whole.
-std::wstring streamAnswer(HINTERNET request, DownloadStream& stream) {
-    std::vector<char> block(kDownloadBlock);
-    for (;;) {
+// A block is handed on when it is full, or once it has gathered for this long, so that a slow download still
+// reports its progress and hears a stop request.
+constexpr ULONGLONG kLongestGatherMs = 1000;
+
+// Reads what has arrived, at most room bytes: waits (within the receive time-out) only when nothing has. Some
+// stacks fill the whole buffer of a read before they return, so the read asks for no more than is there. false
+// when it failed; got 0 is the end of the answer.
+bool readArrived(HINTERNET request, char* into, DWORD room, DWORD& got) {
+    got = 0;
+    DWORD available = 0;
+    if (!WinHttpQueryDataAvailable(request, &available)) return false;
+    // Nothing there: the answer is over, or the wait ran out; a read of one byte tells which.
+    return WinHttpReadData(request, into, std::clamp<DWORD>(available, 1, room), &got) != FALSE;
+}
+
+// Gathers the next block; false when a read failed or a limit was passed (error says which), and ended when the
+// answer is over.
+bool gatherBlock(HINTERNET request, std::vector<char>& block, DWORD& filled, bool& ended, PaceKeeper& pace,
+                 const Timeouts& timeouts, std::wstring& error) {
+    filled = 0;
+    ended = false;
+    const ULONGLONG began = GetTickCount64();
+    while (filled < block.size() && GetTickCount64() - began < kLongestGatherMs) {
+        error = pace.passed();
+        if (!error.empty()) return false;
+        pace.boundWait(request, timeouts);
         DWORD got = 0;
-        if (!WinHttpReadData(request, block.data(), kDownloadBlock, &got)) return L"The download broke off.";
-        if (got == 0) break;
+        if (!readArrived(request, block.data() + filled, (DWORD)block.size() - filled, got)) {
+            // A wait that ran out past a limit is that limit's failure.
+            error = pace.passed();
+            if (error.empty()) error = L"The download broke off.";
+            return false;
+        }
+        if (got == 0) {
+            ended = true;
+            break;
+        }
+        filled += got;
+        pace.arrived(got);
+    }
+    return true;
+}
+
+// Reads the answer to its end; the error sentence, or empty when it was read whole.
+std::wstring streamAnswer(HINTERNET request, DownloadStream& stream, PaceKeeper& pace, const Timeouts& timeouts) {
+    std::vector<char> block(kDownloadBlock);
+    for (bool ended = false; !ended;) {
+        DWORD got = 0;
+        std::wstring error;
+        if (!gatherBlock(request, block, got, ended, pace, timeouts, error)) return error;
+        if (got == 0) continue;
         if (stream.failAfter >= 0 && stream.done + got > stream.failAfter) return L"The download broke off (a test).";
         if (stream.file != INVALID_HANDLE_VALUE && !writeBlock(stream.file, block.data(), got))
             return L"Couldn't write the download (is the disk full?).";
@@ -216,17 +312,28 @@ std::wstring gatherAnswer(HINTERNET request, std::string& body) {
 
 HttpResult download(const std::wstring& url, std::string* memorySink, const std::wstring& filePath,
                     const ProgressCallback& progress, long long failAfter, bool resume, const std::wstring& label) {
+    return download(url, memorySink, filePath, progress, failAfter, resume, label,
+                    filePath.empty() ? kListPace : kFilePace);
+}
+
+HttpResult download(const std::wstring& url, std::string* memorySink, const std::wstring& filePath,
+                    const ProgressCallback& progress, long long failAfter, bool resume, const std::wstring& label,
+                    const Pace& pace) {
     HttpResult result;
     UrlParts parts;
     Exchange exchange;
-    result.error = beginExchange(url, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, kProbeTimeouts, parts, exchange);
+    PaceKeeper keeper(pace, label);
+    const Timeouts timeouts = within(kProbeTimeouts, pace.wholeMs);
+    result.error = beginExchange(url, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, timeouts, parts, exchange);
     if (!result.error.empty()) return result;
     const long long present = resume && !filePath.empty() ? sizeOfFile(filePath) : 0;
     const bool ranged = present > 0;
 
     const std::wstring range = ranged ? L"Range: bytes=" + std::to_wstring(present) + L"-\r\n" : std::wstring();
     if (!openRequest(exchange, parts, L"GET") || !sendAndReceive(exchange.request.get(), range, {})) {
-        result.error = unreachable(parts);
+        // A server that took the connection but didn't answer in time is slow, not out of reach.
+        result.error = keeper.passed();
+        if (result.error.empty()) result.error = unreachable(parts);
         return result;
     }
 
@@ -255,7 +362,7 @@ HttpResult download(const std::wstring& url, std::string* memorySink, const std:
         }
         stream.file = file.get();
     }
-    result.error = streamAnswer(exchange.request.get(), stream);
+    result.error = streamAnswer(exchange.request.get(), stream, keeper, timeouts);
     return result;
 }
 

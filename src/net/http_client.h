@@ -21,13 +21,34 @@ struct HttpResult {
 // false stops the download.
 using ProgressCallback = std::function<bool(long long done, long long expected)>;
 
-// GETs url in 1 MiB blocks into memorySink (optional, passed empty) and/or filePath (optional, empty: no file).
-// With resume, a file that is already there is continued with a range request. failAfter (-1: none) cuts the
-// download off once that many bytes would be passed, to test resumption. label names the server in the status
-// sentence ("The build server", "Hugging Face"). Only error is meaningful to the caller; a partly written file
-// stays on disk in every case.
+// How long a download may go on. A server that answers but then sends a byte now and then must not hold its
+// caller for ever: a small download (a list, a signature, a record, an index) has to be over within a set time,
+// a big one has to keep up a least rate. Both are checked between reads, and no single wait for the server runs
+// much past them: a read waits for what has arrived, never for a whole block, and within the receive time-out,
+// which a download with a deadline cuts to the time left.
+struct Pace {
+    unsigned wholeMs = 0;      // not 0: the whole exchange, from connecting to the last byte, is over within this
+    unsigned windowMs = 0;     // not 0: in every stretch of this long, at least leastBytes arrive
+    long long leastBytes = 0;
+};
+// Everything fetched into memory alone: over within 20 s. Failing that, the error is label + " didn't send it all
+// within 20 seconds.".
+inline constexpr Pace kListPace{20000, 0, 0};
+// Everything written to a file, and pieces: at least 16 KiB in every 30 s. Failing that, the error is label +
+// " sent too little for too long."; a file being resumed keeps what came, so the next try carries on.
+inline constexpr Pace kFilePace{0, 30000, 16384};
+
+// GETs url in blocks of at most 1 MiB into memorySink (optional, passed empty) and/or filePath (optional, empty:
+// no file). With resume, a file that is already there is continued with a range request. failAfter (-1: none)
+// cuts the download off once that many bytes would be passed, to test resumption. label names the server in the
+// status sentence ("The build server", "Hugging Face"). Only error is meaningful to the caller; a partly written
+// file stays on disk in every case. Without a pace, a download with a file goes at kFilePace, one into memory
+// alone at kListPace.
 HttpResult download(const std::wstring& url, std::string* memorySink, const std::wstring& filePath,
                     const ProgressCallback& progress, long long failAfter, bool resume, const std::wstring& label);
+HttpResult download(const std::wstring& url, std::string* memorySink, const std::wstring& filePath,
+                    const ProgressCallback& progress, long long failAfter, bool resume, const std::wstring& label,
+                    const Pace& pace);
 
 // Sends method to url, with body as JSON when it isn't empty, and gathers the answer (at most 256 MiB) in body.
 // The status isn't judged here. error is a lower-case phrase for the caller's own sentence.

@@ -16,6 +16,7 @@
 #include "support/launcher_process.h"
 #include "support/nginx_server.h"
 #include "support/temp_folder.h"
+#include "support/test_http_server.h"
 
 using namespace vorlane;
 using namespace vorlane::testing;
@@ -340,6 +341,27 @@ TEST_F(Install, NothingIsInstalledFromAnUnsignedListOrAnUnreachableServer) {
               1u);
     lines = newLogLines();
     EXPECT_EQ(lines[lines.size() - 2], L"Couldn't reach a build server, so nothing was checked or installed.");
+}
+
+TEST_F(Install, AServerThatTricklesItsListIsPassedOverForTheNext) {
+    server->publishBuild(kOld, kOldReleased);
+    // One byte a second of a list that never ends.
+    TestHttpServer trickling;
+    TestRoute route;
+    route.generatedSize = 1 << 30;
+    route.trickleMs = 1000;
+    trickling.serve("/builds.json", route);
+
+    EXPECT_EQ(runToEnd(testKeyLauncher(),
+                       launcherArguments({L"--auto", L"install"}, trickling.baseUrl() + L";" + server->url()), 120000),
+              0u);
+
+    const std::vector<std::wstring> lines = log();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[1], trickling.baseUrl() + L": The build server didn't send it all within 20 seconds.");
+    EXPECT_EQ(lines[2], listLine(server->url(), 1, kOld));
+    EXPECT_TRUE(contains(lines, L"Installed build " + kOld + L" (previous: none)."));
+    EXPECT_EQ(lines.back(), L"Done (install, exit 0, installed: " + kOld + L").");
 }
 
 TEST_F(Install, GoingBackWithoutAPreviousBuildFails) {

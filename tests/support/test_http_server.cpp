@@ -298,7 +298,15 @@ void TestHttpServer::answer(SOCKET client) {
     long long count = request.method == "HEAD" ? 0 : plan.count;
     if (cut) count = std::min(count, route->cutAfter);
     std::string head = headText(plan);
-    if (sendAll(client, head.data(), head.size()) && count > 0) sendBody(client, *route, plan.from, count);
+    if (sendAll(client, head.data(), head.size()) && count > 0) {
+        if (route->trickleMs == 0) {
+            sendBody(client, *route, plan.from, count);
+        } else {
+            // Until the client goes away (a send fails) or the server stops.
+            for (long long at = plan.from; at < plan.from + count && pause(route->trickleMs); ++at)
+                if (!sendBody(client, *route, at, 1)) break;
+        }
+    }
     if (cut)
         closeAbruptly(client);
     else

@@ -1,7 +1,7 @@
 // A small HTTP/1.1 server inside the test program, on 127.0.0.1 and a free port, for the tests of everything that
 // talks HTTP. It serves a table of paths like a static file server (ranges included) and can be told, path by
 // path, to misbehave: another status, a redirect, a Content-Length that lies, a connection cut mid-answer, a slow
-// answer. It answers one connection at a time and closes each after its answer, and keeps a log of what it was
+// answer, a trickling one. It answers one connection at a time and closes each after its answer, and keeps a log of what it was
 // asked.
 #pragma once
 
@@ -35,6 +35,7 @@ struct TestRoute {
     std::string location;           // not empty: a redirect (302 unless status says otherwise) without a body
     std::vector<std::pair<std::string, std::string>> headers;  // added to the answer
     unsigned delayMs = 0;           // wait this long after reading the request before answering
+    unsigned trickleMs = 0;         // not 0: the body goes one byte at a time, this long apart (after the headers)
 };
 
 // One request as it arrived.

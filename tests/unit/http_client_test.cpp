@@ -111,7 +111,8 @@ TEST_F(HttpDownload, AServerThatNeverStopsCannotFillMemory) {
     server.serve("/builds.json", route);
     std::string memory;
 
-    HttpResult result = fetch("/builds.json", L"", false, {}, -1, &memory);
+    // Without a deadline, which a busy machine could reach first.
+    HttpResult result = download(server.url("/builds.json"), &memory, L"", {}, -1, false, kBuildServer, Pace{});
 
     EXPECT_EQ(result.error, L"The download was too big.");
     EXPECT_LE(memory.size(), 64u * kMiB);
@@ -347,6 +348,71 @@ TEST_F(HttpDownload, AFileThatCantBeOpenedIsNamed) {
     EXPECT_EQ(fetch("/b.zip", held).error, L"Couldn't write " + held + L".");
     CloseHandle(holder);
     EXPECT_EQ(readTestFile(held), "old");
+}
+
+// A server that answers and then sends a byte now and then: each pace ends the download with its own sentence
+// however long the answer would go on, and a slow but steady one keeps its pace.
+struct PaceCase {
+    const char* name;
+    unsigned trickleMs;    // between the body's bytes; 0: at once
+    unsigned delayMs;      // before the answer
+    long long size;        // of the body
+    bool toFile;
+    Pace pace;
+    const wchar_t* error;  // empty: the whole body arrives
+};
+
+TEST_F(HttpDownload, APaceEndsADownloadThatGoesTooSlowly) {
+    const PaceCase cases[] = {
+        {"trickling list", 1000, 0, 1LL << 30, false, Pace{2000, 0, 0},
+         L"The build server didn't send it all within 2 seconds."},
+        {"silent list", 0, 5000, 10, false, Pace{2000, 0, 0}, L"The build server didn't send it all within 2 seconds."},
+        {"trickling file", 1000, 0, 1LL << 30, true, Pace{0, 2000, 16384},
+         L"The build server sent too little for too long."},
+        {"slow but steady list", 50, 0, 20, false, Pace{10000, 0, 0}, L""},
+        {"slow but steady file", 100, 0, 40, true, Pace{0, 2000, 3}, L""},
+    };
+    for (const PaceCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestRoute route;
+        route.generatedSize = c.size;
+        route.trickleMs = c.trickleMs;
+        route.delayMs = c.delayMs;
+        server.serve("/slow", route);
+        const std::wstring file = c.toFile ? folder.file(L"slow.part") : L"";
+        std::string memory;
+
+        HttpResult result = download(server.url("/slow"), &memory, file, {}, -1, false, kBuildServer, c.pace);
+
+        EXPECT_EQ(result.error, c.error);
+        if (!*c.error) {
+            EXPECT_TRUE(memory == TestHttpServer::patternBytes(c.size));
+        }
+        // What came is kept in the file, ready for the next try.
+        if (c.toFile) {
+            EXPECT_TRUE(readTestFile(file) == memory);
+        }
+    }
+}
+
+TEST_F(HttpDownload, TheNextTryCarriesOnWhereASlowDownloadStopped) {
+    const std::string body = distinctBytes(100000);
+    TestRoute trickling;
+    trickling.body = body;
+    trickling.trickleMs = 500;
+    server.serve("/b.zip", trickling);
+    const std::wstring file = folder.file(L"b.zip.part");
+
+    HttpResult slow = download(server.url("/b.zip"), nullptr, file, {}, -1, true, kBuildServer, Pace{0, 2000, 16384});
+    const size_t kept = readTestFile(file).size();
+    server.serve("/b.zip", body);
+    HttpResult next = fetch("/b.zip", file, true);
+
+    EXPECT_EQ(slow.error, L"The build server sent too little for too long.");
+    EXPECT_GT(kept, 0u);
+    EXPECT_EQ(next.error, L"");
+    EXPECT_EQ(server.requests().back().range, "bytes=" + std::to_string(kept) + "-");
+    EXPECT_TRUE(readTestFile(file) == body);
 }
 
 class HttpRequest : public ::testing::Test {
