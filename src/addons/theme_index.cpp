@@ -4,6 +4,7 @@
 #include <set>
 
 #include "addons/piece_cutter.h"
+#include "addons/value_count.h"
 #include "core/json.h"
 #include "core/text.h"
 
@@ -11,34 +12,7 @@ namespace vorlane {
 
 namespace {
 
-// A JSON tree takes about a hundred times the bytes of a short value's text,
-// so an index is counted before it is parsed: this many values is more than
-// any index that fits a download holds (each piece takes some seventy bytes
-// of text), and keeps the tree of a hostile one within a few hundred MB.
-constexpr size_t kMostIndexValues = 1u << 20;
-
 bool isLowerHex(wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'); }
-
-// An upper bound of the values in a JSON text: every value but the first
-// follows a "[", "{", "," or ":" outside a string.
-bool fewEnoughValues(const std::string& text) {
-    size_t values = 1;
-    bool inString = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (inString) {
-            if (c == '\\')
-                ++i;
-            else if (c == '"')
-                inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{' || c == ',' || c == ':') {
-            if (++values > kMostIndexValues) return false;
-        }
-    }
-    return true;
-}
 
 // A number token that reads exactly `wanted`.
 bool numberIs(const JsonValue& value, unsigned wanted) {
@@ -152,7 +126,7 @@ IndexCheck readThemeIndex(const std::string& text, const std::wstring& theme, co
                           ThemeIndex& index) {
     index = ThemeIndex{};
     JsonValue document;
-    if (!fewEnoughValues(text) || !parseDocument(text, document) || document.kind != JsonKind::Object)
+    if (!atMostJsonValues(text) || !parseDocument(text, document) || document.kind != JsonKind::Object)
         return judged(IndexVerdict::NotThisTheme);
     const JsonValue& namedTheme = member(document, "Theme");
     const JsonValue& namedBuild = member(document, "Build");

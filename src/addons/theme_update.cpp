@@ -5,9 +5,10 @@
 #include "addons/piece_store.h"
 #include "addons/theme_folders.h"
 #include "addons/theme_index.h"
+#include "addons/themes_list.h"
+#include "addons/value_count.h"
 #include "core/files.h"
 #include "core/handles.h"
-#include "core/json.h"
 #include "core/log.h"
 #include "core/text.h"
 #include "net/build_server.h"
@@ -145,19 +146,6 @@ private:
     uint64_t total_ = 0, done_ = 0, reused_ = 0, downloaded_ = 0;
 };
 
-// The last entry of themes.json for this theme and build, or null.
-const JsonValue* entryFor(const JsonValue& list, const std::wstring& theme, const std::wstring& build) {
-    const JsonValue* found = nullptr;
-    for (const JsonValue& entry : list.items) {
-        const JsonValue& named = member(entry, "Theme");
-        const JsonValue& forBuild = member(entry, "Build");
-        if (named.kind == JsonKind::String && forBuild.kind == JsonKind::String && textWide(named) == theme &&
-            textWide(forBuild) == build)
-            found = &entry;
-    }
-    return found;
-}
-
 }  // namespace
 
 bool updateTheme(LauncherState& state, const std::wstring& theme, const std::wstring& index,
@@ -206,44 +194,46 @@ bool updateAddOnThemes(LauncherState& state, const JobControl& job) {
         logLine(state, L"Add-on themes made for other builds stay as they are: no build server answered.");
         return true;
     }
-    std::string listText;
-    HttpResult fetched = download(serverUrl(server, kThemesListName), &listText, L"", {}, -1, false,
-                                  kBuildServerLabel);
-    if (!fetched.error.empty()) {
+    const SignedDocument fetched = fetchSigned(server, kThemesListName);
+    if (!fetched.answered) {
         logLine(state, L"Add-on themes made for other builds stay as they are: " + server + L" publishes none (" +
                            kThemesListName + L": " + fetched.error + L")");
         return true;
     }
-    const std::wstring signatureError = checkSignature(server, kThemesListName, listText);
-    if (!signatureError.empty()) {
+    if (!fetched.error.empty()) {
         state.lastError = L"The add-on themes list from " + server +
                           L" isn't signed with Vorlane's key, so nothing from it is used.";
-        logLine(state, state.lastError + L" (" + signatureError + L")");
+        logLine(state, state.lastError + L" (" + fetched.error + L")");
         return false;
     }
-    JsonValue list;
-    if (!parseDocument(listText, list) || list.kind != JsonKind::Array) {
-        state.lastError = L"The add-on themes list from " + server + L" can't be read.";
-        logLine(state, state.lastError);
-        return false;
+    std::vector<ThemesListEntry> list;
+    switch (readThemesList(fetched.bytes, list)) {
+        case ThemesListVerdict::Good: break;
+        case ThemesListVerdict::TooBig:
+            state.lastError =
+                L"The add-on themes list from " + server + L" is too big to read, so nothing from it is used.";
+            logLine(state, state.lastError + L" (more than " + std::to_wstring(kMostJsonValues) + L" JSON values)");
+            return false;
+        case ThemesListVerdict::NotAList:
+            state.lastError = L"The add-on themes list from " + server + L" can't be read.";
+            logLine(state, state.lastError);
+            return false;
     }
 
     bool allUpdated = true;
     for (size_t k = 0; k < themes.size(); ++k) {
         const InstalledTheme& theme = themes[k];
-        const JsonValue* entry = entryFor(list, theme.name, state.current);
+        const ThemesListEntry* entry = findThemesListEntry(list, theme.name, state.current);
         if (!entry) {
             logLine(state, L"Add-on theme " + theme.name + L" was made for build " + theme.build + L", and " + server +
                                L" has no version of it for build " + state.current +
                                L": it stays as it is, and the game skips it.");
             continue;
         }
-        const JsonValue& index = member(*entry, "Index");
         JobProgress overall = [&](double fraction, const std::wstring& line) {
             job.progress((double(k) + fraction) / double(themes.size()), line);
         };
-        if (!updateTheme(state, theme.name, index.kind == JsonKind::String ? textWide(index) : L"",
-                         JobControl(overall, job.stopFlag()))) {
+        if (!updateTheme(state, theme.name, entry->index, JobControl(overall, job.stopFlag()))) {
             logLine(state, L"Add-on theme " + theme.name + L" wasn't brought up to build " + state.current + L": " +
                                state.lastError);
             allUpdated = false;

@@ -23,6 +23,26 @@ bool isCommitId(const std::wstring& text) {
                        [](wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'); });
 }
 
+std::wstring commitOfBuildZip(const std::wstring& fileName) {
+    const std::wstring prefix = kBuildZipPrefix, suffix = kBuildZipSuffix;
+    if (fileName.size() <= prefix.size() + suffix.size() || !fileName.starts_with(prefix) ||
+        !fileName.ends_with(suffix))
+        return {};
+    std::wstring commit = fileName.substr(prefix.size(), fileName.size() - prefix.size() - suffix.size());
+    return isCommitId(commit) ? commit : std::wstring();
+}
+
+namespace {
+
+// Newest first; equal or unreadable times keep their order, unreadable ones last.
+void sortNewestFirst(std::vector<BuildRecord>& builds) {
+    std::stable_sort(builds.begin(), builds.end(), [](const BuildRecord& a, const BuildRecord& b) {
+        return parseIsoTime(a.released) > parseIsoTime(b.released);
+    });
+}
+
+}  // namespace
+
 std::vector<BuildRecord> readBuildRecords(const std::string& text) {
     std::vector<BuildRecord> builds;
     for (const FlatRecord& entry : readFlatRecords(text)) {
@@ -37,11 +57,26 @@ std::vector<BuildRecord> readBuildRecords(const std::string& text) {
         if (!isCommitId(record.commit) || record.file != buildZipName(record.commit)) continue;
         builds.push_back(std::move(record));
     }
-    // Newest first; equal or unreadable times keep their order, unreadable ones last.
-    std::stable_sort(builds.begin(), builds.end(), [](const BuildRecord& a, const BuildRecord& b) {
-        return parseIsoTime(a.released) > parseIsoTime(b.released);
-    });
+    sortNewestFirst(builds);
     return builds;
+}
+
+void putBuildRecord(std::vector<BuildRecord>& builds, const BuildRecord& record) {
+    std::erase_if(builds, [&](const BuildRecord& listed) { return listed.commit == record.commit; });
+    builds.push_back(record);
+    sortNewestFirst(builds);
+}
+
+std::string buildListJson(const std::vector<BuildRecord>& builds) {
+    std::string text = "[\n";
+    for (size_t i = 0; i < builds.size(); ++i) {
+        const BuildRecord& record = builds[i];
+        text += "  {\"File\": " + quoteJson(record.file) + ", \"Commit\": " + quoteJson(record.commit) +
+                ", \"Released\": " + quoteJson(record.released) + ", \"Sha256\": " + quoteJson(record.sha256) +
+                ", \"Summary\": " + quoteJson(record.summary) + ", \"Size\": " + std::to_string(record.size) + "}" +
+                (i + 1 < builds.size() ? ",\n" : "\n");
+    }
+    return text + "]\n";
 }
 
 BuildListFetch fetchBuildList(const std::vector<std::wstring>& servers, const std::wstring& newestList) {

@@ -24,10 +24,22 @@ struct BuildListFetch {
 // A commit id: 7 to 40 characters of 0-9 and a-f.
 bool isCommitId(const std::wstring& text);
 
+// The commit of a build zip's file name, "Vorlane-" + commit + ".zip" exactly;
+// empty when the name isn't one.
+std::wstring commitOfBuildZip(const std::wstring& fileName);
+
 // The usable builds of a list's text, newest first (a stable sort; unreadable
 // times last). Records with a bad commit or a file name other than
 // "Vorlane-" + commit + ".zip" are dropped.
 std::vector<BuildRecord> readBuildRecords(const std::string& text);
+
+// Puts record into builds in place of one of the same commit, and keeps the
+// list newest first as readBuildRecords does.
+void putBuildRecord(std::vector<BuildRecord>& builds, const BuildRecord& record);
+
+// The text of builds.json: an array of the records in order, one per line,
+// with the members File, Commit, Released, Sha256, Summary and Size.
+std::string buildListJson(const std::vector<BuildRecord>& builds);
 
 // Looks for a list that counts, server by server. Touches no shared state, so
 // it may run on a worker thread with copies of the servers and NewestList.

@@ -86,6 +86,11 @@ LauncherRecord readLauncherRecord(const std::string& text) {
     return record;
 }
 
+std::string launcherRecordJson(const LauncherRecord& record) {
+    return "{\"File\": " + quoteJson(record.file) + ", \"Version\": " + quoteJson(record.version) +
+           ", \"Sha256\": " + quoteJson(record.sha256) + "}\n";
+}
+
 bool isUsableLauncherRecord(const LauncherRecord& record) {
     if (record.file.empty() || record.sha256.empty()) return false;
     return record.file.find_first_of(L"\\/:") == std::wstring::npos && record.file.find(L"..") == std::wstring::npos;

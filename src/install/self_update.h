@@ -37,6 +37,9 @@ struct LauncherRecord {
 // The first object of the text; empty members when there is none.
 LauncherRecord readLauncherRecord(const std::string& text);
 
+// The text of launcher.json: one object with File, Version and Sha256.
+std::string launcherRecordJson(const LauncherRecord& record);
+
 // A record is acted on only when it names a file and a fingerprint, and the
 // file lies in the server's own folder: no "\", "/", ":" or "..".
 bool isUsableLauncherRecord(const LauncherRecord& record);

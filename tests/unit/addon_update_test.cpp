@@ -13,6 +13,7 @@
 #include "addons/theme_folders.h"
 #include "addons/theme_index.h"
 #include "addons/theme_update.h"
+#include "addons/value_count.h"
 #include "core/files.h"
 #include "core/files_below.h"
 #include "core/launcher_state.h"
@@ -489,6 +490,15 @@ TEST_F(AddOnUpdate, AListThatIsntSignedOrCantBeRead) {
     EXPECT_FALSE(updateAddOnThemes(state, progress));
     EXPECT_EQ(state.lastError, L"The add-on themes list from " + server.baseUrl() + L" can't be read.");
     EXPECT_EQ(log().back(), state.lastError);
+
+    // A signed list of more values than any list of themes needs isn't even parsed.
+    std::string huge = "[";
+    for (size_t i = 0; i < kMostJsonValues; ++i) huge += "0,";
+    serveList(huge + "0]");
+    EXPECT_FALSE(updateAddOnThemes(state, progress));
+    EXPECT_EQ(state.lastError,
+              L"The add-on themes list from " + server.baseUrl() + L" is too big to read, so nothing from it is used.");
+    EXPECT_EQ(log().back(), state.lastError + L" (more than 1048576 JSON values)");
 }
 
 TEST_F(AddOnUpdate, AThemeWithNoVersionForThisBuildStaysAsItIs) {

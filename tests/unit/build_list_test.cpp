@@ -66,6 +66,23 @@ TEST(BuildRecords, NewestFirstStableAndUnreadableTimesLast) {
                                                           L"6666666"}));
 }
 
+TEST(BuildRecords, AListWrittenWithARecordPutInReadsBackNewestFirst) {
+    std::vector<BuildRecord> builds = readBuildRecords(list({record("2222222", "2026-02-01T00:00:00Z"),
+                                                             record("1111111", "2026-01-01T00:00:00Z")}));
+    putBuildRecord(builds, {L"Vorlane-2222222.zip", L"2222222", L"2025-12-01T00:00:00Z", L"", L"\"Night\" \\ map\n", 7});
+    const std::vector<BuildRecord> read = readBuildRecords(buildListJson(builds));
+    EXPECT_EQ(commits(read), (std::vector<std::wstring>{L"1111111", L"2222222"}));
+    EXPECT_EQ(read.back().summary, L"\"Night\" \\ map\n");
+    EXPECT_EQ(read.back().size, 7);
+}
+
+TEST(BuildRecords, TheCommitOfABuildZipsName) {
+    EXPECT_EQ(commitOfBuildZip(L"Vorlane-abc1234.zip"), L"abc1234");
+    for (const wchar_t* name : {L"Vorlane-abc123.zip", L"Vorlane-ABC1234.zip", L"vorlane-abc1234.zip",
+                                L"Vorlane-abc1234.ZIP", L"Vorlane-.zip", L"Vorlane-abc1234.zip.part", L""})
+        EXPECT_EQ(commitOfBuildZip(name), L"") << toUtf8(name);
+}
+
 TEST(BuildRecords, HostileTextGivesNoRecordsAndNoCrash) {
     EXPECT_TRUE(readBuildRecords("").empty());
     EXPECT_TRUE(readBuildRecords(std::string(100000, '{')).empty());

@@ -2,11 +2,8 @@
 // signed builds.json.
 #include <windows.h>
 
-#include <algorithm>
-
 #include "core/files.h"
 #include "core/iso_time.h"
-#include "core/json.h"
 #include "core/text.h"
 #include "install/build_list.h"
 #include "net/build_server.h"
@@ -49,19 +46,6 @@ std::wstring nowAsIsoTime() {
     return vorlane::formatIsoTime(sinceWindowsEpoch - windowsTo1970);
 }
 
-std::string recordJson(const vorlane::BuildRecord& record) {
-    return "  {\"File\": " + vorlane::quoteJson(record.file) + ", \"Commit\": " + vorlane::quoteJson(record.commit) +
-           ", \"Released\": " + vorlane::quoteJson(record.released) + ", \"Sha256\": " +
-           vorlane::quoteJson(record.sha256) + ", \"Summary\": " + vorlane::quoteJson(record.summary) +
-           ", \"Size\": " + std::to_string(record.size) + "}";
-}
-
-std::string listJson(const std::vector<vorlane::BuildRecord>& records) {
-    std::string text = "[\n";
-    for (size_t i = 0; i < records.size(); ++i) text += recordJson(records[i]) + (i + 1 < records.size() ? ",\n" : "\n");
-    return text + "]\n";
-}
-
 long long fileSize(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(vorlane::longPath(path).c_str(), GetFileExInfoStandard, &data)) return -1;
@@ -86,9 +70,8 @@ int runBuild(const Arguments& arguments) {
     }
     vorlane::BuildRecord record;
     record.file = vorlane::fileNameOf(options.zipPath);
-    const bool named = record.file.size() > 12 && record.file.starts_with(L"Vorlane-") && record.file.ends_with(L".zip");
-    record.commit = named ? record.file.substr(8, record.file.size() - 12) : L"";
-    if (!named || !vorlane::isCommitId(record.commit)) {
+    record.commit = vorlane::commitOfBuildZip(record.file);
+    if (record.commit.empty()) {
         printError(L"A build's zip is named Vorlane-<commit>.zip, the commit as 7 to 40 lower-case hex digits; this is " +
                    record.file + L".");
         return kExitFailed;
@@ -121,12 +104,8 @@ int runBuild(const Arguments& arguments) {
     // The list keeps every other build; this one's record is added or replaced.
     const std::wstring listPath = vorlane::joinPath(options.serverFolder, vorlane::kBuildListName);
     std::vector<vorlane::BuildRecord> records = vorlane::readBuildRecords(vorlane::readWholeFile(listPath));
-    std::erase_if(records, [&](const vorlane::BuildRecord& listed) { return listed.commit == record.commit; });
-    records.push_back(record);
-    std::stable_sort(records.begin(), records.end(), [](const auto& a, const auto& b) {
-        return vorlane::parseIsoTime(a.released) > vorlane::parseIsoTime(b.released);
-    });
-    if (!vorlane::writeFileAtomically(listPath, listJson(records))) {
+    vorlane::putBuildRecord(records, record);
+    if (!vorlane::writeFileAtomically(listPath, vorlane::buildListJson(records))) {
         printError(L"Couldn't write " + listPath + L".");
         return kExitFailed;
     }

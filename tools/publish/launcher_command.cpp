@@ -3,9 +3,9 @@
 #include <windows.h>
 
 #include "core/files.h"
-#include "core/json.h"
 #include "core/text.h"
 #include "install/build_list.h"
+#include "install/self_update.h"
 #include "net/build_server.h"
 #include "net/sha256.h"
 #include "publish.h"
@@ -20,11 +20,6 @@ constexpr wchar_t kUsage[] =
 // Each version gets a name of its own, so a launcher reading the previous
 // record never downloads half of the next program.
 std::wstring servedLauncherName(const std::wstring& version) { return L"Vorlane-Launcher-" + version + L".exe"; }
-
-std::string recordJson(const std::wstring& file, const std::wstring& version, const std::wstring& sha256) {
-    return "{\"File\": " + vorlane::quoteJson(file) + ", \"Version\": " + vorlane::quoteJson(version) +
-           ", \"Sha256\": " + vorlane::quoteJson(sha256) + "}\n";
-}
 
 // Copied beside its place first and moved in, so the server never shows half a program.
 bool copyInto(const std::wstring& source, const std::wstring& target) {
@@ -70,7 +65,7 @@ int runLauncher(const Arguments& arguments) {
         return kExitFailed;
     }
     const std::wstring recordPath = vorlane::joinPath(serverFolder, vorlane::kLauncherRecordName);
-    if (!vorlane::writeFileAtomically(recordPath, recordJson(file, version, sha256))) {
+    if (!vorlane::writeFileAtomically(recordPath, vorlane::launcherRecordJson({file, version, sha256}))) {
         printError(L"Couldn't write " + recordPath + L".");
         return kExitFailed;
     }

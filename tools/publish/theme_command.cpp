@@ -10,9 +10,10 @@
 #include "addons/piece_cutter.h"
 #include "addons/theme_folders.h"
 #include "addons/theme_index.h"
+#include "addons/themes_list.h"
+#include "addons/value_count.h"
 #include "core/files.h"
 #include "core/files_below.h"
-#include "core/json.h"
 #include "core/text.h"
 #include "install/build_list.h"
 #include "net/build_server.h"
@@ -22,10 +23,6 @@
 namespace publish {
 
 namespace {
-
-struct ThemeEntry {
-    std::wstring theme, build, index;
-};
 
 std::wstring slashed(std::wstring path) {
     std::replace(path.begin(), path.end(), L'\\', L'/');
@@ -108,28 +105,20 @@ bool publishFile(const std::wstring& folder, const std::wstring& serverFolder, v
 }
 
 // The entries of themes.json as they stand; false (with the reason printed) when it can't be read.
-bool readThemesList(const std::wstring& listPath, std::vector<ThemeEntry>& entries) {
+bool readThemesListFile(const std::wstring& listPath, std::vector<vorlane::ThemesListEntry>& entries) {
     entries.clear();
     if (!vorlane::fileExists(listPath)) return true;
-    vorlane::JsonValue list;
-    if (!vorlane::parseDocument(vorlane::readWholeFile(listPath), list) || list.kind != vorlane::JsonKind::Array) {
-        printError(L"The themes list " + listPath + L" isn't a JSON array; it is left as it is.");
-        return false;
+    switch (vorlane::readThemesList(vorlane::readWholeFile(listPath), entries)) {
+        case vorlane::ThemesListVerdict::Good: return true;
+        case vorlane::ThemesListVerdict::TooBig:
+            printError(L"The themes list " + listPath + L" is too big to read (more than " +
+                       std::to_wstring(vorlane::kMostJsonValues) + L" JSON values); it is left as it is.");
+            return false;
+        case vorlane::ThemesListVerdict::NotAList:
+            printError(L"The themes list " + listPath + L" isn't a JSON array; it is left as it is.");
+            return false;
     }
-    for (const vorlane::JsonValue& item : list.items)
-        entries.push_back({vorlane::textWide(vorlane::member(item, "Theme")),
-                           vorlane::textWide(vorlane::member(item, "Build")),
-                           vorlane::textWide(vorlane::member(item, "Index"))});
-    return true;
-}
-
-std::string themesListJson(const std::vector<ThemeEntry>& entries) {
-    std::string text = "[\n";
-    for (size_t i = 0; i < entries.size(); ++i)
-        text += "  {\"Theme\": " + vorlane::quoteJson(entries[i].theme) + ", \"Build\": " +
-                vorlane::quoteJson(entries[i].build) + ", \"Index\": " + vorlane::quoteJson(entries[i].index) + "}" +
-                (i + 1 < entries.size() ? ",\n" : "\n");
-    return text + "]\n";
+    return false;
 }
 
 std::wstring refusalOf(const vorlane::IndexCheck& check, const std::wstring& theme) {
@@ -213,11 +202,10 @@ int runTheme(const Arguments& arguments) {
     }
 
     const std::wstring listPath = vorlane::joinPath(serverFolder, vorlane::kThemesListName);
-    std::vector<ThemeEntry> entries;
-    if (!readThemesList(listPath, entries)) return kExitFailed;
-    std::erase_if(entries, [&](const ThemeEntry& entry) { return entry.theme == theme && entry.build == build; });
-    entries.push_back({theme, build, indexHash});
-    if (!vorlane::writeFileAtomically(listPath, themesListJson(entries))) {
+    std::vector<vorlane::ThemesListEntry> entries;
+    if (!readThemesListFile(listPath, entries)) return kExitFailed;
+    vorlane::putThemesListEntry(entries, {theme, build, indexHash});
+    if (!vorlane::writeFileAtomically(listPath, vorlane::themesListJson(entries))) {
         printError(L"Couldn't write " + listPath + L".");
         return kExitFailed;
     }
