@@ -25,6 +25,9 @@ bool fail(LauncherState& state, const std::wstring& sentence) {
     return false;
 }
 
+// The theme's ".next" folder stays as it is: the next try sets it aside and takes its pieces.
+const wchar_t kStoppedMidway[] = L"it was stopped; the next try uses the pieces it made so far.";
+
 std::wstring wholeMiB(uint64_t bytes) { return std::to_wstring(bytes >> 20); }
 std::wstring wholeKiB(uint64_t bytes) { return std::to_wstring(bytes >> 10); }
 
@@ -94,6 +97,7 @@ private:
             if (!out) return fail(state_, L"couldn't write " + target + L".");
             Sha256Hasher whole;
             for (const ThemePiece& piece : file.pieces) {
+                if (job_.stopRequested()) return fail(state_, kStoppedMidway);
                 std::string bytes;
                 if (!obtain(file, piece, bytes)) return false;
                 DWORD written = 0;
@@ -125,10 +129,12 @@ private:
         bool tooLong = false;
         auto bounded = [&](long long done, long long) {
             tooLong = done > (long long)piece.size;
-            return !tooLong;
+            return !tooLong && !job_.stopRequested();
         };
+        // A piece is content, not a list: it is held to a least rate, not to a deadline.
         HttpResult result = download(serverUrl(state_.listSource, themeObjectName(piece.hash)), &bytes, L"", bounded,
-                                     -1, false, kBuildServerLabel);
+                                     -1, false, kBuildServerLabel, kFilePace);
+        if (job_.stopRequested()) return fail(state_, kStoppedMidway);
         if (!result.error.empty() && !tooLong)
             return fail(state_, L"a piece of " + file.path + L" couldn't be downloaded: " + result.error);
         downloaded_ += bytes.size();
@@ -223,6 +229,10 @@ bool updateAddOnThemes(LauncherState& state, const JobControl& job) {
     bool allUpdated = true;
     for (size_t k = 0; k < themes.size(); ++k) {
         const InstalledTheme& theme = themes[k];
+        if (job.stopRequested()) {  // the themes not reached yet stay for the next run
+            allUpdated = false;
+            break;
+        }
         const ThemesListEntry* entry = findThemesListEntry(list, theme.name, state.current);
         if (!entry) {
             logLine(state, L"Add-on theme " + theme.name + L" was made for build " + theme.build + L", and " + server +

@@ -15,12 +15,15 @@ namespace vorlane {
 
 // Updates every installed add-on theme made for another build; messages go to
 // the log. True when nothing failed; otherwise lastError holds the last
-// failure sentence.
+// failure sentence. A stop request ends the run at the next piece; the themes
+// not reached stay as they are.
 bool updateAddOnThemes(LauncherState& state, const JobControl& job);
 
 // Brings `theme` up to the current build from the version whose index is
 // `index` (as themes.json names it) on the current build server. On failure
-// lastError holds the sentence and what is on disk stays as it is then.
+// lastError holds the sentence and what is on disk stays as it is then; so
+// does a stop request, heard between pieces, which leaves the ".next" folder
+// for the next try to take its pieces from.
 bool updateTheme(LauncherState& state, const std::wstring& theme, const std::wstring& index,
                  const JobControl& job);
 

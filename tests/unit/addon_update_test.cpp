@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <set>
 
 #include "addons/piece_cutter.h"
@@ -304,6 +305,33 @@ TEST_F(AddOnUpdate, AnInterruptedTryIsSetAsideAndItsPiecesAreUsed) {
     EXPECT_EQ(log().back(), readyLine(total - extraPieces.back().size, extraPieces.back().size));
     EXPECT_FALSE(folderExists(folders().tried));
     EXPECT_FALSE(folderExists(folders().next));
+}
+
+TEST_F(AddOnUpdate, AStopRequestEndsTheUpdateBetweenPiecesAndTheNextTryUsesThem) {
+    installTheme(L"Ember", oldVersion());
+    const ThemeVersion wanted = newVersion();
+    const std::wstring index = serveVersion(L"Ember", kNew, wanted);
+    std::atomic<bool> stop{false};
+    size_t piecesDone = 0;
+    JobProgress stopAfterTwoPieces = [&](double, const std::wstring& line) {
+        if (line.starts_with(L"Bringing") && ++piecesDone == 2) stop = true;
+    };
+
+    EXPECT_FALSE(updateTheme(state, L"Ember", index, JobControl(stopAfterTwoPieces, &stop)));
+    EXPECT_EQ(state.lastError, L"it was stopped; the next try uses the pieces it made so far.");
+    EXPECT_EQ(piecesDone, 2u);
+    EXPECT_TRUE(folderExists(folders().next));
+    EXPECT_FALSE(folderExists(folders().staged));
+    const size_t firstTry = objectRequests().size() - 1;  // the pieces, less the index
+
+    server.clearLog();
+    ASSERT_TRUE(updateEmber(index)) << toUtf8(state.lastError);
+    expectStaged(folders().staged, wanted, index);
+    // Over the two tries, each piece the player's copy lacks was downloaded once.
+    std::vector<std::wstring> missing;
+    reusedAndMissing(wanted, {oldVersion()}, &missing);
+    EXPECT_GT(firstTry, 0u);
+    EXPECT_EQ(firstTry + objectRequests().size() - 1, missing.size());
 }
 
 TEST_F(AddOnUpdate, AStagedVersionIsReplacedAndLendsItsPieces) {
