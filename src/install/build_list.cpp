@@ -189,25 +189,22 @@ std::wstring whatsNewText(const LauncherState& state) {
 
 std::wstring formatReleased(const std::wstring& text) {
     if (text.size() < 16) return text;
-    auto number = [&](size_t at, size_t count) {
-        int value = 0;
-        for (size_t i = at; i < at + count; ++i) value = value * 10 + (iswdigit(text[i]) ? text[i] - L'0' : 0);
-        return value;
-    };
-    int year = number(0, 4), month = number(5, 2), day = number(8, 2), hour = number(11, 2), minute = number(14, 2);
+    // The date and time as written, read as if they were UTC, so that no zone is converted.
+    // Whole minutes are never -1, so -1 can only mean that the text isn't a date and time.
+    const long long ticks = parseIsoTime(text.substr(0, 16) + L":00Z");
+    if (ticks == -1) return text;
+    constexpr long long ticksPerMinute = 600000000;
+    const long long minutes = ticks / ticksPerMinute - (ticks % ticksPerMinute < 0);
+    const long long days = minutes / 1440 - (minutes % 1440 < 0);
+    const int minuteOfDay = (int)(minutes - days * 1440);
+    const int hour = minuteOfDay / 60, minute = minuteOfDay % 60;
+    const int weekday = (int)(((days + 4) % 7 + 7) % 7);  // 1970-01-01 was a Thursday
+    const int year = std::stoi(text.substr(0, 4)), month = std::stoi(text.substr(5, 2)),
+              day = std::stoi(text.substr(8, 2));
     static const wchar_t* const weekdays[] = {L"Sun", L"Mon", L"Tue", L"Wed", L"Thu", L"Fri", L"Sat"};
     static const wchar_t* const months[] = {L"Jan", L"Feb", L"Mar", L"Apr", L"May", L"Jun",
                                             L"Jul", L"Aug", L"Sep", L"Oct", L"Nov", L"Dec"};
-    if (month < 1 || month > 12) return text;
-    // Days since 1970-01-01 by the civil calendar (years start in March).
-    int y = year - (month <= 2 ? 1 : 0);
-    int era = (y >= 0 ? y : y - 399) / 400;
-    int yearOfEra = y - era * 400;
-    int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    long long days = (long long)era * 146097 + dayOfEra - 719468;
-    int weekday = (int)(((days % 7) + 7 + 4) % 7);  // 1970-01-01 was a Thursday
-    int hour12 = hour % 12 == 0 ? 12 : hour % 12;
+    const int hour12 = hour % 12 == 0 ? 12 : hour % 12;
     wchar_t out[64];
     swprintf(out, 64, L"%ls %d %ls %d, %d:%02d %ls", weekdays[weekday], day, months[month - 1], year, hour12, minute,
              hour < 12 ? L"AM" : L"PM");
@@ -224,7 +221,7 @@ std::wstring zipBesideLauncher(const LauncherState& state) {
 
     std::wstring latest;
     uint64_t latestTime = 0;
-    for (const FolderEntry& entry : listFolder(folder, L"Vorlane-*.zip")) {
+    for (const FolderEntry& entry : listFolder(folder, buildZipPattern())) {
         if (entry.isFolder) continue;
         if (latest.empty() || entry.lastWriteTime > latestTime) {
             latest = joinPath(folder, entry.name);

@@ -24,7 +24,11 @@ inline constexpr wchar_t kThemeObjectsFolder[] = L"themes/";
 inline constexpr wchar_t kBuildServerLabel[] = L"The build server";
 
 inline std::wstring signatureName(const std::wstring& listName) { return listName + kSignatureSuffix; }
-inline std::wstring buildZipName(const std::wstring& commit) { return kBuildZipPrefix + commit + kBuildZipSuffix; }
+// The folder a build zip holds, and that the build is installed as.
+inline std::wstring buildFolderName(const std::wstring& commit) { return kBuildZipPrefix + commit; }
+inline std::wstring buildZipName(const std::wstring& commit) { return buildFolderName(commit) + kBuildZipSuffix; }
+// Every build zip's name, for a folder search: "Vorlane-*.zip".
+inline std::wstring buildZipPattern() { return buildZipName(L"*"); }
 // fingerprint is a SHA-256 as 64 lower-case hexadecimal digits.
 inline std::wstring themeObjectName(const std::wstring& fingerprint) { return kThemeObjectsFolder + fingerprint; }
 

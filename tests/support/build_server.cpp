@@ -10,6 +10,7 @@
 #include "core/text.h"
 #include "install/installer.h"
 #include "install/run_captured.h"
+#include "net/build_server.h"
 #include "support/launcher_process.h"
 #include "support/nginx_server.h"
 #include "support/publisher.h"
@@ -19,7 +20,7 @@ namespace vorlane::testing {
 std::string buildIniText(const std::wstring& commit) { return "[Build]\r\nCommit=" + toUtf8(commit) + "\r\n"; }
 
 std::wstring makeBuildZip(const std::wstring& folder, const std::wstring& commit, size_t payloadBytes) {
-    const std::wstring name = L"Vorlane-" + commit;
+    const std::wstring name = buildFolderName(commit);
     const std::wstring staging = joinPath(folder, L"pack-" + commit);
     const std::wstring top = joinPath(staging, name);
     const std::wstring config = joinPath(top, L"Vorlane\\Saved\\Config");
@@ -41,7 +42,7 @@ std::wstring makeBuildZip(const std::wstring& folder, const std::wstring& commit
         makeFolderTree(joinPath(top, L"Content\\Paks"));
         EXPECT_TRUE(writeFileAtomically(joinPath(top, L"Content\\Paks\\Data.pak"), payload));
     }
-    const std::wstring zip = joinPath(folder, name + L".zip");
+    const std::wstring zip = joinPath(folder, buildZipName(commit));
     std::string output;
     const int code = runCaptured(systemTar() + L" -a -cf \"" + zip + L"\" -C \"" + staging + L"\" " + name,
                                  [&](const std::string& line) { output += line + "\n"; });

@@ -96,6 +96,8 @@ TEST(FormatReleased, PeopleReadTwelveHourTimesWithWeekdays) {
     EXPECT_EQ(formatReleased(L"2026-10-14T12:00:00Z"), L"Wed 14 Oct 2026, 12:00 PM");
     EXPECT_EQ(formatReleased(L"2024-02-29T11:59:00+05:00"), L"Thu 29 Feb 2024, 11:59 AM");  // no zone conversion
     EXPECT_EQ(formatReleased(L"2000-01-01T00:00"), L"Sat 1 Jan 2000, 12:00 AM");
+    EXPECT_EQ(formatReleased(L"1969-12-31T23:59:59Z"), L"Wed 31 Dec 1969, 11:59 PM");
+    EXPECT_EQ(formatReleased(L"2026-13-01T00:00:00Z"), L"2026-13-01T00:00:00Z");  // no such month
     EXPECT_EQ(formatReleased(L"2026-10-14T21:2"), L"2026-10-14T21:2");  // 15 characters
     EXPECT_EQ(formatReleased(L""), L"");
 }
