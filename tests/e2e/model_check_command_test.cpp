@@ -6,7 +6,7 @@
 
 #include "core/files.h"
 #include "core/text.h"
-#include "support/glb_writer.h"
+#include "glb_writer/glb_writer.h"
 #include "support/launcher_process.h"
 #include "support/temp_folder.h"
 

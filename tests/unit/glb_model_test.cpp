@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "core/json.h"
-#include "support/glb_writer.h"
+#include "glb_writer/glb_writer.h"
 #include "themes/glb_model.h"
 
 using namespace vorlane;

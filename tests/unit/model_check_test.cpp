@@ -6,7 +6,7 @@
 
 #include "core/files.h"
 #include "core/text.h"
-#include "support/glb_writer.h"
+#include "glb_writer/glb_writer.h"
 #include "support/temp_folder.h"
 #include "themes/model_check.h"
 

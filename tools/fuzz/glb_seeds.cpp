@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "support/glb_writer.h"
+#include "glb_writer/glb_writer.h"
 
 using namespace vorlane::testing;
 

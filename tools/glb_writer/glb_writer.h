@@ -1,7 +1,8 @@
-// Writes small GLB files (binary glTF 2.0) for the tests, laid out as glTF
-// exporters write them: a 12-byte header, a JSON chunk padded with blanks, a
-// binary chunk padded with zeros, buffer views on 4-byte boundaries, position
-// accessors with their bounds. Plain standard C++, like the reader it feeds.
+// Writes small GLB files (binary glTF 2.0) for the tests and the fuzz seeds,
+// laid out as glTF exporters write them: a 12-byte header, a JSON chunk padded
+// with blanks, a binary chunk padded with zeros, buffer views on 4-byte
+// boundaries, position accessors with their bounds. Plain standard C++, like
+// the reader it feeds, so that it builds natively for the fuzz seeds as well.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "support/glb_writer.h"
+#include "glb_writer/glb_writer.h"
 
 #include <algorithm>
 #include <cstdio>
