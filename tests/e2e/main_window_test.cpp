@@ -62,7 +62,7 @@ protected:
 
     HWND waitForMessageBox(const std::wstring& caption) {
         HWND box = nullptr;
-        EXPECT_TRUE(waitFor([&] { return (box = findMessageBox(caption)) != nullptr; }));
+        EXPECT_TRUE(waitFor([&] { return (box = findMessageBox(window, caption)) != nullptr; }));
         return box;
     }
 
@@ -212,7 +212,7 @@ TEST_F(MainWindow, BackAndUninstallAskFirstAndCancelChangesNothing) {
     EXPECT_EQ(messageBoxText(box), L"Go back to build " + kOld + L"? Your settings and saves come with you, and build " +
                                        kNew + L" isn't offered as an update again (a newer one is).");
     answerMessageBox(box, IDCANCEL);
-    EXPECT_TRUE(waitFor([&] { return findMessageBox(L"Vorlane") == nullptr; }));
+    EXPECT_TRUE(waitFor([&] { return findMessageBox(window, L"Vorlane") == nullptr; }));
     EXPECT_EQ(setting(L"Current"), kNew);
 
     pressButton(window, kBackId);
@@ -231,7 +231,7 @@ TEST_F(MainWindow, BackAndUninstallAskFirstAndCancelChangesNothing) {
     ASSERT_TRUE(box);
     EXPECT_EQ(messageBoxText(box).rfind(L"Remove Vorlane from this PC?", 0), 0u);
     answerMessageBox(box, IDCANCEL);
-    EXPECT_TRUE(waitFor([&] { return findMessageBox(L"Vorlane") == nullptr; }));
+    EXPECT_TRUE(waitFor([&] { return findMessageBox(window, L"Vorlane") == nullptr; }));
     EXPECT_EQ(setting(L"Current"), kOld);
 
     pressButton(window, kUninstallId);
@@ -293,7 +293,8 @@ TEST_F(MainWindow, ChangeFolderOpensTheSystemFolderPickerAndCancelKeepsTheFolder
     ASSERT_TRUE(controlVisible(window, kChangeFolderId));
     pressButton(window, kChangeFolderId);
     HWND picker = nullptr;
-    ASSERT_TRUE(waitFor([&] { return (picker = findMessageBox(L"Where should Vorlane be installed?")) != nullptr; }));
+    ASSERT_TRUE(waitFor(
+        [&] { return (picker = findMessageBox(window, L"Where should Vorlane be installed?")) != nullptr; }));
     answerMessageBox(picker, IDCANCEL);
     EXPECT_TRUE(waitFor([&] { return !IsWindow(picker) || !IsWindowVisible(picker); }));
     EXPECT_EQ(setting(L"InstallDir"), L"");  // nothing chosen, nothing written
@@ -328,7 +329,8 @@ TEST_F(MainWindow, DuringAnUpdateTheWindowShowsTheBuildItHadUntilTheJobHandsTheN
     pressButton(window, kWhatsNewId);
     HWND box = waitForMessageBox(L"What's new");
     ASSERT_TRUE(box);
-    EXPECT_EQ(messageBoxText(box).rfind(L"New since your build (" + kOld + L"):", 0), 0u) << toUtf8(messageBoxText(box));
+    EXPECT_EQ(messageBoxText(box).rfind(L"New since your build (" + kOld + L"):", 0), 0u)
+        << toUtf8(messageBoxText(box));
     answerMessageBox(box, IDOK);
 
     // The job's result shows all at once when it is handed back.
@@ -389,15 +391,17 @@ TEST_F(MainWindow, ClosingDuringAnInstallAsksThenStopsItAndTheNextInstallCarries
 TEST_F(MainWindowAt144Dpi, ScalesItsClientAreaControlsAndFontsAndLaysOutAgainWhenTheDpiChanges) {
     const DWORD dpi = screenDpi();
     if (dpi != 144)
-        GTEST_SKIP() << "Wine's screen is at " << dpi << " DPI in this prefix; CTest runs this test in build/wine-144dpi";
+        GTEST_SKIP() << "Wine's screen is at " << dpi
+                     << " DPI in this prefix; CTest runs this test in build/wine-144dpi";
     // Rectangles in device pixels, as the launcher itself (aware of each screen's DPI) has them.
     SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
     // A window taller than the screen would be cut to it.
     ASSERT_GE(GetSystemMetrics(SM_CYSCREEN), 900) << "the test display is too small for the window at 144 DPI";
     server->publishBuild(kOld, kOldReleased);
     command(L"install");
-    ASSERT_TRUE(server->publish(makeBuildZip(temp.path(), kNew), kNewReleased,
-                                L"Night map, two new towers, and the last wave comes faster when all four of you play."));
+    const std::wstring summary =
+        L"Night map, two new towers, and the last wave comes faster when all four of you play.";
+    ASSERT_TRUE(server->publish(makeBuildZip(temp.path(), kNew), kNewReleased, summary));
     command(L"update");
     openWindow();
     ASSERT_TRUE(controlVisible(window, kBackId));
