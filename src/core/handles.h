@@ -116,6 +116,31 @@ private:
     Interface* ptr_ = nullptr;
 };
 
+// Memory the system hands back for the caller to free with CoTaskMemFree (a
+// known folder's path, a shell item's name).
+template <typename T>
+class CoTaskMemPtr {
+public:
+    CoTaskMemPtr() = default;
+    CoTaskMemPtr(const CoTaskMemPtr&) = delete;
+    CoTaskMemPtr& operator=(const CoTaskMemPtr&) = delete;
+    ~CoTaskMemPtr() { reset(); }
+    T* get() const { return ptr_; }
+    explicit operator bool() const { return ptr_ != nullptr; }
+    // For calls that hand back new memory through a pointer to a pointer.
+    T** put() {
+        reset();
+        return &ptr_;
+    }
+    void reset() {
+        CoTaskMemFree(ptr_);
+        ptr_ = nullptr;
+    }
+
+private:
+    T* ptr_ = nullptr;
+};
+
 // COM for the life of a scope (the thread's apartment).
 class ComApartment {
 public:

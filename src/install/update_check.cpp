@@ -1,8 +1,5 @@
 #include "install/update_check.h"
 
-#include <memory>
-#include <thread>
-
 #include "core/log.h"
 #include "core/settings.h"
 #include "core/window_messages.h"
@@ -10,9 +7,6 @@
 namespace vorlane {
 
 namespace {
-
-// Set when an install starts; a check that began before it keeps the list it had.
-std::atomic<bool> installStartedDuringCheck{false};
 
 void logCheck(LauncherState& state, const std::wstring& sentence) { logLine(state, L"Update check: " + sentence); }
 
@@ -42,26 +36,29 @@ void logWhatIsOffered(LauncherState& state) {
 
 }  // namespace
 
-bool startUpdateCheck(LauncherState& state, HWND window) {
-    if (busy || checkRunning) return false;
-    checkRunning = true;
-    installStartedDuringCheck = false;
-    startTick = GetTickCount64();
+bool UpdateCheck::start(LauncherState& state, HWND window) {
+    if (busy || checkRunning || runner_.started()) return false;
     std::wstring newestList = readSetting(state, L"NewestList");
     std::vector<std::wstring> servers = state.servers;
-    std::thread([window, servers = std::move(servers), newestList = std::move(newestList)] {
-        auto fetch = std::make_unique<BuildListFetch>(fetchBuildList(servers, newestList));
-        if (PostMessageW(window, kCheckResultMessage, 0, reinterpret_cast<LPARAM>(fetch.get()))) fetch.release();
-    }).detach();
+    const bool started = runner_.start<BuildListFetch>(
+        window, 0, kCheckResultMessage,
+        [servers = std::move(servers), newestList = std::move(newestList)](const JobControl&) {
+            return fetchBuildList(servers, newestList);
+        });
+    if (!started) return false;
+    checkRunning = true;
+    installStarted_ = false;
+    startTick = GetTickCount64();
     return true;
 }
 
-void noteInstallStarted() { installStartedDuringCheck = true; }
-
-bool handleUpdateCheckResult(LauncherState& state, const BuildListFetch& fetch) {
+bool UpdateCheck::handleResult(LauncherState& state, LPARAM result) {
+    const std::unique_ptr<BuildListFetch> taken = takeJobResult<BuildListFetch>(result);
+    const BuildListFetch& fetch = *taken;
+    runner_.finish();
     checkRunning = false;
     for (const std::wstring& note : fetch.notes) logCheck(state, note);
-    if (installStartedDuringCheck || busy) {
+    if (installStarted_ || busy) {
         logCheck(state, L"an install started meanwhile, so it keeps the list it had.");
         return false;
     }

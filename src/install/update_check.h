@@ -4,23 +4,33 @@
 
 #include <windows.h>
 
+#include "core/job_runner.h"
 #include "core/launcher_state.h"
 #include "install/build_list.h"
 
 namespace vorlane {
 
-// Starts a check on a new worker thread that posts its BuildListFetch (a heap
-// record the receiver owns) to `window` as the check-result message. Does
-// nothing while a job or another check runs; true when a check was started.
-bool startUpdateCheck(LauncherState& state, HWND window);
+class UpdateCheck {
+public:
+    // Starts a check on the check's own thread, which posts its BuildListFetch
+    // (a heap record the receiver owns) to `window` as the check-result
+    // message. Does nothing while a job or another check runs; true when a
+    // check was started.
+    bool start(LauncherState& state, HWND window);
 
-// The window calls this when it starts an install, so that a check running
-// meanwhile drops its result.
-void noteInstallStarted();
+    // The window calls this when it starts an install, so that a check running
+    // meanwhile drops its result.
+    void noteInstallStarted() { installStarted_ = true; }
 
-// Handles a check's result on the window thread: clears checkRunning, logs every
-// sentence with "Update check: " and takes a changed list into the state.
-// Returns true when the list was taken (the window then refreshes itself).
-bool handleUpdateCheckResult(LauncherState& state, const BuildListFetch& fetch);
+    // Handles the check-result message on the window thread: takes the record,
+    // joins the check's thread, clears checkRunning, logs every sentence with
+    // "Update check: " and takes a changed list into the state. True when the
+    // list was taken (the window then refreshes itself).
+    bool handleResult(LauncherState& state, LPARAM result);
+
+private:
+    JobRunner runner_;
+    bool installStarted_ = false;  // window thread only
+};
 
 }  // namespace vorlane

@@ -1,7 +1,8 @@
 // The main window, run for real under Wine and driven with messages as a
 // player's clicks would: its button labels and states, installing with the
-// progress bar, the questions before Back and Uninstall, the update check on
-// its timer. Screenshots of its states are kept in build\screenshots.
+// progress bar, the questions before Back, Uninstall and closing during an
+// update, the update check on its timer, its layout at 144 DPI. Screenshots of
+// its states are kept in build\screenshots.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -61,11 +62,54 @@ protected:
 
     HWND waitForMessageBox(const std::wstring& caption) {
         HWND box = nullptr;
-        EXPECT_TRUE(waitFor([&] { return (box = findMessageBox(caption)) != nullptr; }));
+        EXPECT_TRUE(waitFor([&] { return (box = findMessageBox(window, caption)) != nullptr; }));
         return box;
     }
 
     void closeGames() { endStartedGames(root); }
+};
+
+long long sizeOf(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+    return ((long long)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+}
+
+// Tests that need Wine's screen at 144 DPI. Wine takes the DPI from the
+// prefix's registry when a program starts, so CTest runs them in a prefix of
+// their own (build/wine-144dpi) and the shared one stays at 96.
+class MainWindowAt144Dpi : public MainWindow {
+protected:
+    static DWORD screenDpi() {
+        DWORD dpi = 96, size = sizeof dpi;
+        RegGetValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels", RRF_RT_REG_DWORD, nullptr, &dpi,
+                     &size);
+        return dpi;
+    }
+
+    // Where a control sits in the window's client area.
+    RECT placeOf(int id) {
+        HWND control = id ? GetDlgItem(window, id) : FindWindowExW(window, nullptr, L"msctls_progress32", nullptr);
+        RECT box{};
+        GetWindowRect(control, &box);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&box), 2);
+        return box;
+    }
+
+    // Tells the window it is now on a screen of this DPI, as the system does
+    // when it is moved to one (the suggested rectangle lives in its process).
+    void moveToScreenAt(UINT dpi) {
+        HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, launcher->processId());
+        ASSERT_TRUE(process);
+        void* remote = VirtualAllocEx(process, nullptr, sizeof(RECT), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+        ASSERT_TRUE(remote);
+        RECT suggested;
+        GetWindowRect(window, &suggested);
+        EXPECT_TRUE(WriteProcessMemory(process, remote, &suggested, sizeof suggested, nullptr));
+        SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(remote));
+        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+        CloseHandle(process);
+    }
 };
 
 }  // namespace
@@ -168,7 +212,7 @@ TEST_F(MainWindow, BackAndUninstallAskFirstAndCancelChangesNothing) {
     EXPECT_EQ(messageBoxText(box), L"Go back to build " + kOld + L"? Your settings and saves come with you, and build " +
                                        kNew + L" isn't offered as an update again (a newer one is).");
     answerMessageBox(box, IDCANCEL);
-    EXPECT_TRUE(waitFor([&] { return findMessageBox(L"Vorlane") == nullptr; }));
+    EXPECT_TRUE(waitFor([&] { return findMessageBox(window, L"Vorlane") == nullptr; }));
     EXPECT_EQ(setting(L"Current"), kNew);
 
     pressButton(window, kBackId);
@@ -187,7 +231,7 @@ TEST_F(MainWindow, BackAndUninstallAskFirstAndCancelChangesNothing) {
     ASSERT_TRUE(box);
     EXPECT_EQ(messageBoxText(box).rfind(L"Remove Vorlane from this PC?", 0), 0u);
     answerMessageBox(box, IDCANCEL);
-    EXPECT_TRUE(waitFor([&] { return findMessageBox(L"Vorlane") == nullptr; }));
+    EXPECT_TRUE(waitFor([&] { return findMessageBox(window, L"Vorlane") == nullptr; }));
     EXPECT_EQ(setting(L"Current"), kOld);
 
     pressButton(window, kUninstallId);
@@ -249,9 +293,148 @@ TEST_F(MainWindow, ChangeFolderOpensTheSystemFolderPickerAndCancelKeepsTheFolder
     ASSERT_TRUE(controlVisible(window, kChangeFolderId));
     pressButton(window, kChangeFolderId);
     HWND picker = nullptr;
-    ASSERT_TRUE(waitFor([&] { return (picker = findMessageBox(L"Where should Vorlane be installed?")) != nullptr; }));
+    ASSERT_TRUE(waitFor(
+        [&] { return (picker = findMessageBox(window, L"Where should Vorlane be installed?")) != nullptr; }));
     answerMessageBox(picker, IDCANCEL);
     EXPECT_TRUE(waitFor([&] { return !IsWindow(picker) || !IsWindowVisible(picker); }));
     EXPECT_EQ(setting(L"InstallDir"), L"");  // nothing chosen, nothing written
     EXPECT_EQ(status(kStatusTextId), L"");
+}
+
+TEST_F(MainWindow, DuringAnUpdateTheWindowShowsTheBuildItHadUntilTheJobHandsTheNewOneBack) {
+    server->publishBuild(kOld, kOldReleased);
+    command(L"install");
+    // The player's add-on theme comes over with the saves; its version for the
+    // new build downloads slowly after the build is in place.
+    writeThemeFolder(joinPath(buildFolderOf(kOld), L"Vorlane\\Saved\\PersistentDownloadDir\\Themes\\Ember"),
+                     {{L"Ember.uplugin", descriptorText(kOld)},
+                      {L"Content/Paks/Ember-Windows.pak", noiseBytes(6 << 20, 8)}});
+    server->publishBuild(kNew, kNewReleased);
+    const std::wstring made = temp.file(L"made\\Ember");
+    writeThemeFolder(made, {{L"Ember.uplugin", descriptorText(kNew)},
+                            {L"Content/Paks/Ember-Windows.pak", noiseBytes(6 << 20, 7)}});
+    ASSERT_TRUE(publishTheme(temp, server->folder(), made, kNew));
+
+    openWindow({}, server->slowUrl());
+    ASSERT_EQ(controlText(window, kMainButtonId), L"Update && Play");
+    pressButton(window, kMainButtonId);
+    // The new build is in place on disk and the job is on the theme.
+    ASSERT_TRUE(waitFor([&] { return status(kStatusTextId).find(L"Ember") != std::wstring::npos; }, 120000));
+    EXPECT_EQ(setting(L"Current"), kNew);
+    EXPECT_TRUE(logHas(L"Installed build " + kNew + L" (previous: " + kOld + L")."));
+
+    // What the window shows, What's new included, is still the build it had.
+    EXPECT_EQ(status(kStatusLine1Id), L"Installed: build " + kOld + L", released Wed 14 Oct 2026, 9:20 PM");
+    EXPECT_FALSE(controlEnabled(window, kMainButtonId));
+    pressButton(window, kWhatsNewId);
+    HWND box = waitForMessageBox(L"What's new");
+    ASSERT_TRUE(box);
+    EXPECT_EQ(messageBoxText(box).rfind(L"New since your build (" + kOld + L"):", 0), 0u)
+        << toUtf8(messageBoxText(box));
+    answerMessageBox(box, IDOK);
+
+    // The job's result shows all at once when it is handed back.
+    EXPECT_TRUE(waitFor([&] { return status(kStatusLine2Id) == L"This is the latest build."; }, 120000));
+    EXPECT_EQ(status(kStatusLine1Id), L"Installed: build " + kNew + L", released Mon 2 Nov 2026, 9:05 AM");
+    EXPECT_EQ(controlText(window, kBackId), L"Back to build " + kOld);
+    const std::vector<std::wstring> lines = log();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::wstring& line) {
+        return line.rfind(L"Add-on theme Ember is ready for build " + kNew + L":", 0) == 0;
+    }));
+    pressButton(window, kWhatsNewId);
+    box = waitForMessageBox(L"What's new");
+    ASSERT_TRUE(box);
+    EXPECT_EQ(messageBoxText(box).rfind(L"You have the latest build (" + kNew + L").", 0), 0u);
+    answerMessageBox(box, IDOK);
+}
+
+TEST_F(MainWindow, ClosingDuringAnInstallAsksThenStopsItAndTheNextInstallCarriesOn) {
+    server->publishBuild(kOld, kOldReleased, 24 << 20);
+    openWindow({}, server->slowUrl());
+    pressButton(window, kMainButtonId);
+    const std::wstring part = joinPath(root, L"Downloads\\Vorlane-" + kOld + L".zip.part");
+    ASSERT_TRUE(waitFor([&] { return sizeOf(part) > (1 << 20); }, 60000));
+
+    const std::wstring question =
+        L"An update is running. Stop it and close? It carries on from where it stopped next time.";
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    HWND box = waitForMessageBox(L"Vorlane");
+    ASSERT_TRUE(box);
+    EXPECT_EQ(messageBoxText(box), question);
+    answerMessageBox(box, IDCANCEL);
+    // Cancel: the download goes on.
+    const long long atCancel = sizeOf(part);
+    EXPECT_TRUE(waitFor([&] { return sizeOf(part) > atCancel + (1 << 20); }, 60000));
+    EXPECT_TRUE(IsWindow(window));
+
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    box = waitForMessageBox(L"Vorlane");
+    ASSERT_TRUE(box);
+    EXPECT_EQ(messageBoxText(box), question);
+    answerMessageBox(box, IDOK);
+    EXPECT_EQ(launcher->wait(60000), 0u);
+    EXPECT_TRUE(fileExists(part));
+    EXPECT_LT(sizeOf(part), 24 << 20);
+    EXPECT_EQ(setting(L"Current"), L"");
+    EXPECT_FALSE(logHas(L"Installed build " + kOld + L" (previous: none)."));
+
+    newLogLines();
+    ASSERT_EQ(runCommand(L"install"), 0u);
+    const std::vector<std::wstring> lines = newLogLines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::wstring& line) {
+        return line.rfind(L"Carrying on the download of Vorlane-" + kOld + L".zip from ", 0) == 0;
+    }));
+    EXPECT_TRUE(contains(lines, L"Installed build " + kOld + L" (previous: none)."));
+    EXPECT_FALSE(fileExists(part));
+}
+
+TEST_F(MainWindowAt144Dpi, ScalesItsClientAreaControlsAndFontsAndLaysOutAgainWhenTheDpiChanges) {
+    const DWORD dpi = screenDpi();
+    if (dpi != 144)
+        GTEST_SKIP() << "Wine's screen is at " << dpi
+                     << " DPI in this prefix; CTest runs this test in build/wine-144dpi";
+    // Rectangles in device pixels, as the launcher itself (aware of each screen's DPI) has them.
+    SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+    // A window taller than the screen would be cut to it.
+    ASSERT_GE(GetSystemMetrics(SM_CYSCREEN), 900) << "the test display is too small for the window at 144 DPI";
+    server->publishBuild(kOld, kOldReleased);
+    command(L"install");
+    const std::wstring summary =
+        L"Night map, two new towers, and the last wave comes faster when all four of you play.";
+    ASSERT_TRUE(server->publish(makeBuildZip(temp.path(), kNew), kNewReleased, summary));
+    command(L"update");
+    openWindow();
+    ASSERT_TRUE(controlVisible(window, kBackId));
+    EXPECT_EQ(GetDpiForWindow(window), 144u);
+
+    // Each control's place at 96 DPI (the progress bar has no identifier).
+    const std::pair<int, RECT> layout[] = {
+        {kMainButtonId, {32, 250, 608, 314}}, {0, {32, 328, 608, 342}},        {kOpenFolderId, {32, 382, 172, 412}},
+        {kUninstallId, {468, 382, 608, 412}}, {kBackId, {182, 382, 382, 412}}, {kThemeFilesId, {488, 30, 608, 58}},
+        {kWhatsNewId, {358, 30, 478, 58}},    {kCreateThemeId, {488, 64, 608, 92}},
+    };
+    auto expectLayoutAt = [&](int numerator, int denominator) {
+        for (const auto& [id, at96] : layout) {
+            const RECT box = placeOf(id);
+            EXPECT_EQ(box.left, at96.left * numerator / denominator) << id;
+            EXPECT_EQ(box.top, at96.top * numerator / denominator) << id;
+            EXPECT_EQ(box.right, at96.right * numerator / denominator) << id;
+            EXPECT_EQ(box.bottom, at96.bottom * numerator / denominator) << id;
+        }
+        RECT client;
+        GetClientRect(window, &client);
+        EXPECT_EQ(client.right, 640 * numerator / denominator);
+        EXPECT_GT(client.bottom, (440 + 34) * numerator / denominator);
+        return client.bottom;
+    };
+    const int heightAt144 = expectLayoutAt(3, 2);
+    EXPECT_TRUE(takeScreenshot(window, L"main-window-144dpi"));
+
+    // On a screen at 96 DPI it lays itself out again, with fonts to match: the
+    // description, measured in the normal font, sets the client height (its
+    // words may wrap a line differently at each size, no more; unscaled fonts
+    // would take two lines fewer at 144).
+    moveToScreenAt(96);
+    const int heightAt96 = expectLayoutAt(1, 1);
+    EXPECT_NEAR(heightAt144, heightAt96 * 3 / 2, 30);
 }

@@ -62,6 +62,8 @@ TestBuildServer::TestBuildServer(const std::wstring& name) : work_(L"build-serve
 
 TestBuildServer::~TestBuildServer() { removeTree(folder_); }
 
+std::wstring TestBuildServer::slowUrl() const { return nginxBaseUrl() + L"/slow" + url_.substr(nginxBaseUrl().size()); }
+
 bool TestBuildServer::publish(const std::wstring& zip, const std::wstring& released, const std::wstring& summary) {
     std::vector<std::wstring> arguments{L"build", folder_, keptTestKeyFile(), zip, L"--released", released};
     if (!summary.empty()) arguments.insert(arguments.end(), {L"--summary", summary});

@@ -28,6 +28,8 @@ public:
     ~TestBuildServer();
 
     const std::wstring& url() const { return url_; }
+    // The same folder served at 512 KB/s, for a test to act while a download runs.
+    std::wstring slowUrl() const;
     const std::wstring& folder() const { return folder_; }
 
     // Lists a build zip (vorlane-publish build) with its release time; true when

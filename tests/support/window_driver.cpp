@@ -27,10 +27,17 @@ void pressButton(HWND window, int id) {
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window, id)));
 }
 
-HWND findMessageBox(const std::wstring& caption) {
+static DWORD processOf(HWND window) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    return process;
+}
+
+HWND findMessageBox(HWND window, const std::wstring& caption) {
+    const DWORD process = processOf(window);
     HWND box = nullptr;
     while ((box = FindWindowExW(nullptr, box, L"#32770", caption.c_str())) != nullptr) {
-        if (IsWindowVisible(box)) return box;
+        if (IsWindowVisible(box) && processOf(box) == process) return box;
     }
     return nullptr;
 }

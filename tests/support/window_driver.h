@@ -18,8 +18,10 @@ int progressPosition(HWND window, int id);
 // Presses a button as a click does (posted: the handler may open a message box).
 void pressButton(HWND window, int id);
 
-// The first visible message box (dialog class) with this caption, or null.
-HWND findMessageBox(const std::wstring& caption);
+// The first visible message box (dialog class) with this caption that
+// `window`'s process shows, or null. Tests run side by side, each with its
+// own launcher, so a box is only ever looked for in one process.
+HWND findMessageBox(HWND window, const std::wstring& caption);
 // The message text of a message box.
 std::wstring messageBoxText(HWND box);
 // Presses a message box's button (IDOK, IDCANCEL, IDYES, IDNO).
