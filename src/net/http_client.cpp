@@ -149,10 +149,8 @@ long long contentLength(HINTERNET request) {
 }
 
 long long sizeOfFile(const std::wstring& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(longPath(path).c_str(), GetFileExInfoStandard, &data)) return 0;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return 0;
-    return ((long long)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+    long long size = 0;
+    return fileSize(path, size) ? size : 0;
 }
 
 // The download's target file: continued at its end when appending, otherwise started anew. Not shared.

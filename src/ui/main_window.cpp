@@ -9,6 +9,7 @@
 #include <shobjidl.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 
 #include "addons/theme_folders.h"
@@ -192,9 +193,9 @@ private:
 
     void OnCreate() {
         for (int i = 0; i < kButtonCount; ++i) {
-            const ButtonSpec& spec = kButtons[i];
-            const DWORD style = WS_TABSTOP | BS_PUSHBUTTON | (spec.visible ? WS_VISIBLE : 0);
-            buttons_[i] = addControl(WC_BUTTONW, spec.text, style, spec.id);
+            const ButtonSpec& button = kButtons[i];
+            const DWORD style = WS_TABSTOP | BS_PUSHBUTTON | (button.visible ? WS_VISIBLE : 0);
+            buttons_[i] = addControl(WC_BUTTONW, button.text, style, button.id);
         }
         progressBar_ = addControl(PROGRESS_CLASSW, L"", WS_VISIBLE, 0);
         SendMessageW(progressBar_, PBM_SETRANGE32, 0, 1000);
@@ -222,8 +223,8 @@ private:
     // the normal font and sizes the client area to end below it.
     void layOut() {
         for (int i = 0; i < kButtonCount; ++i) {
-            const ButtonSpec& spec = kButtons[i];
-            place(buttons_[i], spec.x, spec.y, spec.width, spec.height);
+            const ButtonSpec& button = kButtons[i];
+            place(buttons_[i], button.x, button.y, button.width, button.height);
         }
         place(progressBar_, kProgressBox.left, kProgressBox.top, kProgressBox.right - kProgressBox.left,
               kProgressBox.bottom - kProgressBox.top);
@@ -425,6 +426,13 @@ private:
         ShellExecuteW(hwnd(), L"open", buildFolder(state_, state_.current).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     }
 
+    // Going back and uninstalling run here on the window thread, holding the
+    // root lock like every job that changes the installation.
+    bool whileLocked(const std::function<bool()>& action) {
+        RootLock lock;
+        return lockRootForJob(state_, lock) && action();
+    }
+
     void OnUninstall() {
         const int answer =
             MessageBoxW(hwnd(),
@@ -432,7 +440,7 @@ private:
                         L"come back if you install again).\nNo: remove everything, your saves too.",
                         L"Vorlane", MB_YESNOCANCEL | MB_ICONQUESTION);
         if (answer == IDCANCEL) return;
-        statusText = uninstall(state_, answer == IDNO) ? L"Uninstalled." : state_.lastError;
+        statusText = whileLocked([&] { return uninstall(state_, answer == IDNO); }) ? L"Uninstalled." : state_.lastError;
         refreshStatus();
     }
 
@@ -449,7 +457,8 @@ private:
                                       L"? Your settings and saves come with you, and build " + state_.current +
                                       L" isn't offered as an update again (a newer one is).";
         if (MessageBoxW(hwnd(), question.c_str(), L"Vorlane", MB_OKCANCEL | MB_ICONQUESTION) != IDOK) return;
-        statusText = goBack(state_) ? L"Now on build " + state_.current + L"." : state_.lastError;
+        statusText = whileLocked([&] { return goBack(state_); }) ? L"Now on build " + state_.current + L"."
+                                                                 : state_.lastError;
         refreshStatus();
     }
 

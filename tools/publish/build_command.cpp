@@ -47,9 +47,8 @@ std::wstring nowAsIsoTime() {
 }
 
 long long fileSize(const std::wstring& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(vorlane::longPath(path).c_str(), GetFileExInfoStandard, &data)) return -1;
-    return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    long long size = -1;
+    return vorlane::fileSize(path, size) ? size : -1;
 }
 
 bool samePlace(const std::wstring& a, const std::wstring& b) {
