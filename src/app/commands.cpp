@@ -9,6 +9,8 @@
 #include "install/installer.h"
 #include "install/self_update.h"
 #include "install/uninstall.h"
+#include "slots/checklist.h"
+#include "slots/theme_slots.h"
 #include "themes/model_check.h"
 #include "themes/sound_check.h"
 
@@ -53,6 +55,20 @@ int updateCommand(LauncherState& state, const StartOptions& options) {
     return installCommand(state, options);
 }
 
+// Compares --theme-folder with the slot list and writes its checklist there.
+int themeCheckCommand(LauncherState& state, const StartOptions& options) {
+    loadThemeSlots(state);
+    state.themeFolder = options.theme.themeFolder;
+    state.themeStyle = options.theme.themeStyle;
+    const std::wstring importFolder = importFolderOf(state.themeFolder);
+    std::wstring checklist;
+    if (!state.themeSlots.empty() && !state.themeFolder.empty()) checklist = exportChecklist(state);
+    logLine(state, L"Theme files: " + std::to_wstring(slotsThere(state.themeSlots, importFolder)) + L" / " +
+                       std::to_wstring(state.themeSlots.size()) + L" in " + importFolder + L" (checklist: " +
+                       (checklist.empty() ? L"none" : checklist) + L").");
+    return exitCode(!checklist.empty());
+}
+
 int backCommand(LauncherState& state, const StartOptions&) {
     if (goBack(state)) return 0;
     logLine(state, L"Failed: " + state.lastError);
@@ -68,6 +84,7 @@ const Command kCommands[] = {
     {L"uninstall", [](LauncherState& state, const StartOptions&) { return exitCode(uninstall(state, false)); }, true},
     {L"uninstall-all", [](LauncherState& state, const StartOptions&) { return exitCode(uninstall(state, true)); },
      true},
+    {L"theme-check", themeCheckCommand},
     // Reports on the sounds of --theme-folder; 0 when at least one WAV was read.
     {L"sound-check",
      [](LauncherState& state, const StartOptions& options) {

@@ -14,6 +14,7 @@
 #include "install/self_update.h"
 #include "install/shortcuts.h"
 #include "net/release_key.h"
+#include "slots/theme_slots.h"
 #include "ui/main_window.h"
 
 namespace vorlane {
@@ -96,6 +97,8 @@ int runLauncher(HINSTANCE instance, int showCommand) {
         return code;
     }
 
+    // The window's theme windows start from the slot list; commands that use it load it themselves.
+    loadThemeSlots(state);
     if (options.updated)
         statusText = L"The launcher updated itself to " + launcherVersion() + L" (the old one is kept beside it).";
     else if (selfUpdated == SelfUpdateOutcome::Failed)

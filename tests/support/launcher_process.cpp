@@ -12,6 +12,14 @@ namespace vorlane::testing {
 
 std::wstring testProgramFolder() { return parentFolder(ownProgramPath()); }
 
+std::wstring sourceTreeFile(const std::wstring& relative) {
+    for (std::wstring folder = testProgramFolder(); !folder.empty(); folder = parentFolder(folder)) {
+        const std::wstring candidate = joinPath(folder, relative);
+        if (fileExists(candidate)) return candidate;
+    }
+    return {};
+}
+
 std::wstring developerLauncher() { return joinPath(testProgramFolder(), L"Vorlane Launcher.exe"); }
 
 std::wstring testKeyLauncher() { return joinPath(testProgramFolder(), L"testkey\\Vorlane Launcher.exe"); }

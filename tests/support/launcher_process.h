@@ -11,6 +11,10 @@ namespace vorlane::testing {
 // The folder that holds the running test program (build/bin).
 std::wstring testProgramFolder();
 
+// A file of the source tree (relative, with "\\"), found by walking up from the
+// test program's folder; empty when it isn't there.
+std::wstring sourceTreeFile(const std::wstring& relative);
+
 // build/bin/Vorlane Launcher.exe (developer's build, no release key) or
 // build/bin/testkey/Vorlane Launcher.exe (the test release key built in).
 std::wstring developerLauncher();

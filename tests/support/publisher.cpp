@@ -50,12 +50,6 @@ PublishRun runPublisher(const TempFolder& folder, const std::vector<std::wstring
 }
 
 // The source tree's kept test key file, found by walking up from the test program's folder.
-std::wstring keptTestKeyFile() {
-    for (std::wstring folder = testProgramFolder(); !folder.empty(); folder = parentFolder(folder)) {
-        std::wstring candidate = joinPath(folder, L"tests\\keys\\test-release.key");
-        if (fileExists(candidate)) return candidate;
-    }
-    return {};
-}
+std::wstring keptTestKeyFile() { return sourceTreeFile(L"tests\\keys\\test-release.key"); }
 
 }  // namespace vorlane::testing

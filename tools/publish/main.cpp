@@ -32,6 +32,10 @@ const Subcommand kSubcommands[] = {
      L"cuts every file of an add-on theme into pieces as the launcher does, stores the pieces and the theme's index "
      L"under themes/ by their SHA-256, adds or replaces the theme's entry for the build in themes.json and signs it",
      5, 5, runTheme},
+    {L"slots", L"<server-folder> <private-key-file> <theme_slots.json>",
+     L"checks that the theme slot list is an array of flat objects, each with an Id of its own and a safe File "
+     L"below a theme's Import folder, copies it into the server folder as theme_slots.json and signs it",
+     3, 3, runSlots},
 };
 
 void printUsage() {

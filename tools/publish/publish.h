@@ -39,12 +39,13 @@ bool loadPrivateKey(const std::wstring& path, PrivateKeyBlob& key);
 bool signListFile(const std::wstring& keyPath, const std::wstring& listPath);
 
 // Subcommands (key_commands.cpp, build_command.cpp, launcher_command.cpp,
-// theme_command.cpp).
+// theme_command.cpp, slots_command.cpp).
 int runKeygen(const Arguments& arguments);
 int runPubkey(const Arguments& arguments);
 int runSign(const Arguments& arguments);
 int runBuild(const Arguments& arguments);
 int runLauncher(const Arguments& arguments);
 int runTheme(const Arguments& arguments);
+int runSlots(const Arguments& arguments);
 
 }  // namespace publish

@@ -1,0 +1,153 @@
+// The theme slot list: reading its entries, the rules on ids and paths, the
+// publisher's check, the kept copy of a developer's build, and the checklist.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "core/files.h"
+#include "core/text.h"
+#include "net/release_key.h"
+#include "slots/checklist.h"
+#include "slots/theme_slots.h"
+#include "support/launcher_process.h"
+#include "support/temp_folder.h"
+#include "support/test_http_server.h"
+
+namespace vorlane {
+namespace {
+
+using testing::TempFolder;
+
+TEST(ThemeSlots, EntriesNeedAnIdAndAFileAndFlagsOnlyTheWordTrue) {
+    const std::vector<ThemeSlot> slots = parseThemeSlots(R"json([
+        {"Id":"Tower_Splash","Kind":"Model","Category":"Towers","Name":"Splash","Purpose":"Bursts.",
+         "File":"Models/Tower_Splash.glb","Format":"GLB","Prompt":"a {theme} mortar","Generator":"TRELLIS.2",
+         "UsedFrom":"1.4 (soon)","Target":"TowerVisuals[Splash].Mesh","Loops":true,"Optional":"true","Extra":"x"},
+        {"Kind":"Icon","File":"Icons/NoId.png"},
+        {"Id":"Sound_NoFile","Kind":"Sound"},
+        {"Id":"A","File":"a.wav","Loops":"true","Optional":"True"},
+        {"Id":"B","File":"b.wav","Loops":"True","Optional":false},
+        {"Id":"","File":"c.wav"}])json");
+    ASSERT_EQ(slots.size(), 3u);
+    const ThemeSlot& full = slots[0];
+    const std::vector<std::wstring> fields = {full.Id,     full.Kind,   full.Category, full.Name,
+                                              full.Purpose, full.File,  full.Format,   full.Prompt,
+                                              full.Generator, full.UsedFrom, full.Target};
+    EXPECT_EQ(fields, (std::vector<std::wstring>{L"Tower_Splash", L"Model", L"Towers", L"Splash", L"Bursts.",
+                                                 L"Models/Tower_Splash.glb", L"GLB", L"a {theme} mortar",
+                                                 L"TRELLIS.2", L"1.4 (soon)", L"TowerVisuals[Splash].Mesh"}));
+    EXPECT_TRUE(full.Loops && full.Optional);
+    EXPECT_EQ(slots[1].Id, L"A");
+    EXPECT_TRUE(slots[1].Loops);
+    EXPECT_FALSE(slots[1].Optional);
+    EXPECT_FALSE(slots[2].Loops || slots[2].Optional);
+    EXPECT_TRUE(parseThemeSlots("").empty());
+}
+
+TEST(ThemeSlots, GroupsAndBuiltInTowers) {
+    const struct {
+        const wchar_t* id;
+        const char* group;
+        const char* member;
+    } cases[] = {{L"Tower_Splash", "Towers", "Splash"},     {L"Foliage_Pine", "Foliage", "Pine"},
+                 {L"Enemy_Orc_Shaman", "Enemies", "Orc_Shaman"}, {L"Enemy_", "", ""},
+                 {L"HomeBase", "", ""},                      {L"Towers_Splash", "", ""},
+                 {L"tower_Splash", "", ""},                  {L"_Splash", "", ""}};
+    for (const auto& c : cases) {
+        const SlotGroup group = slotGroup(c.id);
+        EXPECT_EQ(group.group, c.group) << toUtf8(c.id);
+        EXPECT_EQ(group.member, c.member) << toUtf8(c.id);
+    }
+    for (const wchar_t* kind : {L"SingleTarget", L"Splash", L"Chain", L"Burn", L"Poison", L"Railgun"})
+        EXPECT_TRUE(isBuiltInTowerKind(kind)) << toUtf8(kind);
+    for (const wchar_t* kind : {L"splash", L"Frost", L"", L"Railgun "}) EXPECT_FALSE(isBuiltInTowerKind(kind));
+}
+
+TEST(ThemeSlots, SafeRelativePaths) {
+    for (const wchar_t* path : {L"Icons/Tower.png", L"Icons\\Tower.png", L"a", L"Music/Battle theme.wav", L"x/.y"})
+        EXPECT_TRUE(isSafeRelativePath(path)) << toUtf8(path);
+    for (const wchar_t* path :
+         {L"", L"/Icons/a.png", L"\\Icons\\a.png", L"Icons/", L"Icons//a.png", L"Icons\\/a.png", L"Icons/../a.png",
+          L"..", L".", L"Icons/./a.png", L"Icons/a.png.", L"a:b.png", L"C:/a.png", L"Icons /a.png", L"a.png ",
+          L"a<b", L"a>b", L"a\"b", L"a|b", L"a?b", L"a*b", L"a\tb", L"a\x1f"})
+        EXPECT_FALSE(isSafeRelativePath(path)) << toUtf8(path);
+}
+
+TEST(ThemeSlots, ThePublisherRefusesListsTheLauncherWouldMisread) {
+    const struct {
+        const char* list;
+        const wchar_t* problem;
+    } cases[] = {
+        {R"json({"Id":"A","File":"a"})json", L"The theme files list isn't a JSON array."},
+        {"[", L"The theme files list isn't a JSON array."},
+        {"[]", L"The theme files list names no slot."},
+        {R"json([{"Id":"A","File":"a"},"B"])json", L"Entry 2 isn't an object."},
+        {R"json([{"Id":"A","File":"a","Tags":["x"]}])json", L"Entry 1 (A) holds a list or an object in Tags; entries are flat."},
+        {R"json([{"Kind":"Icon","File":"a"}])json", L"Entry 1 has no Id."},
+        {R"json([{"Id":"A","File":"a"},{"Id":"A","File":"b"}])json", L"Entry 2 (A) has the same Id as an entry before it."},
+        {R"json([{"Id":"A","File":""}])json", L"Entry 1 (A) has no File."},
+        {R"json([{"Id":"A","File":"../a.png"}])json",
+         L"Entry 1 (A) has the File ../a.png, which isn't a safe path below a theme's Import folder."},
+        {R"json([{"Id":"A","File":"a.png","Loops":true}])json", L""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(themeSlotsListProblem(c.list), c.problem) << c.list;
+
+    const std::wstring kept = testing::sourceTreeFile(L"tools\\theme_slots\\theme_slots.json");
+    ASSERT_FALSE(kept.empty());
+    const std::string list = readWholeFile(kept);
+    EXPECT_EQ(themeSlotsListProblem(list), L"");
+    EXPECT_EQ(parseThemeSlots(list).size(), 49u);
+}
+
+// A developer's build takes the list unsigned and drops a signature kept from a release.
+TEST(ThemeSlots, ADevelopersBuildKeepsTheListWithoutASignature) {
+    TempFolder root;
+    testing::TestHttpServer server;
+    const std::string list = R"json([{"Id":"Tower_Chain","File":"Models/Tower_Chain.glb"}])json";
+    server.serve("/theme_slots.json", list);
+    root.writeFile(L"theme_slots.json.sig", "old signature\n");
+    root.writeFile(L"launcher.ini", "[Launcher]\r\nThemeFolder=D:\\Themes\\Frost\r\nThemeStyle=icy\r\n");
+
+    LauncherState state;
+    state.rootFolder = root.path();
+    state.settingsPath = root.file(L"launcher.ini");
+    state.listSource = server.baseUrl();
+    loadThemeSlots(state, ReleaseKey{});
+    ASSERT_EQ(state.themeSlots.size(), 1u);
+    EXPECT_EQ(state.themeSlots[0].Id, L"Tower_Chain");
+    EXPECT_EQ(readWholeFile(root.file(L"theme_slots.json")), list);
+    EXPECT_FALSE(fileExists(root.file(L"theme_slots.json.sig")));
+    EXPECT_EQ(state.themeFolder, L"D:\\Themes\\Frost");
+    EXPECT_EQ(state.themeStyle, L"icy");
+
+    // Later the server has no list: the kept one stays in use.
+    state.listSource = testing::unusedLocalServer();
+    state.themeSlots.clear();
+    loadThemeSlots(state, ReleaseKey{});
+    EXPECT_EQ(state.themeSlots.size(), 1u);
+}
+
+TEST(ThemeChecklist, ImportFolderAndSlotPaths) {
+    EXPECT_EQ(importFolderOf(L"C:\\Themes\\Frost"), L"C:\\Themes\\Frost\\Import");
+    EXPECT_EQ(importFolderOf(L"C:\\Themes\\Frost\\import\\"), L"C:\\Themes\\Frost\\import");
+    EXPECT_EQ(importFolderOf(L""), L"");
+    ThemeSlot slot;
+    slot.File = L"Icons/Towers/Chain.png";
+    EXPECT_EQ(slotPath(L"C:\\T\\Import", slot), L"C:\\T\\Import\\Icons\\Towers\\Chain.png");
+    EXPECT_EQ(slotPath(L"", slot), L"");
+    slot.File = L"../../Windows/x.png";
+    EXPECT_EQ(slotPath(L"C:\\T\\Import", slot), L"");
+}
+
+TEST(ThemeChecklist, PromptsTakeTheStyleOnce) {
+    ThemeSlot slot;
+    slot.Prompt = L"{theme} ground, {theme}";
+    EXPECT_EQ(checklistPrompt(slot, L"icy {theme}", L""), L"icy {theme} ground, icy {theme}");
+    EXPECT_EQ(checklistPrompt(slot, L"", L"sand"), L"your theme's ground, your theme's");
+    slot.Category = L"Surfaces";
+    EXPECT_EQ(checklistPrompt(slot, L"icy", L"sand"), L"sand ground, sand");
+    EXPECT_EQ(checklistPrompt(slot, L"icy", L""), L"icy ground, icy");
+}
+
+}  // namespace
+}  // namespace vorlane
