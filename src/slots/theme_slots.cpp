@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <set>
 
+#include "core/crash_points.h"
 #include "core/files.h"
 #include "core/json.h"
 #include "core/log.h"
@@ -67,6 +68,7 @@ bool keepSignedList(const LauncherState& state, const SignedDocument& document) 
         return false;
     constexpr DWORD kReplace = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
     if (!MoveFileExW(longPath(list + L".part").c_str(), longPath(list).c_str(), kReplace)) return false;
+    crashPoint(L"theme-slots-list-placed");
     if (withSignature)
         return MoveFileExW(longPath(signature + L".part").c_str(), longPath(signature).c_str(), kReplace);
     return DeleteFileW(longPath(signature).c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;

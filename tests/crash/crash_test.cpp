@@ -20,6 +20,7 @@
 #include "support/installed_game.h"
 #include "support/launcher_process.h"
 #include "support/launcher_test.h"
+#include "support/publisher.h"
 #include "support/temp_folder.h"
 
 using namespace vorlane;
@@ -223,6 +224,29 @@ TEST_F(CrashAt, TwoUpdatesOnOneRootNeverDamageTheBuild) {
         EXPECT_TRUE(contains(lines, busy) || contains(lines, L"Already up to date.")) << "pair " << pair;
         expectWhole(commit, previous, L"");
     }
+}
+
+// A kill between putting a new slot list in place and its signature leaves
+// a pair that doesn't verify; the next run with the server mends it.
+TEST_F(CrashAt, AKeptSlotListCutShortIsMendedByTheNextRun) {
+    server->publishBuild(kA, L"2026-01-01T10:00:00Z");
+    const std::wstring served = joinPath(server->folder(), L"theme_slots.json");
+    const auto publishSlots = [&](const std::string& list) {
+        ASSERT_TRUE(writeFileAtomically(temp.file(L"slots.json"), list));
+        ASSERT_EQ(runPublisher(temp, {L"slots", server->folder(), keptTestKeyFile(), temp.file(L"slots.json")})
+                      .exitCode, 0u);
+    };
+    const std::vector<std::wstring> check{L"--theme-folder", temp.makeFolder(L"Theme")};
+    publishSlots(R"([{"Id":"Tower_Chain","File":"Models/Tower_Chain.glb"}])");
+    ASSERT_EQ(runCommand(L"theme-check", check), 0u);
+    publishSlots(R"([{"Id":"Tower_Burn","File":"Models/Tower_Burn.glb"},{"Id":"Trap","File":"Models/Trap.glb"}])");
+    ASSERT_EQ(runCrashing(L"theme-check", L"theme-slots-list-placed"), 99u);
+    newLogLines();
+    EXPECT_EQ(runCommand(L"theme-check", check), 0u);
+    EXPECT_EQ(readTestFile(joinPath(root, L"theme_slots.json")), readTestFile(served));
+    EXPECT_EQ(readTestFile(joinPath(root, L"theme_slots.json.sig")), readTestFile(served + L".sig"));
+    EXPECT_TRUE(contains(newLogLines(), L"Theme files: 0 / 2 in " + temp.file(L"Theme\\Import") + L" (checklist: " +
+                                            temp.file(L"Theme\\THEME_CHECKLIST.md") + L")."));
 }
 
 }  // namespace
