@@ -111,4 +111,13 @@ std::wstring wholeMiB(long long bytes) { return std::to_wstring(bytes / 1048576)
 
 std::wstring quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
+std::wstring replaceEvery(const std::wstring& text, const std::wstring& what, const std::wstring& with) {
+    if (what.empty()) return text;
+    std::wstring out;
+    size_t start = 0;
+    for (size_t found; (found = text.find(what, start)) != std::wstring::npos; start = found + what.size())
+        out.append(text, start, found - start).append(with);
+    return out.append(text, start, std::wstring::npos);
+}
+
 }  // namespace vorlane

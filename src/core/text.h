@@ -33,14 +33,18 @@ bool equalsIgnoringCase(const std::wstring& a, const std::wstring& b);
 // True when text ends with ending, letter case aside (e.g. a file name and ".zip").
 bool endsWithIgnoringCase(const std::wstring& text, const std::wstring& ending);
 
-// Plain decimal readers: the whole text must be an optional sign ("-" or "+")
-// and digits that fit; false otherwise, leaving `value` as it was.
 // A size for the player in whole MiB (bytes / 2^20, rounded down), as "MB" counts it.
 std::wstring wholeMiB(long long bytes);
 
 // The text in double quotes, for a command line.
 std::wstring quoted(const std::wstring& text);
 
+// Plain decimal readers: the whole text must be an optional sign ("-" or "+")
+// and digits that fit; false otherwise, leaving `value` as it was.
 bool parseSigned64(const std::wstring& text, long long& value);
+
+// Every occurrence of `what` replaced by `with`, left to right; the search goes
+// on after the inserted text, so an inserted text is never replaced again.
+std::wstring replaceEvery(const std::wstring& text, const std::wstring& what, const std::wstring& with);
 
 }  // namespace vorlane

@@ -5,6 +5,11 @@
 
 namespace vorlane {
 
+// A slot's Prompt may hold this where the theme's style goes.
+inline constexpr wchar_t kThemePlaceholder[] = L"{theme}";
+// What stands there for the player when no style is given.
+inline constexpr wchar_t kNoStyleWords[] = L"your theme's";
+
 struct ThemeSlot {
     std::wstring Id;
     std::wstring Kind;

@@ -12,20 +12,10 @@ namespace vorlane {
 
 namespace {
 
-constexpr wchar_t kThemePlaceholder[] = L"{theme}";
-constexpr wchar_t kNoStyleWords[] = L"your theme's";
 constexpr wchar_t kSurfacesCategory[] = L"Surfaces";
 
 // Two spaces end a Markdown line without ending its paragraph.
 constexpr wchar_t kLineBreak[] = L"  \n";
-
-std::wstring replaceAll(const std::wstring& text, const std::wstring& what, const std::wstring& with) {
-    std::wstring out;
-    size_t start = 0;
-    for (size_t found; (found = text.find(what, start)) != std::wstring::npos; start = found + what.size())
-        out += text.substr(start, found - start) + with;
-    return out + text.substr(start);
-}
 
 }  // namespace
 
@@ -57,7 +47,7 @@ size_t slotsThere(const std::vector<ThemeSlot>& slots, const std::wstring& impor
 std::wstring checklistPrompt(const ThemeSlot& slot, const std::wstring& style, const std::wstring& surfaceStyle) {
     std::wstring words = slot.Category == kSurfacesCategory && !surfaceStyle.empty() ? surfaceStyle : style;
     if (words.empty()) words = kNoStyleWords;
-    return replaceAll(slot.Prompt, kThemePlaceholder, words);
+    return replaceEvery(slot.Prompt, kThemePlaceholder, words);
 }
 
 std::wstring checklistText(const std::vector<ThemeSlot>& slots, const std::wstring& importFolder,
@@ -87,8 +77,7 @@ bool writeChecklist(const std::vector<ThemeSlot>& slots, const std::wstring& imp
 std::wstring exportChecklist(const LauncherState& state) {
     if (state.themeFolder.empty()) return {};
     const std::wstring path = joinPath(state.themeFolder, kChecklistName);
-    if (!writeChecklist(state.themeSlots, importFolderOf(state.themeFolder), state.themeStyle, path, L""))
-        return {};
+    if (!writeChecklist(state.themeSlots, importFolderOf(state.themeFolder), state.themeStyle, path, L"")) return {};
     return path;
 }
 

@@ -51,9 +51,7 @@ std::wstring entryName(size_t index, const JsonValue& entry) {
     return name;
 }
 
-std::wstring keptSignaturePath(const LauncherState& state) {
-    return signatureName(keptThemeSlotsPath(state));
-}
+std::wstring keptSignaturePath(const LauncherState& state) { return signatureName(keptThemeSlotsPath(state)); }
 
 // Puts a signed list and its signature (none in a developer's build) in
 // place of the kept copy. Both are written whole beside their places first,
@@ -132,7 +130,10 @@ SlotGroup slotGroup(const std::wstring& id) {
     const size_t cut = id.find(L'_');
     if (cut == std::wstring::npos || cut + 1 == id.size()) return {};
     const std::wstring prefix = id.substr(0, cut);
-    const char* group = prefix == L"Tower" ? "Towers" : prefix == L"Enemy" ? "Enemies" : prefix == L"Foliage" ? "Foliage" : nullptr;
+    const char* group = prefix == L"Tower"     ? "Towers"
+                        : prefix == L"Enemy"   ? "Enemies"
+                        : prefix == L"Foliage" ? "Foliage"
+                                               : nullptr;
     if (!group) return {};
     return {group, toUtf8(id.substr(cut + 1))};
 }

@@ -38,8 +38,8 @@ protected:
         LauncherTest::SetUp();
         // The slot list is fetched from the server whose build list counted: an empty, signed one does.
         ASSERT_TRUE(writeFileAtomically(joinPath(server->folder(), L"builds.json"), "[]\n"));
-        ASSERT_EQ(runPublisher(temp, {L"sign", keptTestKeyFile(), joinPath(server->folder(), L"builds.json")})
-                      .exitCode, 0u);
+        ASSERT_EQ(runPublisher(temp, {L"sign", keptTestKeyFile(), joinPath(server->folder(), L"builds.json")}).exitCode,
+                  0u);
         const PublishRun run =
             runPublisher(temp, {L"slots", server->folder(), keptTestKeyFile(), sourceTreeFile(kSlotList)});
         ASSERT_EQ(run.exitCode, 0u) << run.err;
@@ -73,8 +73,7 @@ TEST_F(ThemeCheck, KeepsTheSignedListAndRefusesWhatIsntSigned) {
     const std::string golden = readWholeFile(sourceTreeFile(kGolden));
     ASSERT_FALSE(golden.empty()) << toUtf8(kGolden);
     const std::string written = readWholeFile(checklist);
-    EXPECT_EQ(written, toUtf8(replaced(toUtf16(golden), L"{import}", import)))
-        << "written: " << written.substr(0, 400);
+    EXPECT_EQ(written, toUtf8(replaced(toUtf16(golden), L"{import}", import))) << "written: " << written.substr(0, 400);
 
     // The server's list changes without a new signature: refused, and the kept one stays in use.
     const std::string keptBytes = readWholeFile(kept);
@@ -92,8 +91,9 @@ TEST_F(ThemeCheck, KeepsTheSignedListAndRefusesWhatIsntSigned) {
     ASSERT_TRUE(writeFileAtomically(kept, "[{\"Id\":\"Evil\",\"File\":\"a.png\"}]" + keptBytes.substr(1)));
     EXPECT_EQ(check(unusedLocalServer()), 1u);
     lines = newLogLines();
-    EXPECT_TRUE(contains(lines, L"The kept theme files list isn't signed with Vorlane's key, so it isn't used: "
-                                L"there's no list of theme files until a build server gives a signed one."));
+    EXPECT_TRUE(contains(lines,
+                         L"The kept theme files list isn't signed with Vorlane's key, so it isn't used: "
+                         L"there's no list of theme files until a build server gives a signed one."));
     EXPECT_TRUE(contains(lines, L"Theme files: 0 / 0 in " + import + L" (checklist: none)."));
 
     // The kept copy as it was, no server: used without a word.

@@ -34,7 +34,7 @@ PublishRun runPublisher(const TempFolder& folder, const std::vector<std::wstring
         PROCESS_INFORMATION info{};
         if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                             nullptr, &startup, &info)) {
-            ADD_FAILURE() << "couldn't start " << toUtf8(program);
+            ADD_FAILURE() << "couldn't start " << toUtf8(program) << " (error " << GetLastError() << ")";
             return run;
         }
         ObjectHandle process(info.hProcess), thread(info.hThread);
