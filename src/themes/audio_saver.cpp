@@ -92,4 +92,20 @@ AudioSaveResult SaveFlacAudio(const std::string& flacBytes, const std::wstring& 
     return SaveDecodedAudio(std::move(audio), name, outputPath, params, memory, note);
 }
 
+AudioSaveResult SaveAudioOutput(const std::wstring& address, const JsonValue& fileReference,
+                                const std::wstring& outputPath, const SoundParams& params, AudioMemory& memory,
+                                std::wstring& note) {
+    std::string flac;
+    const std::wstring error = FetchOutputFile(address, fileReference, "fLaC", flac);
+    if (!error.empty()) return {error};
+    return SaveFlacAudio(flac, textWide(member(fileReference, "filename")), outputPath, params, memory, note);
+}
+
+AudioOutputSaver audioOutputSaver(const std::wstring& outputPath, const SoundParams& params, AudioMemory& memory) {
+    return [outputPath, &params, &memory](const std::wstring& address, const JsonValue& fileReference,
+                                          std::wstring& note) {
+        return SaveAudioOutput(address, fileReference, outputPath, params, memory, note);
+    };
+}
+
 }  // namespace vorlane
