@@ -194,8 +194,12 @@ std::wstring SaveOutputFile(const std::wstring& address, const JsonValue& fileRe
     std::string body;
     const std::wstring error = FetchOutputFile(address, fileReference, magic, body);
     if (!error.empty()) return error;
+    return WriteOutputFile(path, body);
+}
+
+std::wstring WriteOutputFile(const std::wstring& path, const std::string& bytes) {
     const std::wstring folder = parentFolder(path);
-    if ((!folder.empty() && !makeFolderTree(folder)) || !writeFileAtomically(path, body))
+    if ((!folder.empty() && !makeFolderTree(folder)) || !writeFileAtomically(path, bytes))
         return systemFailure(L"Couldn't write " + path + L" (is the disk full, or the file open in another program?).")
             .text();
     return L"";

@@ -74,6 +74,11 @@ std::wstring FetchOutputFile(const std::wstring& address, const JsonValue& fileR
 std::wstring SaveOutputFile(const std::wstring& address, const JsonValue& fileReference, const std::wstring& path,
                             const std::string& magic);
 
+// Writes bytes as the whole file at path, making its folder, through a
+// ".part" file, so a failure never leaves part of a file in its place. The
+// error sentence (with the system's error number), empty on success.
+std::wstring WriteOutputFile(const std::wstring& path, const std::string& bytes);
+
 // A sentence for a history entry whose status is "error".
 std::wstring DescribeFailure(const JsonValue& entry);
 

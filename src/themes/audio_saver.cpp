@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "core/files.h"
 #include "core/text.h"
 #include "themes/audio_conversion.h"
 #include "themes/audio_levels.h"
@@ -78,10 +77,7 @@ AudioSaveResult SaveDecodedAudio(AudioBuffer audio, const std::wstring& name, co
         if (verdict.tooBright) return {verdict.error, false, true};
     }
 
-    const std::wstring folder = parentFolder(outputPath);
-    if ((!folder.empty() && !makeFolderTree(folder)) || !writeFileAtomically(outputPath, WriteWav(audio)))
-        return {L"Couldn't write " + outputPath + L" (is the disk full, or the file open in another program?)."};
-    return {};
+    return {WriteOutputFile(outputPath, WriteWav(audio))};
 }
 
 AudioSaveResult SaveFlacAudio(const std::string& flacBytes, const std::wstring& name, const std::wstring& outputPath,
