@@ -241,108 +241,61 @@ TEST(ComfyRun, DescribesFailuresAsComfyReportsThem) {
     EXPECT_NE(NewClientId(), NewClientId());
 }
 
-SoundParams MusicParams() {
-    SoundParams params;
-    params.channels = 2;
-    params.rate = 48000;
-    params.isMusic = true;
-    params.loops = true;
-    params.tempo = 240;  // a bar is a second
-    params.length = 16;
-    params.overlap = 2;
-    return params;
-}
+// Music at 240 beats per minute (a bar is a second), 16 s laid 2 s over its start, and a one-shot sound.
+const SoundParams kMusic{.channels = 2, .rate = 48000, .isMusic = true, .loops = true, .length = 16, .overlap = 2,
+                         .tempo = 240};
+const SoundParams kSound{.channels = 1, .rate = 48000, .length = 1, .checkBrightness = true};
 
-SoundParams SoundEffect() {
-    SoundParams params;
-    params.channels = 1;
-    params.rate = 48000;
-    params.length = 1;
-    params.checkBrightness = true;
-    return params;
-}
-
-std::string AudioScript(const std::string& output) {
-    return R"({"prompts":[{"outputs":[{"node":"30","list":"audio","make":"flac",)" + output + "}]}]}";
-}
-
-// A try of an audio file; the WAV it wrote, when it wrote one, goes to `wav`.
-RunResult AudioTry(ComfyDouble& comfy, const std::wstring& path, const SoundParams& params, AudioMemory& memory,
-             AudioBuffer& wav) {
-    SteppedClock clock(100);
-    const RunResult run = RunOn(comfy, {"{}", params.isMusic ? MusicOutput : SoundOutput, path, L"",
-                                  audioOutputSaver(path, params, memory)},
-                          clock);
-    wav = AudioBuffer();
-    if (fileExists(path)) {
-        EXPECT_TRUE(ReadWav(readWholeFile(path), wav));
-    }
-    return run;
-}
-
-TEST(ComfyAudio, MusicThatGoesQuietEarlyAsksForAnotherSeedThenBecomesAShorterLoop) {
-    ComfyDouble comfy(AudioScript(
-        R"("filename":"music.flac","signal":"music-quiet-early","seconds":16,"sound_seconds":14,"rate":32000,"channels":1)"));
-    TempFolder folder;
-    SoundParams params = MusicParams();
-    AudioMemory memory;
-    AudioBuffer wav;
-    const std::wstring path = folder.file(L"Music\\theme.wav");
-    RunResult run = AudioTry(comfy, path, params, memory, wav);
-    EXPECT_EQ(run.outcome, RunAnotherSeed);
-    EXPECT_EQ(run.message, L"ComfyUI's music.flac plays for only 14.0 s, then goes quiet: too short for a loop of "
-                           L"16.0 s with 2.0 s more laid over its start.");
-    EXPECT_FALSE(fileExists(path));
-
-    params.LastSeedTry = true;
-    run = AudioTry(comfy, path, params, memory, wav);
-    EXPECT_EQ(run.outcome, RunMade);
-    EXPECT_EQ(run.message, L"It's 12.0 s, shorter than the 16.0 s asked for: it went quiet early each time.");
-    EXPECT_EQ(wav.rate, 48000);
-    EXPECT_EQ(wav.channels, 2);
-    EXPECT_EQ(wav.frames(), 12u * 48000u);
-}
-
-TEST(ComfyAudio, NoiseAsksForWarmerTonesThenIsSoftenedOnTheLastTry) {
-    ComfyDouble comfy(AudioScript(R"("filename":"hiss.flac","signal":"noise","seconds":1.5,"rate":44100,"channels":2)"));
-    TempFolder folder;
-    SoundParams params = SoundEffect();
-    AudioMemory memory;
-    AudioBuffer wav;
-    const std::wstring path = folder.file(L"Sounds\\hit.wav");
-    RunResult run = AudioTry(comfy, path, params, memory, wav);
-    EXPECT_EQ(run.outcome, RunTooBright) << toUtf8(run.message);
-    EXPECT_FALSE(fileExists(path));
-
-    params.LastWarmTry = true;
-    run = AudioTry(comfy, path, params, memory, wav);
-    EXPECT_EQ(run.outcome, RunMade) << toUtf8(run.message);
-    EXPECT_NE(run.message.find(L"It was still too bright after 2 tries ("), std::wstring::npos) << toUtf8(run.message);
-    EXPECT_EQ(wav.rate, 48000);
-    EXPECT_EQ(wav.channels, 1);
-}
-
-TEST(ComfyAudio, AWarmToneIsSavedAndSilenceRefused) {
-    struct Case {
-        const char* output;
+TEST(ComfyAudio, EachSignalThroughTheRunToTheWavOnItsLastTry) {
+    struct Try {
         int outcome;
-        std::wstring message;
+        std::wstring message;  // its start
+    };
+    struct Case {
+        std::string output;  // the FLAC the double makes
+        bool music;
+        std::vector<Try> tries;  // the last is the last seed and warm try
+        size_t frames;           // of the WAV written, 0: not checked
     };
     const std::vector<Case> cases = {
-        {R"("filename":"tone.flac","signal":"tone","seconds":1.5,"rate":44100,"channels":1)", RunMade, L""},
-        {R"("filename":"quiet.flac","signal":"silence","seconds":1,"rate":48000,"channels":1)", RunFailed,
-         L"ComfyUI's quiet.flac is silent."},
+        {R"("filename":"music.flac","signal":"music-quiet-early","seconds":16,"sound_seconds":14,"rate":32000,
+            "channels":1)",
+         true,
+         {{RunAnotherSeed, L"ComfyUI's music.flac plays for only 14.0 s, then goes quiet: too short for a loop of "
+                           L"16.0 s with 2.0 s more laid over its start."},
+          {RunMade, L"It's 12.0 s, shorter than the 16.0 s asked for: it went quiet early each time."}},
+         12 * 48000},
+        {R"("filename":"hiss.flac","signal":"noise","seconds":1.5,"rate":44100,"channels":2)", false,
+         {{RunTooBright, L"It's too bright ("}, {RunMade, L"It was still too bright after 2 tries ("}}, 0},
+        {R"("filename":"tone.flac","signal":"tone","seconds":1.5,"rate":44100,"channels":1)", false,
+         {{RunMade, L""}}, 0},
+        {R"("filename":"quiet.flac","signal":"silence","seconds":1,"rate":48000,"channels":1)", false,
+         {{RunFailed, L"ComfyUI's quiet.flac is silent."}}, 0},
     };
     for (const Case& c : cases) {
-        ComfyDouble comfy(AudioScript(c.output));
+        SCOPED_TRACE(c.output);
+        ComfyDouble comfy(R"({"prompts":[{"outputs":[{"node":"30","list":"audio","make":"flac",)" + c.output + "}]}]}");
         TempFolder folder;
+        const std::wstring path = folder.file(L"Audio\\file.wav");
+        SoundParams params = c.music ? kMusic : kSound;
         AudioMemory memory;
-        AudioBuffer wav;
-        const std::wstring path = folder.file(L"s.wav");
-        const RunResult run = AudioTry(comfy, path, SoundEffect(), memory, wav);
-        EXPECT_EQ(run.outcome, c.outcome);
-        EXPECT_EQ(run.message, c.message);
-        EXPECT_EQ(wav.rate, c.outcome == RunMade ? 48000 : 0);
+        for (size_t i = 0; i < c.tries.size(); ++i) {
+            params.LastSeedTry = params.LastWarmTry = i + 1 == c.tries.size();
+            SteppedClock clock(100);
+            const RunResult run = RunOn(
+                comfy, {"{}", c.music ? MusicOutput : SoundOutput, path, L"", audioOutputSaver(path, params, memory)},
+                clock);
+            EXPECT_EQ(run.outcome, c.tries[i].outcome);
+            EXPECT_EQ(run.message.substr(0, c.tries[i].message.size()), c.tries[i].message) << toUtf8(run.message);
+            AudioBuffer wav;
+            EXPECT_EQ(fileExists(path) && ReadWav(readWholeFile(path), wav), run.outcome == RunMade);
+            if (run.outcome != RunMade) continue;
+            EXPECT_EQ(wav.rate, params.rate);
+            EXPECT_EQ(wav.channels, params.channels);
+            if (c.frames) {
+                EXPECT_EQ(wav.frames(), c.frames);
+            }
+        }
     }
 }
 
