@@ -332,6 +332,10 @@ std::wstring textWide(const JsonValue& value) { return toUtf16(value.text); }
 
 bool isTrue(const JsonValue& value) { return value.kind == JsonKind::Bool && value.text == "true"; }
 
+double decimalOr(const JsonValue& value, double fallback) {
+    return value.kind == JsonKind::Number ? decimalToDouble(value.text) : fallback;
+}
+
 uint32_t unsignedOr(const JsonValue& value, uint32_t fallback) {
     if (value.kind != JsonKind::Number) return fallback;
     const double number = decimalToDouble(value.text);

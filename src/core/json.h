@@ -47,6 +47,10 @@ bool isTrue(const JsonValue& value);
 // not negative and below 2^32; `fallback` otherwise.
 uint32_t unsignedOr(const JsonValue& value, uint32_t fallback);
 
+// A Number as the decimal conversion reads it (locale "C"); `fallback` for
+// anything else.
+double decimalOr(const JsonValue& value, double fallback);
+
 // One entry of a flat list (builds.json, launcher.json, theme_slots.json): keys
 // as UTF-8 bytes, values as UTF-16; a key met again replaces the earlier value.
 using FlatRecord = std::map<std::string, std::wstring, std::less<>>;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "core/files.h"
 #include "core/text.h"
 #include "themes/audio_conversion.h"
 #include "themes/audio_levels.h"
@@ -78,10 +77,7 @@ AudioSaveResult SaveDecodedAudio(AudioBuffer audio, const std::wstring& name, co
         if (verdict.tooBright) return {verdict.error, false, true};
     }
 
-    const std::wstring folder = parentFolder(outputPath);
-    if ((!folder.empty() && !makeFolderTree(folder)) || !writeFileAtomically(outputPath, WriteWav(audio)))
-        return {L"Couldn't write " + outputPath + L" (is the disk full, or the file open in another program?)."};
-    return {};
+    return {WriteOutputFile(outputPath, WriteWav(audio))};
 }
 
 AudioSaveResult SaveFlacAudio(const std::string& flacBytes, const std::wstring& name, const std::wstring& outputPath,
@@ -90,6 +86,22 @@ AudioSaveResult SaveFlacAudio(const std::string& flacBytes, const std::wstring& 
     const std::string problem = DecodeFlac(flacBytes, audio);
     if (!problem.empty()) return {L"ComfyUI's " + name + L" couldn't be read: " + toUtf16(problem) + L"."};
     return SaveDecodedAudio(std::move(audio), name, outputPath, params, memory, note);
+}
+
+AudioSaveResult SaveAudioOutput(const std::wstring& address, const JsonValue& fileReference,
+                                const std::wstring& outputPath, const SoundParams& params, AudioMemory& memory,
+                                std::wstring& note) {
+    std::string flac;
+    const std::wstring error = FetchOutputFile(address, fileReference, "fLaC", flac);
+    if (!error.empty()) return {error};
+    return SaveFlacAudio(flac, textWide(member(fileReference, "filename")), outputPath, params, memory, note);
+}
+
+AudioOutputSaver audioOutputSaver(const std::wstring& outputPath, const SoundParams& params, AudioMemory& memory) {
+    return [outputPath, &params, &memory](const std::wstring& address, const JsonValue& fileReference,
+                                          std::wstring& note) {
+        return SaveAudioOutput(address, fileReference, outputPath, params, memory, note);
+    };
 }
 
 }  // namespace vorlane

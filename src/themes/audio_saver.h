@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "comfy/workflow_run.h"
+#include "core/json.h"
 #include "themes/audio_buffer.h"
 #include "themes/brightness_step.h"
 #include "themes/sound_params.h"
@@ -12,11 +14,8 @@
 
 namespace vorlane {
 
-struct AudioSaveResult {
-    std::wstring error;        // empty when the file was written
-    bool anotherSeed = false;  // it went quiet too early for its loop: make it again with another seed
-    bool tooBright = false;    // too shrill: make it again with warmer wording
-};
+// The saver's verdict: the error sentence and the two flags that ask for another try.
+using AudioSaveResult = AudioOutputResult;
 
 // How a loop is cut from a sound that plays over `span`.
 struct LoopPlan {
@@ -46,5 +45,17 @@ AudioSaveResult SaveDecodedAudio(AudioBuffer audio, const std::wstring& name, co
 // The same from the bytes of ComfyUI's FLAC file.
 AudioSaveResult SaveFlacAudio(const std::string& flacBytes, const std::wstring& name, const std::wstring& outputPath,
                               const SoundParams& params, AudioMemory& memory, std::wstring& note);
+
+// The whole way from ComfyUI's output to the WAV: fetches the FLAC file that
+// `fileReference` names from address (it must begin "fLaC"), then as
+// SaveFlacAudio. A fetch's error sentence comes back as it is.
+AudioSaveResult SaveAudioOutput(const std::wstring& address, const JsonValue& fileReference,
+                                const std::wstring& outputPath, const SoundParams& params, AudioMemory& memory,
+                                std::wstring& note);
+
+// What RunWorkflow calls to save a sound or music output: SaveAudioOutput to
+// outputPath with these parameters and this try's memory (both must outlive
+// the run).
+AudioOutputSaver audioOutputSaver(const std::wstring& outputPath, const SoundParams& params, AudioMemory& memory);
 
 }  // namespace vorlane

@@ -268,7 +268,10 @@ TEST_F(AudioSaver, AFileThatCannotBeWrittenIsNamed) {
     const std::wstring path = temp.file(L"Blocked\\Hit.wav");
     AudioBuffer sound = Sine(48000, 2, 1.0, 440, 0.3);
     const AudioSaveResult result = SaveDecodedAudio(sound, L"s.flac", path, OneShotSound(1), memory, note);
-    EXPECT_EQ(result.error, L"Couldn't write " + path + L" (is the disk full, or the file open in another program?).");
+    // with the system's error number before the full stop
+    const std::wstring sentence = L"Couldn't write " + path + L" (is the disk full, or the file open in another program?) (error ";
+    EXPECT_EQ(result.error.substr(0, sentence.size()), sentence);
+    EXPECT_EQ(result.error.substr(result.error.size() - 2), L").");
 }
 
 TEST_F(AudioSaver, WhatIsNotFlacIsRefusedWithTheDecodersReason) {
