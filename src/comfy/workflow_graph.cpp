@@ -24,4 +24,21 @@ std::string WorkflowGraph::real(double number) { return fixed3(number); }
 
 std::string WorkflowGraph::link(const std::string& nodeId, int output) { return linkJson(nodeId, output); }
 
+std::vector<WorkflowGraph::Input> KSamplerInputs(const std::string& model, const std::string& positive,
+                                                 const std::string& negative, const std::string& latent,
+                                                 const std::string& seed, const std::string& steps,
+                                                 const std::string& cfg, const std::wstring& samplerName,
+                                                 const std::wstring& scheduler) {
+    return {{"model", model},
+            {"positive", positive},
+            {"negative", negative},
+            {"latent_image", latent},
+            {"seed", seed},
+            {"steps", steps},
+            {"cfg", cfg},
+            {"sampler_name", WorkflowGraph::string(samplerName)},
+            {"scheduler", WorkflowGraph::string(scheduler)},
+            {"denoise", "1"}};
+}
+
 }  // namespace vorlane

@@ -30,4 +30,13 @@ private:
     std::string text_;
 };
 
+// The inputs of a "KSampler" node in its order: the model, the positive and
+// negative conditioning and the latent (links), the seed, steps and cfg (JSON
+// numbers), the sampler and scheduler names; denoise is always 1.
+std::vector<WorkflowGraph::Input> KSamplerInputs(const std::string& model, const std::string& positive,
+                                                 const std::string& negative, const std::string& latent,
+                                                 const std::string& seed, const std::string& steps,
+                                                 const std::string& cfg, const std::wstring& samplerName,
+                                                 const std::wstring& scheduler);
+
 }  // namespace vorlane
