@@ -11,6 +11,7 @@
 #include "install/uninstall.h"
 #include "slots/checklist.h"
 #include "slots/theme_slots.h"
+#include "themes/create_theme.h"
 #include "themes/model_check.h"
 #include "themes/sound_check.h"
 
@@ -85,6 +86,11 @@ const Command kCommands[] = {
     {L"uninstall-all", [](LauncherState& state, const StartOptions&) { return exitCode(uninstall(state, true)); },
      true},
     {L"theme-check", themeCheckCommand},
+    // Makes a theme from the --theme-* options; 0 when it is complete.
+    {L"create-theme",
+     [](LauncherState& state, const StartOptions& options) {
+         return exitCode(RunCreateThemeCommand(state, options.theme));
+     }},
     // Reports on the sounds of --theme-folder; 0 when at least one WAV was read.
     {L"sound-check",
      [](LauncherState& state, const StartOptions& options) {

@@ -1,28 +1,31 @@
 // One run of theme creation: what to make, where and how.
 #pragma once
 
+#include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "core/theme_slot.h"
+#include "themes/sound_params.h"
 #include "themes/subjects.h"
 
 namespace vorlane {
 
 struct ThemeJob {
-    std::wstring ComfyAddress;     // ComfyUI's address
-    std::wstring Folder;           // the theme folder, absolute
-    std::wstring FolderName;       // the theme's name made file-safe
-    std::wstring Name;             // as the player wrote it
-    std::wstring Style;            // the style sentence
-    std::wstring GroundStyle;      // the ground look; empty uses the style
+    std::wstring ComfyAddress;       // ComfyUI's address
+    std::wstring Folder;             // the theme folder, absolute
+    std::wstring FolderName;         // the theme's name made file-safe
+    std::wstring Name;               // as the player wrote it
+    std::wstring Style;              // the style sentence
+    std::wstring GroundStyle;        // the ground look; empty uses the style
     std::wstring Base = L"Default";  // key of the base theme
-    std::wstring LauncherVersion;  // written into theme.json
-    unsigned Kinds = 31;           // MakeKinds bits: what to make
-    bool MakeAgain = false;        // make files again that are already there
-    long long Seed = 1;            // the seed of every first try
-    std::wstring Lighting;         // empty: match the style; "base": the base theme's own; else a mood name
-    int ModelFaces = 20000;        // the face count every 3D model is reduced to
+    std::wstring LauncherVersion;    // written into theme.json
+    unsigned Kinds = 31;             // MakeKinds bits: what to make
+    bool MakeAgain = false;          // make files again that are already there
+    long long Seed = 1;              // the seed of every first try
+    std::wstring Lighting;           // empty: match the style; "base": the base theme's own; else a mood name
+    int ModelFaces = 20000;          // the face count every 3D model is reduced to
     std::vector<ThemeSlot> Slots;
     std::vector<ThemeSubject> Subjects;  // with the player's words
 };
@@ -34,5 +37,34 @@ struct ThemeRunCounts {
     int Failed = 0;
     bool Complete = false;
 };
+
+// One file to make, in the order of the making list.
+struct ThemeFile {
+    std::wstring File;         // theme-relative, "/" between folders
+    std::wstring Path;         // absolute
+    std::wstring PicturePath;  // 3D models: where the picture it is made from goes
+    std::wstring Label;        // 3D models: what the subject is
+    std::string Graph;         // the graph of the first try
+    int Type = 0;              // an OutputType: picture, 3D model, sound, music
+    SoundParams Params;        // sounds and music
+    // 3D models, sounds and music: the graph again with another seed, and for
+    // sounds with the warm wording.
+    std::function<std::string(long long seed, bool warm)> Rebuild;
+};
+
+// How a run talks to whoever started it; every call comes on the run's thread.
+struct ThemeJobReporter {
+    std::function<void(const std::wstring& line)> log;
+    std::function<void(double fraction)> progress;  // may be empty
+    const std::atomic<bool>* stop = nullptr;        // set once the player asks to stop; may be null
+    bool stopRequested() const { return stop && stop->load(); }
+};
+
+// Makes the theme: checks ComfyUI, lists what to make and what to keep,
+// writes theme.json, makes each file (retrying where a check asks), writes
+// the checklist and theme.json again and logs a summary. True when the theme
+// is complete; false without a summary when ComfyUI isn't ready or theme.json
+// can't be written at the start.
+bool RunThemeJob(const ThemeJob& job, const ThemeJobReporter& reporter);
 
 }  // namespace vorlane

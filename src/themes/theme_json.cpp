@@ -16,39 +16,315 @@
 namespace vorlane {
 
 const BaseTheme kBaseThemes[kBaseThemeCount] = {
-    {L"Default", L"Default"},       {L"Ocean", L"Ocean"},
-    {L"Kaiju", L"Kaiju"},           {L"KaijuReverse", L"Kaiju (Reverse)"},
-    {L"PirateCove", L"Haunted Pirate Cove"}, {L"FineDining", L"Fine Dining"},
+    {L"Default", L"Default"},
+    {L"Ocean", L"Ocean"},
+    {L"Kaiju", L"Kaiju"},
+    {L"KaijuReverse", L"Kaiju (Reverse)"},
+    {L"PirateCove", L"Haunted Pirate Cove"},
+    {L"FineDining", L"Fine Dining"},
 };
 
 // Sun pitch, yaw, intensity, colour; fill intensity, colour, pitch, yaw; sky
 // intensity, colour; fog density, colour, start, falloff; exposure,
 // saturation, contrast; tint, shadow tint, highlight tint; bloom, vignette.
 const LightingMood kLightingMoods[kMoodCount] = {
-    {L"Neon night", -60.f, 80.f, 2.5f, {0.55f, 0.45f, 1.f}, 2.6f, {1.f, 0.25f, 0.75f}, -20.f, 260.f, 1.4f, {0.35f, 0.2f, 0.6f}, 0.05f, {0.25f, 0.1f, 0.4f}, 2500.f, 0.3f, 0.3f, 1.3f, 1.2f, {1.f, 0.94f, 1.f}, {0.85f, 0.75f, 1.f}, {0.9f, 1.f, 1.f}, 2.2f, 0.6f,
+    {L"Neon night",
+     -60.f,
+     80.f,
+     2.5f,
+     {0.55f, 0.45f, 1.f},
+     2.6f,
+     {1.f, 0.25f, 0.75f},
+     -20.f,
+     260.f,
+     1.4f,
+     {0.35f, 0.2f, 0.6f},
+     0.05f,
+     {0.25f, 0.1f, 0.4f},
+     2500.f,
+     0.3f,
+     0.3f,
+     1.3f,
+     1.2f,
+     {1.f, 0.94f, 1.f},
+     {0.85f, 0.75f, 1.f},
+     {0.9f, 1.f, 1.f},
+     2.2f,
+     0.6f,
      L"neon cyber* synth* vaporwave disco* arcade* tron hologram* laser* rave nightclub* glow*"},
-    {L"Spooky", -55.f, 60.f, 3.5f, {0.6f, 0.75f, 1.f}, 2.2f, {0.4f, 1.f, 0.55f}, -20.f, 245.f, 1.3f, {0.25f, 0.3f, 0.55f}, 0.05f, {0.15f, 0.3f, 0.22f}, 2500.f, 0.3f, 0.1f, 1.f, 1.15f, {0.92f, 0.98f, 0.96f}, {0.8f, 0.95f, 0.9f}, {0.98f, 1.f, 0.96f}, 1.6f, 0.7f,
-     L"spook* haunt* ghost* ghoul* halloween horror* zombie* graveyard* cemetery cemeteries tomb* witch* vampire* undead creep* curse* skeleton* skull* pumpkin* crypt* eerie phantom* spectre* specter* necro* bat"},
-    {L"Underwater", -80.f, 60.f, 5.f, {0.55f, 0.9f, 1.f}, 1.5f, {0.3f, 0.8f, 0.9f}, -30.f, 240.f, 2.f, {0.3f, 0.7f, 0.8f}, 0.08f, {0.1f, 0.45f, 0.55f}, 2000.f, 0.3f, 0.3f, 1.1f, 1.f, {0.85f, 1.f, 1.f}, {0.75f, 0.95f, 1.f}, {0.95f, 1.f, 1.f}, 1.2f, 0.55f,
+    {L"Spooky",
+     -55.f,
+     60.f,
+     3.5f,
+     {0.6f, 0.75f, 1.f},
+     2.2f,
+     {0.4f, 1.f, 0.55f},
+     -20.f,
+     245.f,
+     1.3f,
+     {0.25f, 0.3f, 0.55f},
+     0.05f,
+     {0.15f, 0.3f, 0.22f},
+     2500.f,
+     0.3f,
+     0.1f,
+     1.f,
+     1.15f,
+     {0.92f, 0.98f, 0.96f},
+     {0.8f, 0.95f, 0.9f},
+     {0.98f, 1.f, 0.96f},
+     1.6f,
+     0.7f,
+     L"spook* haunt* ghost* ghoul* halloween horror* zombie* graveyard* cemetery cemeteries tomb* witch* vampire* "
+     L"undead creep* curse* skeleton* skull* pumpkin* crypt* eerie phantom* spectre* specter* necro* bat"},
+    {L"Underwater",
+     -80.f,
+     60.f,
+     5.f,
+     {0.55f, 0.9f, 1.f},
+     1.5f,
+     {0.3f, 0.8f, 0.9f},
+     -30.f,
+     240.f,
+     2.f,
+     {0.3f, 0.7f, 0.8f},
+     0.08f,
+     {0.1f, 0.45f, 0.55f},
+     2000.f,
+     0.3f,
+     0.3f,
+     1.1f,
+     1.f,
+     {0.85f, 1.f, 1.f},
+     {0.75f, 0.95f, 1.f},
+     {0.95f, 1.f, 1.f},
+     1.2f,
+     0.55f,
      L"underwater undersea* reef* coral* abyss* mermaid* atlantis submarine* aquarium* kelp octopus* jellyfish"},
-    {L"Snowy", -50.f, 40.f, 9.f, {1.f, 0.98f, 0.95f}, 1.2f, {0.7f, 0.82f, 1.f}, -35.f, 220.f, 2.4f, {0.8f, 0.88f, 1.f}, 0.04f, {0.85f, 0.9f, 1.f}, 3500.f, 0.2f, 0.1f, 0.85f, 1.f, {0.96f, 0.98f, 1.f}, {0.82f, 0.9f, 1.f}, {1.f, 1.f, 1.f}, 0.9f, 0.3f,
-     L"snow* ice icy frozen frost* winter* arctic antarctic polar christmas* xmas glacier* yeti* blizzard* penguin* tundra"},
-    {L"Desert heat", -70.f, 30.f, 12.f, {1.f, 0.9f, 0.72f}, 0.8f, {0.95f, 0.75f, 0.55f}, -40.f, 210.f, 1.2f, {0.85f, 0.8f, 0.7f}, 0.03f, {0.95f, 0.78f, 0.55f}, 3500.f, 0.15f, 0.f, 1.05f, 1.1f, {1.f, 0.96f, 0.88f}, {1.f, 0.9f, 0.82f}, {1.f, 0.97f, 0.88f}, 1.f, 0.4f,
-     L"desert* sand sandy dune* egypt* pharaoh* pyramid* mummy mummies cowboy* western outlaw* saloon* canyon* cactus cacti mars martian* savanna* safari* mesa oasis"},
-    {L"Sunset", -24.f, 60.f, 4.5f, {1.f, 0.58f, 0.38f}, 3.2f, {0.58f, 0.5f, 1.f}, -35.f, 240.f, 1.5f, {0.75f, 0.55f, 0.85f}, 0.04f, {0.9f, 0.45f, 0.4f}, 3000.f, 0.25f, 0.1f, 1.1f, 1.05f, {1.f, 0.95f, 0.93f}, {0.85f, 0.8f, 1.f}, {1.f, 0.94f, 0.86f}, 1.1f, 0.5f,
-     L"sunset* dusk volcan* lava magma inferno* hell hellish hellfire ember* fire* flame* molten apocalyp* dragon* demon*"},
-    {L"Stormy", -55.f, 100.f, 4.f, {0.75f, 0.8f, 0.9f}, 1.2f, {0.55f, 0.65f, 0.85f}, -40.f, 260.f, 2.f, {0.45f, 0.5f, 0.6f}, 0.06f, {0.35f, 0.4f, 0.48f}, 2500.f, 0.3f, 0.2f, 0.75f, 1.15f, {0.94f, 0.97f, 1.f}, {0.8f, 0.86f, 1.f}, {0.96f, 0.98f, 1.f}, 0.5f, 0.6f,
-     L"storm* thunder* lightning rain rainy raining war warzone battle* military army armies tank* steampunk dystop* gloom* grim* industrial* factory factories smog*"},
-    {L"Night", -55.f, 65.f, 3.5f, {0.5f, 0.62f, 1.f}, 1.8f, {0.4f, 0.55f, 1.f}, -25.f, 245.f, 1.2f, {0.2f, 0.28f, 0.6f}, 0.03f, {0.1f, 0.14f, 0.28f}, 3000.f, 0.25f, 0.1f, 0.9f, 1.12f, {0.9f, 0.95f, 1.f}, {0.78f, 0.85f, 1.f}, {0.95f, 0.97f, 1.f}, 1.5f, 0.6f,
-     L"night* moon* midnight star starry space galax* cosmic cosmos alien* ufo* astronaut* planet* nebula* noir dark* shadow* owl*"},
-    {L"Misty", -45.f, 50.f, 5.f, {1.f, 0.95f, 0.88f}, 1.f, {0.8f, 0.9f, 1.f}, -30.f, 230.f, 2.2f, {0.8f, 0.88f, 0.95f}, 0.08f, {0.8f, 0.85f, 0.88f}, 2000.f, 0.35f, 0.3f, 0.85f, 0.9f, {1.f, 1.f, 1.f}, {0.92f, 0.96f, 1.f}, {1.f, 1.f, 0.96f}, 1.f, 0.3f,
-     L"mist* fog* swamp* bog* marsh* jungle* rainforest* fairy fairies fae enchant* mystic* dream* forest* wood woods woodland* elf elves elven mushroom* moss* druid*"},
-    {L"Golden hour", -30.f, 45.f, 6.5f, {1.f, 0.74f, 0.48f}, 2.f, {0.5f, 0.62f, 1.f}, -30.f, 225.f, 1.4f, {0.7f, 0.78f, 1.f}, 0.025f, {0.95f, 0.72f, 0.5f}, 4000.f, 0.2f, 0.1f, 1.1f, 1.05f, {1.f, 0.96f, 0.92f}, {0.85f, 0.88f, 1.f}, {1.f, 0.96f, 0.88f}, 0.9f, 0.45f,
-     L"autumn* fall harvest* pirate* treasure* medieval knight* castle* kingdom* farm* village* cozy cosy fantasy wizard* cottage* orchard* honey*"},
-    {L"Overcast", -70.f, 35.f, 3.5f, {0.85f, 0.88f, 0.92f}, 0.8f, {0.8f, 0.85f, 0.9f}, -45.f, 215.f, 3.f, {0.75f, 0.8f, 0.85f}, 0.03f, {0.68f, 0.72f, 0.76f}, 3500.f, 0.2f, 0.3f, 0.8f, 0.92f, {0.97f, 0.98f, 1.f}, {0.95f, 0.97f, 1.f}, {1.f, 1.f, 1.f}, 0.4f, 0.35f,
+    {L"Snowy",
+     -50.f,
+     40.f,
+     9.f,
+     {1.f, 0.98f, 0.95f},
+     1.2f,
+     {0.7f, 0.82f, 1.f},
+     -35.f,
+     220.f,
+     2.4f,
+     {0.8f, 0.88f, 1.f},
+     0.04f,
+     {0.85f, 0.9f, 1.f},
+     3500.f,
+     0.2f,
+     0.1f,
+     0.85f,
+     1.f,
+     {0.96f, 0.98f, 1.f},
+     {0.82f, 0.9f, 1.f},
+     {1.f, 1.f, 1.f},
+     0.9f,
+     0.3f,
+     L"snow* ice icy frozen frost* winter* arctic antarctic polar christmas* xmas glacier* yeti* blizzard* penguin* "
+     L"tundra"},
+    {L"Desert heat",
+     -70.f,
+     30.f,
+     12.f,
+     {1.f, 0.9f, 0.72f},
+     0.8f,
+     {0.95f, 0.75f, 0.55f},
+     -40.f,
+     210.f,
+     1.2f,
+     {0.85f, 0.8f, 0.7f},
+     0.03f,
+     {0.95f, 0.78f, 0.55f},
+     3500.f,
+     0.15f,
+     0.f,
+     1.05f,
+     1.1f,
+     {1.f, 0.96f, 0.88f},
+     {1.f, 0.9f, 0.82f},
+     {1.f, 0.97f, 0.88f},
+     1.f,
+     0.4f,
+     L"desert* sand sandy dune* egypt* pharaoh* pyramid* mummy mummies cowboy* western outlaw* saloon* canyon* cactus "
+     L"cacti mars martian* savanna* safari* mesa oasis"},
+    {L"Sunset",
+     -24.f,
+     60.f,
+     4.5f,
+     {1.f, 0.58f, 0.38f},
+     3.2f,
+     {0.58f, 0.5f, 1.f},
+     -35.f,
+     240.f,
+     1.5f,
+     {0.75f, 0.55f, 0.85f},
+     0.04f,
+     {0.9f, 0.45f, 0.4f},
+     3000.f,
+     0.25f,
+     0.1f,
+     1.1f,
+     1.05f,
+     {1.f, 0.95f, 0.93f},
+     {0.85f, 0.8f, 1.f},
+     {1.f, 0.94f, 0.86f},
+     1.1f,
+     0.5f,
+     L"sunset* dusk volcan* lava magma inferno* hell hellish hellfire ember* fire* flame* molten apocalyp* dragon* "
+     L"demon*"},
+    {L"Stormy",
+     -55.f,
+     100.f,
+     4.f,
+     {0.75f, 0.8f, 0.9f},
+     1.2f,
+     {0.55f, 0.65f, 0.85f},
+     -40.f,
+     260.f,
+     2.f,
+     {0.45f, 0.5f, 0.6f},
+     0.06f,
+     {0.35f, 0.4f, 0.48f},
+     2500.f,
+     0.3f,
+     0.2f,
+     0.75f,
+     1.15f,
+     {0.94f, 0.97f, 1.f},
+     {0.8f, 0.86f, 1.f},
+     {0.96f, 0.98f, 1.f},
+     0.5f,
+     0.6f,
+     L"storm* thunder* lightning rain rainy raining war warzone battle* military army armies tank* steampunk dystop* "
+     L"gloom* grim* industrial* factory factories smog*"},
+    {L"Night",
+     -55.f,
+     65.f,
+     3.5f,
+     {0.5f, 0.62f, 1.f},
+     1.8f,
+     {0.4f, 0.55f, 1.f},
+     -25.f,
+     245.f,
+     1.2f,
+     {0.2f, 0.28f, 0.6f},
+     0.03f,
+     {0.1f, 0.14f, 0.28f},
+     3000.f,
+     0.25f,
+     0.1f,
+     0.9f,
+     1.12f,
+     {0.9f, 0.95f, 1.f},
+     {0.78f, 0.85f, 1.f},
+     {0.95f, 0.97f, 1.f},
+     1.5f,
+     0.6f,
+     L"night* moon* midnight star starry space galax* cosmic cosmos alien* ufo* astronaut* planet* nebula* noir dark* "
+     L"shadow* owl*"},
+    {L"Misty",
+     -45.f,
+     50.f,
+     5.f,
+     {1.f, 0.95f, 0.88f},
+     1.f,
+     {0.8f, 0.9f, 1.f},
+     -30.f,
+     230.f,
+     2.2f,
+     {0.8f, 0.88f, 0.95f},
+     0.08f,
+     {0.8f, 0.85f, 0.88f},
+     2000.f,
+     0.35f,
+     0.3f,
+     0.85f,
+     0.9f,
+     {1.f, 1.f, 1.f},
+     {0.92f, 0.96f, 1.f},
+     {1.f, 1.f, 0.96f},
+     1.f,
+     0.3f,
+     L"mist* fog* swamp* bog* marsh* jungle* rainforest* fairy fairies fae enchant* mystic* dream* forest* wood woods "
+     L"woodland* elf elves elven mushroom* moss* druid*"},
+    {L"Golden hour",
+     -30.f,
+     45.f,
+     6.5f,
+     {1.f, 0.74f, 0.48f},
+     2.f,
+     {0.5f, 0.62f, 1.f},
+     -30.f,
+     225.f,
+     1.4f,
+     {0.7f, 0.78f, 1.f},
+     0.025f,
+     {0.95f, 0.72f, 0.5f},
+     4000.f,
+     0.2f,
+     0.1f,
+     1.1f,
+     1.05f,
+     {1.f, 0.96f, 0.92f},
+     {0.85f, 0.88f, 1.f},
+     {1.f, 0.96f, 0.88f},
+     0.9f,
+     0.45f,
+     L"autumn* fall harvest* pirate* treasure* medieval knight* castle* kingdom* farm* village* cozy cosy fantasy "
+     L"wizard* cottage* orchard* honey*"},
+    {L"Overcast",
+     -70.f,
+     35.f,
+     3.5f,
+     {0.85f, 0.88f, 0.92f},
+     0.8f,
+     {0.8f, 0.85f, 0.9f},
+     -45.f,
+     215.f,
+     3.f,
+     {0.75f, 0.8f, 0.85f},
+     0.03f,
+     {0.68f, 0.72f, 0.76f},
+     3500.f,
+     0.2f,
+     0.3f,
+     0.8f,
+     0.92f,
+     {0.97f, 0.98f, 1.f},
+     {0.95f, 0.97f, 1.f},
+     {1.f, 1.f, 1.f},
+     0.4f,
+     0.35f,
      L"city cities urban* metropol* street* subway* ruin* rust* scrap* junk* concrete* office*"},
-    {L"Sunny day", -62.f, 55.f, 10.f, {1.f, 0.96f, 0.88f}, 0.6f, {0.65f, 0.78f, 1.f}, -35.f, 235.f, 1.2f, {0.62f, 0.78f, 1.f}, 0.01f, {0.7f, 0.82f, 1.f}, 5000.f, 0.2f, 0.f, 1.12f, 1.06f, {1.f, 1.f, 1.f}, {0.9f, 0.94f, 1.f}, {1.f, 0.98f, 0.94f}, 0.7f, 0.3f,
-     L"sunny sun summer* beach* ocean* sea seaside coast* tropic* island* cartoon* toy toys candy candies sweet* kid* happy bright* kaiju* meadow* garden* spring picnic* dino*"},
+    {L"Sunny day",
+     -62.f,
+     55.f,
+     10.f,
+     {1.f, 0.96f, 0.88f},
+     0.6f,
+     {0.65f, 0.78f, 1.f},
+     -35.f,
+     235.f,
+     1.2f,
+     {0.62f, 0.78f, 1.f},
+     0.01f,
+     {0.7f, 0.82f, 1.f},
+     5000.f,
+     0.2f,
+     0.f,
+     1.12f,
+     1.06f,
+     {1.f, 1.f, 1.f},
+     {0.9f, 0.94f, 1.f},
+     {1.f, 0.98f, 0.94f},
+     0.7f,
+     0.3f,
+     L"sunny sun summer* beach* ocean* sea seaside coast* tropic* island* cartoon* toy toys candy candies sweet* kid* "
+     L"happy bright* kaiju* meadow* garden* spring picnic* dino*"},
 };
 
 namespace {
@@ -265,13 +541,14 @@ MoodChoice ChooseMood(const ThemeJob& job) {
     if (match.mood)
         return {match.mood, std::wstring(match.mood->Mood) + L", as the name or style says \"" + match.word + L"\""};
     const LightingMood& fallback = moodNamed(kFallbackMoods[NameHash(job.FolderName) % 5]);
-    return {&fallback, std::wstring(fallback.Mood) + L", picked by the theme's name (nothing in its name or style "
-                                                     L"chooses one)"};
+    return {&fallback, std::wstring(fallback.Mood) +
+                           L", picked by the theme's name (nothing in its name or style "
+                           L"chooses one)"};
 }
 
 LightingVerdict LightingDecision(const ThemeJob& job, const LightingMood* mood, const JsonValue* existing) {
-    const JsonValue* existingMood = existing && existing->kind == JsonKind::Object ? findMember(*existing, "Mood")
-                                                                                    : nullptr;
+    const JsonValue* existingMood =
+        existing && existing->kind == JsonKind::Object ? findMember(*existing, "Mood") : nullptr;
     const bool generated = existingMood && existingMood->kind == JsonKind::String;
     if (existing && !generated) return LightingVerdict::KeepExisting;
     if (!mood) return LightingVerdict::WriteNone;
@@ -296,17 +573,28 @@ std::wstring LightingLine(const ThemeJob& job) {
 std::string MoodBlock(const LightingMood& mood, const ThemeJob& job) {
     const float offset = (float)yawOffset(job);
     const std::pair<const char*, std::string> fields[] = {
-        {"SunPitch", number(mood.SunPitch)},         {"SunYaw", number(mood.SunYaw + offset)},
-        {"SunIntensity", number(mood.SunIntensity)}, {"SunColor", colour(mood.SunColor)},
-        {"FillIntensity", number(mood.FillIntensity)}, {"FillColor", colour(mood.FillColor)},
-        {"FillPitch", number(mood.FillPitch)},       {"FillYaw", number(mood.FillYaw + offset)},
-        {"SkyIntensity", number(mood.SkyIntensity)}, {"SkyColor", colour(mood.SkyColor)},
-        {"FogDensity", number(mood.FogDensity)},     {"FogColor", colour(mood.FogColor)},
-        {"FogStart", number(mood.FogStart)},         {"FogFalloff", number(mood.FogFalloff)},
-        {"Exposure", number(mood.Exposure)},         {"Saturation", number(mood.Saturation)},
-        {"Contrast", number(mood.Contrast)},         {"Tint", colour(mood.Tint)},
-        {"ShadowTint", colour(mood.ShadowTint)},     {"HighlightTint", colour(mood.HighlightTint)},
-        {"Bloom", number(mood.Bloom)},               {"Vignette", number(mood.Vignette)},
+        {"SunPitch", number(mood.SunPitch)},
+        {"SunYaw", number(mood.SunYaw + offset)},
+        {"SunIntensity", number(mood.SunIntensity)},
+        {"SunColor", colour(mood.SunColor)},
+        {"FillIntensity", number(mood.FillIntensity)},
+        {"FillColor", colour(mood.FillColor)},
+        {"FillPitch", number(mood.FillPitch)},
+        {"FillYaw", number(mood.FillYaw + offset)},
+        {"SkyIntensity", number(mood.SkyIntensity)},
+        {"SkyColor", colour(mood.SkyColor)},
+        {"FogDensity", number(mood.FogDensity)},
+        {"FogColor", colour(mood.FogColor)},
+        {"FogStart", number(mood.FogStart)},
+        {"FogFalloff", number(mood.FogFalloff)},
+        {"Exposure", number(mood.Exposure)},
+        {"Saturation", number(mood.Saturation)},
+        {"Contrast", number(mood.Contrast)},
+        {"Tint", colour(mood.Tint)},
+        {"ShadowTint", colour(mood.ShadowTint)},
+        {"HighlightTint", colour(mood.HighlightTint)},
+        {"Bloom", number(mood.Bloom)},
+        {"Vignette", number(mood.Vignette)},
     };
     std::string text = "{\n\t\t\"Mood\": " + quoteJson(mood.Mood);
     for (const auto& [name, value] : fields) text += std::string(",\n\t\t\"") + name + "\": " + value;
@@ -361,8 +649,8 @@ std::string ThemeJsonText(const ThemeJob& job, const std::wstring& comfyVersion,
                      subject.Called.empty() ? "" : quoteJson(subject.Called));
     }
 
-    std::string text = "{\n\t\"Format\": 1,\n\t\"Name\": " + quoteJson(job.Name) + ",\n\t\"Base\": " +
-                       quoteJson(job.Base) + ",\n";
+    std::string text =
+        "{\n\t\"Format\": 1,\n\t\"Name\": " + quoteJson(job.Name) + ",\n\t\"Base\": " + quoteJson(job.Base) + ",\n";
     if (!author.empty()) text += "\t\"Author\": " + author + ",\n";
     text += "\t\"Style\": " + quoteJson(job.Style);
     for (const auto& [key, raw] : handAdded) text += ",\n\t" + memberText(key, raw);
@@ -370,32 +658,38 @@ std::string ThemeJsonText(const ThemeJob& job, const std::wstring& comfyVersion,
         if (std::any_of(handAdded.begin(), handAdded.end(), [&](const auto& kept) { return kept.first == section; }))
             continue;
         const auto oldSection = oldSections.find(section);
-        const std::string body = sectionBody(oldText, oldSection == oldSections.end() ? nullptr : oldSection->second,
-                                             values[section]);
+        const std::string body =
+            sectionBody(oldText, oldSection == oldSections.end() ? nullptr : oldSection->second, values[section]);
         if (!body.empty()) text += ",\n\t\"" + std::string(section) + "\": {" + body + "\n\t}";
     }
     const MoodChoice choice = ChooseMood(job);
     switch (LightingDecision(job, choice.mood, lighting)) {
-        case LightingVerdict::WriteMood: text += ",\n\t\"Lighting\": " + MoodBlock(*choice.mood, job); break;
-        case LightingVerdict::KeepExisting: text += ",\n\t\"Lighting\": " + rawText(oldText, *lighting); break;
-        case LightingVerdict::WriteNone: break;
+        case LightingVerdict::WriteMood:
+            text += ",\n\t\"Lighting\": " + MoodBlock(*choice.mood, job);
+            break;
+        case LightingVerdict::KeepExisting:
+            text += ",\n\t\"Lighting\": " + rawText(oldText, *lighting);
+            break;
+        case LightingVerdict::WriteNone:
+            break;
     }
     std::string models;
     for (const ModelFile& row : ModelFileTable)
         if (row.kinds & job.Kinds)
             models += (models.empty() ? "" : ", ") + quoteJson(toUtf16(std::string(row.folder) + "/" + row.file));
-    text += ",\n\t\"Created\": {\n\t\t\"By\": \"Vorlane Launcher\",\n\t\t\"Launcher\": " + quoteJson(job.LauncherVersion) +
-            ",\n\t\t\"ComfyUI\": " + quoteJson(comfyVersion) + ",\n\t\t\"When\": \"" + when + "\",\n\t\t\"Models\": [" +
-            models + "],\n\t\t\"Seed\": " + std::to_string(job.Seed) + ",\n\t\t\"Lighting\": " +
-            quoteJson(job.Lighting.empty() ? L"match" : job.Lighting) + ",\n\t\t\"GroundStyle\": " +
-            quoteJson(job.GroundStyle) + ",\n\t\t\"Subjects\": {";
+    text +=
+        ",\n\t\"Created\": {\n\t\t\"By\": \"Vorlane Launcher\",\n\t\t\"Launcher\": " + quoteJson(job.LauncherVersion) +
+        ",\n\t\t\"ComfyUI\": " + quoteJson(comfyVersion) + ",\n\t\t\"When\": \"" + when + "\",\n\t\t\"Models\": [" +
+        models + "],\n\t\t\"Seed\": " + std::to_string(job.Seed) +
+        ",\n\t\t\"Lighting\": " + quoteJson(job.Lighting.empty() ? L"match" : job.Lighting) +
+        ",\n\t\t\"GroundStyle\": " + quoteJson(job.GroundStyle) + ",\n\t\t\"Subjects\": {";
     for (size_t i = 0; i < job.Subjects.size(); ++i)
         text += (i ? ",\n\t\t\t" : "\n\t\t\t") + quoteJson(job.Subjects[i].Key) + ": " +
                 quoteJson(EffectiveDescription(job.Subjects[i]));
     text += job.Subjects.empty() ? "},\n" : "\n\t\t},\n";
     text += "\t\t\"Made\": " + std::to_string(counts.Made) + ",\n\t\t\"Kept\": " + std::to_string(counts.Kept) +
-            ",\n\t\t\"Failed\": " + std::to_string(counts.Failed) + ",\n\t\t\"Complete\": " +
-            (counts.Complete ? "true" : "false") + "\n\t}\n}\n";
+            ",\n\t\t\"Failed\": " + std::to_string(counts.Failed) +
+            ",\n\t\t\"Complete\": " + (counts.Complete ? "true" : "false") + "\n\t}\n}\n";
     return text;
 }
 

@@ -3,8 +3,8 @@
 // theme gets, and the game's base themes.
 #pragma once
 
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "core/json.h"
@@ -20,7 +20,6 @@ inline constexpr int kBaseThemeCount = 6;
 extern const BaseTheme kBaseThemes[kBaseThemeCount];
 // The row whose key equals text, ignoring case; -1 when none does.
 int FindBaseTheme(const std::wstring& text);
-
 
 struct LightingMood {
     const wchar_t* Mood;

@@ -73,8 +73,9 @@ TEST(LightingMoods, ChosenByNameStyleAndHash) {
         {L"Pirates", L"ghost pirates", L"", L"Spooky, as the name or style says \"ghost\""},
         {L"Crows", L"dark woods", L"", L"Night, as the name or style says \"dark\""},
         {L"Dunes", L"Sandes of time", L"", L"Desert heat, as the name or style says \"sandes\""},
-        {L"abc", L"sandstorm 42!", L"", L"Golden hour, picked by the theme's name (nothing in its name or style "
-                                        L"chooses one)"},
+        {L"abc", L"sandstorm 42!", L"",
+         L"Golden hour, picked by the theme's name (nothing in its name or style "
+         L"chooses one)"},
         {L"abc", L"ghost", L"neon-NIGHT", L"Neon night"},
         {L"abc", L"ghost", L"BASE", L"the base theme's (Default)"},
         {L"abc", L"haunted underwater city", L"", L"Spooky, as the name or style says \"haunted\""},

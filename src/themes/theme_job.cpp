@@ -1,0 +1,324 @@
+#include "themes/theme_job.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+#include "comfy/audio_graphs.h"
+#include "comfy/comfy_check.h"
+#include "comfy/model_graph.h"
+#include "comfy/picture_graph.h"
+#include "comfy/workflow_run.h"
+#include "core/files.h"
+#include "core/text.h"
+#include "slots/checklist.h"
+#include "slots/theme_slots.h"
+#include "themes/audio_saver.h"
+#include "themes/glb_model.h"
+#include "themes/theme_json.h"
+
+namespace vorlane {
+
+namespace {
+
+// How much of the run's progress a file of each type stands for.
+int weightOf(int type) { return type == ModelOutput ? 12 : type == MusicOutput ? 6 : 1; }
+
+// ComfyUI names the file it makes after this: Vorlane/<folder name>/<slot id, file-safe>.
+std::wstring outputPrefix(const ThemeJob& job, const std::wstring& name) {
+    std::wstring safe = name;
+    for (wchar_t& c : safe)
+        if (!(c < 128 && (iswalnum(c) || c == L'-' || c == L'.' || c == L'_'))) c = L'_';
+    return L"Vorlane/" + job.FolderName + L"/" + safe;
+}
+
+std::wstring pathInTheme(const ThemeJob& job, std::wstring file) {
+    std::replace(file.begin(), file.end(), L'/', L'\\');
+    return joinPath(job.Folder, file);
+}
+
+bool exists(const std::wstring& path) { return GetFileAttributesW(longPath(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void appendNote(std::wstring& note, const std::wstring& more) { note += (note.empty() ? L"" : L" ") + more; }
+
+class ThemeRun {
+public:
+    ThemeRun(const ThemeJob& job, const ThemeJobReporter& reporter) : job_(job), reporter_(reporter) {}
+
+    bool run();
+
+private:
+    void log(const std::wstring& line) const { reporter_.log(line); }
+    bool has(unsigned kind) const { return (job_.Kinds & kind) != 0; }
+    void add(ThemeFile file);
+    void listPictures();
+    void listSounds();
+    void listModels();
+    int runOnce(ThemeFile& file, const std::string& graph, AudioMemory& memory, std::wstring& note) const;
+    int makeFile(ThemeFile& file, std::wstring& note);
+    void mendShards(ThemeFile& file, std::wstring& note);
+    void writeChecklist() const;
+
+    const ThemeJob& job_;
+    const ThemeJobReporter& reporter_;
+    ThemeRunCounts counts_;
+    std::vector<ThemeFile> list_;
+    FacesTargetMap towersFacing_;  // towers whose models this run makes
+    std::wstring clientId_;
+    double done_ = 0, total_ = 0;
+    int weight_ = 0;  // of the file being made
+};
+
+void ThemeRun::add(ThemeFile file) {
+    if (!job_.MakeAgain && exists(file.Path)) {
+        log(L"Kept " + file.File + L" (already there; Make again makes it again).");
+        ++counts_.Kept;
+        return;
+    }
+    list_.push_back(std::move(file));
+}
+
+void ThemeRun::listPictures() {
+    for (const ThemeSlot& slot : job_.Slots) {
+        const bool icon = slot.Kind == L"Icon";
+        const bool heightPicture = slot.Optional && slot.Target.size() >= 8 && slot.Target.ends_with(L".Height");
+        if (!(icon && has(Icons)) && !(slot.Kind == L"Image" && has(Images) && !heightPicture)) continue;
+        const std::optional<PictureSize> size = PictureSizes(slot.Format);
+        if (!isSafeRelativePath(slot.File) || !size) {
+            log(L"Skipped " + slot.Id + L": its file isn't a path in the theme, or its format gives no size (\"" +
+                slot.Format + L"\").");
+            ++counts_.Failed;
+            continue;
+        }
+        ThemeFile file;
+        file.File = slot.File;
+        file.Path = pathInTheme(job_, slot.File);
+        file.Type = PictureOutput;
+        file.Graph = BuildPictureGraph(PicturePrompt(slot, job_.Subjects, job_.Style, job_.GroundStyle), *size, icon,
+                                       job_.Seed, outputPrefix(job_, slot.Id));
+        add(std::move(file));
+    }
+}
+
+void ThemeRun::listSounds() {
+    for (const ThemeSlot& slot : job_.Slots) {
+        const bool music = slot.Kind == L"Music";
+        if (!(music && has(Music)) && !(slot.Kind == L"Sound" && has(Sounds))) continue;
+        if (slot.Optional) continue;
+        if (!isSafeRelativePath(slot.File) || slot.File.size() <= 4 || !endsWithIgnoringCase(slot.File, L".wav")) {
+            log(L"Skipped " + slot.Id + L": its file isn't a WAV in the theme (\"" + slot.File + L"\").");
+            ++counts_.Failed;
+            continue;
+        }
+        ThemeFile file;
+        file.File = slot.File;
+        file.Path = pathInTheme(job_, slot.File);
+        file.Type = music ? MusicOutput : SoundOutput;
+        file.Params = MakeSoundParams(slot);
+        const SoundParams params = file.Params;
+        const std::wstring prefix = outputPrefix(job_, slot.Id);
+        if (music) {
+            const std::wstring prompt = MusicPrompt(slot, job_.Style), key = MusicKey(job_.Seed);
+            file.Rebuild = [=](long long seed, bool) {
+                return BuildMusicGraph(prompt, params.generateSeconds, params.tempo, key, seed, prefix);
+            };
+        } else {
+            const std::wstring style = job_.Style;
+            file.Rebuild = [=](long long seed, bool warm) {
+                return BuildSoundGraph(SoundPrompt(slot, style, params.generateSeconds, warm), params.generateSeconds,
+                                       seed, prefix);
+            };
+        }
+        file.Graph = file.Rebuild(job_.Seed, false);
+        add(std::move(file));
+    }
+}
+
+void ThemeRun::listModels() {
+    const FacesTargetMap facing = ReadFacesTarget(job_.Folder);
+    if (!has(Models)) return;
+    for (const ThemeSubject& subject : job_.Subjects) {
+        if (!isSafeRelativePath(subject.ModelPath)) continue;
+        ThemeFile file;
+        file.File = subject.ModelPath;
+        file.Path = pathInTheme(job_, subject.ModelPath);
+        file.PicturePath = file.Path.substr(0, file.Path.size() - 4) + L".png";
+        file.Label = EffectiveDescription(subject);
+        file.Type = ModelOutput;
+        const std::wstring prompt = ModelPrompt(subject, job_.Style, facing);
+        const std::wstring prefix = L"Vorlane/" + job_.FolderName + L"/Models/" + subject.Key;
+        const int faces = job_.ModelFaces;
+        file.Rebuild = [=](long long seed, bool) { return Build3DModelGraph(prompt, seed, prefix, faces); };
+        file.Graph = file.Rebuild(job_.Seed, false);
+        const size_t before = list_.size();
+        add(std::move(file));
+        if (list_.size() > before && subject.Key.starts_with(L"Tower_")) {
+            const std::wstring tower = subject.Key.substr(6);
+            const auto listed = facing.find(tower);
+            towersFacing_[tower] = listed != facing.end() ? listed->second : isBuiltInTowerKind(tower);
+        }
+    }
+}
+
+int ThemeRun::runOnce(ThemeFile& file, const std::string& graph, AudioMemory& memory, std::wstring& note) const {
+    WorkflowFile workflow;
+    workflow.Graph = graph;
+    workflow.Type = file.Type;
+    workflow.Path = file.Path;
+    workflow.PicturePath = file.PicturePath;
+    if (file.Type == SoundOutput || file.Type == MusicOutput)
+        workflow.saveAudio = audioOutputSaver(file.Path, file.Params, memory);
+    const double weight = weight_;
+    const JobControl control(
+        [this, weight](double fraction, const std::wstring&) {
+            if (reporter_.progress && total_ > 0) reporter_.progress((done_ + fraction * weight) / total_);
+        },
+        reporter_.stop);
+    note.clear();
+    return RunWorkflow(job_.ComfyAddress, clientId_, workflow, control, note);
+}
+
+// Runs the file, then again with other seeds while the audio checks ask for it:
+// twice at most for each kind of ask.
+int ThemeRun::makeFile(ThemeFile& file, std::wstring& note) {
+    AudioMemory memory;
+    int status = runOnce(file, file.Graph, memory, note);
+    long long seedCounter = 1;
+    int seedRetries = 0, warmRetries = 0;
+    bool warm = false;
+    for (;;) {
+        if (status == RunAnotherSeed) {
+            if (seedRetries == 2) return RunFailed;
+            log(L"  " + note + L" Making it again with another seed...");
+            file.Params.LastSeedTry = ++seedRetries == 2;
+        } else if (status == RunTooBright) {
+            if (warmRetries == 2) return RunFailed;
+            log(L"  " + note + L" Making it again with another seed, asking for warmer, lower tones...");
+            file.Params.LastWarmTry = ++warmRetries == 2;
+            warm = true;
+        } else {
+            return status;
+        }
+        status = runOnce(file, file.Rebuild(job_.Seed + seedCounter++, warm), memory, note);
+    }
+}
+
+// A model in shards is made again, twice at most, and the least torn try is what stays.
+void ThemeRun::mendShards(ThemeFile& file, std::wstring& note) {
+    double last = ShardScore(readWholeFile(file.Path));
+    if (!IsInShards(last)) return;
+    double best = last;
+    bool lastIsBest = true, haveCopy = false, havePicture = false;
+    std::string model, picture;
+    AudioMemory unused;
+    for (int k = 1; k <= 2; ++k) {
+        if (reporter_.stopRequested()) break;
+        if (lastIsBest) {
+            haveCopy = readWholeFile(file.Path, model);
+            havePicture = !file.PicturePath.empty() && readWholeFile(file.PicturePath, picture);
+        }
+        log(L"  It came out in shards (" + ShardScoreText(last) + L"). Making it again with another seed...");
+        std::wstring tryNote;
+        if (runOnce(file, file.Rebuild(job_.Seed + k, false), unused, tryNote) != RunMade) {
+            log(L"  That try wasn't made: " + tryNote);
+            break;
+        }
+        last = ShardScore(readWholeFile(file.Path));
+        lastIsBest = best > last;
+        if (lastIsBest) best = last;
+        if (!IsInShards(last)) break;
+    }
+    if (!lastIsBest && haveCopy &&
+        (!writeFileAtomically(file.Path, model) || (havePicture && !writeFileAtomically(file.PicturePath, picture))))
+        appendNote(note, L"The least torn try couldn't be put back, so a later one is there.");
+    if (IsInShards(best))
+        appendNote(note, L"Every try came out in shards, so the least torn (" + ShardScoreText(best) +
+                             L") is kept: look at it, and make it again with another seed if it doesn't read.");
+}
+
+void ThemeRun::writeChecklist() const {
+    std::vector<ThemeSlot> slots = job_.Slots;
+    for (const ThemeSubject& subject : job_.Subjects)
+        if (!HasOwnModelSlot(subject, job_.Slots)) slots.push_back(ChecklistModelSlot(subject, towersFacing_));
+    vorlane::writeChecklist(slots, job_.Folder, job_.Style, joinPath(job_.Folder, kChecklistName), job_.GroundStyle);
+}
+
+bool ThemeRun::run() {
+    log(L"Making the theme \"" + job_.Name + L"\" (" + job_.FolderName + L", on " + job_.Base + L") in " + job_.Folder +
+        L".");
+    log(LightingLine(job_));
+    std::vector<std::wstring> missing;
+    std::wstring comfyVersion;
+    if (!CheckComfy(job_.ComfyAddress, job_.Kinds, reporter_.log, missing, &comfyVersion)) return false;
+    if (!missing.empty()) {
+        log(L"Nothing was made: ComfyUI needs those files first.");
+        return false;
+    }
+    listPictures();
+    listSounds();
+    listModels();
+
+    if (!makeFolderTree(job_.Folder) || !WriteThemeJson(job_, comfyVersion, counts_, towersFacing_, reporter_.log)) {
+        log(L"Couldn't write theme.json in " + job_.Folder + L", so nothing was made.");
+        return false;
+    }
+    for (const ThemeFile& file : list_) total_ += weightOf(file.Type);
+    clientId_ = NewClientId();
+    if (list_.empty())
+        log(L"Everything asked for is already there.");
+    else
+        log(L"Making " + std::to_wstring(list_.size()) + L" file(s)" +
+            (has(Models) ? L" (3D models take a minute or more each)." : L"."));
+
+    bool stopped = false;
+    for (ThemeFile& file : list_) {
+        if (reporter_.stopRequested()) {
+            stopped = true;
+            break;
+        }
+        log(L"Making " + file.File + (file.Type == ModelOutput ? L" (" + file.Label + L")..." : L"..."));
+        const ULONGLONG started = GetTickCount64();
+        weight_ = weightOf(file.Type);
+        std::wstring note;
+        const int status = makeFile(file, note);
+        if (status == RunMade && file.Type == ModelOutput) mendShards(file, note);
+        done_ += weight_;
+        if (reporter_.progress && total_ > 0) reporter_.progress(done_ / total_);
+        if (status == RunMade) {
+            ++counts_.Made;
+            log(L"  made in " + std::to_wstring((GetTickCount64() - started + 500) / 1000) + L" s." +
+                (note.empty() ? L"" : L" " + note));
+            continue;
+        }
+        log(L"  " + file.File + L" wasn't made: " + note);
+        if (status == RunStopped) {
+            stopped = true;
+            break;
+        }
+        ++counts_.Failed;
+        if (status == RunNotAnswering) {
+            log(L"Stopped there: without ComfyUI the rest can't be made. Start it again, then Create again to make "
+                L"what's missing.");
+            break;
+        }
+    }
+    if (stopped) log(L"Stopped. What's made is kept: Create again makes what's missing.");
+
+    writeChecklist();
+    counts_.Complete = !stopped && counts_.Failed == 0;
+    if (!WriteThemeJson(job_, comfyVersion, counts_, towersFacing_, reporter_.log)) {
+        log(L"Couldn't write theme.json in " + job_.Folder + L".");
+        counts_.Complete = false;
+    }
+    log(L"Made " + std::to_wstring(counts_.Made) + L", kept " + std::to_wstring(counts_.Kept) + L", failed " +
+        std::to_wstring(counts_.Failed) + L". " +
+        (counts_.Complete ? L"The theme is ready: the game finds it the next time it starts."
+                          : L"Create again to make what's missing (what's there is kept)."));
+    return counts_.Complete;
+}
+
+}  // namespace
+
+bool RunThemeJob(const ThemeJob& job, const ThemeJobReporter& reporter) { return ThemeRun(job, reporter).run(); }
+
+}  // namespace vorlane

@@ -1,0 +1,132 @@
+// create-theme for real: the test-key launcher with the designers' slot list
+// from nginx, making a whole theme on the stand-in ComfyUI, then again.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "comfy/comfy_check.h"
+#include "core/files.h"
+#include "core/text.h"
+#include "support/comfyui_double.h"
+#include "support/launcher_process.h"
+#include "support/launcher_test.h"
+#include "support/publisher.h"
+
+using namespace vorlane;
+using namespace vorlane::testing;
+
+namespace {
+
+// Every model file a run of all five kinds needs, as the stand-in's "files".
+std::string allModelFiles() {
+    std::map<std::string, std::string> folders;
+    for (const ModelFile& row : ModelFileTable)
+        folders[row.folder] += (folders[row.folder].empty() ? "\"" : ",\"") + std::string(row.file) + "\"";
+    std::string json;
+    for (const auto& [folder, files] : folders) json += (json.empty() ? "\"" : ",\"") + folder + "\":[" + files + "]";
+    return "{" + json + "}";
+}
+
+// Each prompt makes every kind of output; the launcher takes the one its graph makes.
+std::string madeScript(const std::string& more = "") {
+    return R"({"version":"0.3.64","devices":[{"name":"cuda:0","vram_total":12884901888}],"files":)" + allModelFiles() +
+           more + R"(,"prompts":[{"outputs":[
+        {"node":"15","list":"images","filename":"p.png","make":"png"},
+        {"node":"400","list":"3d","filename":"m.glb","make":"glb","shards":0.2},
+        {"node":"z10","list":"images","filename":"m.png","make":"png","width":64,"height":64},
+        {"node":"30","list":"audio","filename":"a.flac","make":"flac","signal":"tone","seconds":110,
+         "rate":16000,"channels":1}]}]})";
+}
+
+class CreateTheme : public LauncherTest {
+protected:
+    CreateTheme() : LauncherTest(L"create-theme") {}
+
+    void SetUp() override {
+        LauncherTest::SetUp();
+        ASSERT_TRUE(writeFileAtomically(joinPath(server->folder(), L"builds.json"), "[]\n"));
+        ASSERT_EQ(runPublisher(temp, {L"sign", keptTestKeyFile(), joinPath(server->folder(), L"builds.json")}).exitCode,
+                  0u);
+        ASSERT_EQ(runPublisher(temp, {L"slots", server->folder(), keptTestKeyFile(),
+                                      sourceTreeFile(L"tools\\theme_slots\\theme_slots.json")})
+                      .exitCode,
+                  0u);
+    }
+
+    DWORD create(const ComfyDouble& comfy, std::vector<std::wstring> more) const {
+        std::vector<std::wstring> arguments{L"--auto",        L"create-theme",       L"--comfy",
+                                            comfy.address(),  L"--theme-name",       L"Sunken Harbour",
+                                            L"--theme-style", L"drowned pirate port"};
+        arguments.insert(arguments.end(), more.begin(), more.end());
+        return runToEnd(testKeyLauncher(), launcherArguments(arguments), 600000);
+    }
+
+    std::wstring theme = temp.file(L"Sunken Harbour");
+};
+
+TEST_F(CreateTheme, AWholeThemeIsMadeAndASecondRunKeepsIt) {
+    ComfyDouble comfy(madeScript());
+    ASSERT_EQ(create(comfy, {L"--theme-dir", theme, L"--theme-called", L"Tower_Splash=Big Bertha"}), 0u);
+    std::vector<std::wstring> lines = newLogLines();
+    EXPECT_TRUE(contains(lines,
+                         L"Create theme: Made 48, kept 0, failed 0. The theme is ready: the game finds it "
+                         L"the next time it starts."));
+    EXPECT_TRUE(contains(lines, L"Create theme: Lighting: Golden hour, as the name or style says \"pirate\"."));
+    for (const wchar_t* file :
+         {L"Icons\\Towers\\Splash.png", L"Models\\Tower_Splash.glb", L"Models\\Tower_Splash.png",
+          L"Sounds\\Ambience.wav", L"Music\\Battle.wav", L"Textures\\Road.png", L"THEME_CHECKLIST.md"})
+        EXPECT_TRUE(fileExists(joinPath(theme, file))) << toUtf8(file);
+    EXPECT_FALSE(fileExists(joinPath(theme, L"Textures\\GroundHeight.png")));
+    const std::string json = readWholeFile(joinPath(theme, L"theme.json"));
+    EXPECT_NE(json.find("\"Splash\": { \"FacesTarget\": true, \"Name\": \"Big Bertha\" }"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"Complete\": true"), std::string::npos);
+
+    ComfyDouble again(madeScript());
+    ASSERT_EQ(create(again, {L"--theme-dir", theme}), 0u);
+    lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"Create theme: Everything asked for is already there."));
+    EXPECT_TRUE(contains(lines,
+                         L"Create theme: Made 0, kept 48, failed 0. The theme is ready: the game finds it "
+                         L"the next time it starts."));
+    for (const std::string& request : again.sequence()) EXPECT_NE(request, "POST /prompt");
+}
+
+TEST_F(CreateTheme, WrongChoicesAreRefusedWithTheirSentence) {
+    ComfyDouble comfy(madeScript());
+    const std::wstring longName(33, L'x');
+    const struct {
+        std::vector<std::wstring> more;
+        std::wstring message;
+    } cases[] = {
+        {{L"--theme-dir", theme, L"--theme-base", L"Kaiju (Reverse)"},
+         L"--theme-base is one of Default, Ocean, Kaiju, KaijuReverse, PirateCove, FineDining, not Kaiju (Reverse)."},
+        {{L"--theme-dir", theme, L"--lighting", L"dusk"},
+         L"--lighting is match (the style picks a mood), base (the base theme's own) or a mood (Neon night, Spooky, "
+         L"Underwater, Snowy, Desert heat, Sunset, Stormy, Night, Misty, Golden hour, Overcast, Sunny day), not dusk."},
+        {{L"--theme-dir", theme, L"--make", L"icons, 3d"},
+         L"--make takes icons, images, models, sounds and music (with commas between), not 3d."},
+        {{L"--theme-dir", theme, L"--theme-subject", L"Tower_Nope=a tower"},
+         L"--theme-subject is <Key>=<what it is>, with a key the slot list has (Tower_SingleTarget, Enemy_Grunt, "
+         L"Foliage_Tree...): not Tower_Nope=a tower."},
+        {{L"--theme-dir", theme, L"--theme-called", L"Summon=Golem"},
+         L"--theme-called is <Key>=<its name>, with the key of a tower, enemy or kind of foliage the slot list has "
+         L"(Tower_SingleTarget, Enemy_Grunt, Foliage_Tree...): not Summon=Golem."},
+        {{L"--theme-dir", theme, L"--theme-called", L"enemy_grunt=" + longName},
+         L"Grunt's name is at most 32 characters: \"" + longName + L"\" is longer."},
+        {{}, L"Install the game first: a theme goes in the game's folder, where it finds it."},
+        {{L"--theme-dir", theme, L"--theme-name", L"!?"},
+         L"The theme's name needs a letter or a digit in it: its folder is named after it."},
+        {{L"--theme-dir", theme, L"--theme-name", L"downloaded"},
+         L"\"Downloaded\" is kept for themes downloaded from other players: give it another name."},
+        {{L"--theme-dir", theme, L"--theme-style", L"  "},
+         L"Say what it looks like, in a few words (\"spooky cartoon pirates, full colour\")."},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(create(comfy, c.more), 1u) << toUtf8(c.message);
+        EXPECT_TRUE(contains(newLogLines(), L"Create theme: " + c.message)) << toUtf8(c.message);
+    }
+    EXPECT_TRUE(comfy.sequence().empty());
+    EXPECT_FALSE(folderExists(theme));
+}
+
+}  // namespace
