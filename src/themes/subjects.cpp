@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cwctype>
 
+#include "comfy/comfy_check.h"
 #include "core/text.h"
 
 namespace vorlane {
@@ -204,6 +205,25 @@ ThemeSlot ChecklistModelSlot(const ThemeSubject& subject, const FacesTargetMap& 
 
 std::wstring ShownPrompt(const ThemeSlot& slot, const std::wstring& style) {
     return withStyle(slot.Prompt, style.empty() ? kNoStyleWords : style);
+}
+
+MakeKindsWords ParseMakeKinds(const std::wstring& text) {
+    static const std::pair<const wchar_t*, MakeKinds> kWords[] = {
+        {L"icons", Icons}, {L"images", Images}, {L"models", Models}, {L"sounds", Sounds}, {L"music", Music}};
+    MakeKindsWords parsed;
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t comma = std::min(text.find(L',', start), text.size());
+        const std::wstring word = lowerCase(trimSpace(text.substr(start, comma - start)));
+        start = comma + 1;
+        if (word.empty()) continue;
+        const auto known = std::find_if(std::begin(kWords), std::end(kWords),
+                                        [&](const auto& entry) { return word == entry.first; });
+        if (known == std::end(kWords))
+            return {0, L"--make takes icons, images, models, sounds and music (with commas between), not " + word + L"."};
+        parsed.kinds |= known->second;
+    }
+    return parsed;
 }
 
 }  // namespace vorlane

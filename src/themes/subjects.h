@@ -75,4 +75,13 @@ ThemeSlot ChecklistModelSlot(const ThemeSubject& subject, const FacesTargetMap& 
 // the style typed there, or by "your theme's".
 std::wstring ShownPrompt(const ThemeSlot& slot, const std::wstring& style);
 
+// The kinds of file a --make text names: words "icons", "images", "models",
+// "sounds" and "music" (any case) between commas. The first word that is none
+// of them leaves kinds 0 and the message that says so; else the message is empty.
+struct MakeKindsWords {
+    unsigned kinds = 0;  // MakeKinds bits
+    std::wstring message;
+};
+MakeKindsWords ParseMakeKinds(const std::wstring& text);
+
 }  // namespace vorlane

@@ -1,6 +1,8 @@
 // The theme's subjects from the slot list, and the words of every prompt.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "core/text.h"
 #include "themes/subjects.h"
 
@@ -132,6 +134,21 @@ TEST(Subjects, SoundAndMusicWords) {
     const std::pair<long long, const wchar_t*> keys[] = {{-1, L"B minor"}, {0, L"A minor"}, {7, L"A minor"},
                                                          {14, L"A minor"}, {1, L"D minor"}, {-7, L"A minor"}};
     for (const auto& [seed, key] : keys) EXPECT_EQ(MusicKey(seed), key) << seed;
+}
+
+TEST(Subjects, MakeWords) {
+    const std::tuple<const wchar_t*, unsigned, const wchar_t*> cases[] = {
+        {L"Icons, MUSIC", 17, L""},
+        {L"icons,,music", 17, L""},
+        {L" models ,\tsounds, ", 12, L""},
+        {L"images,images", 2, L""},
+        {L"icons, 3d", 0, L"--make takes icons, images, models, sounds and music (with commas between), not 3d."},
+        {L"Icon", 0, L"--make takes icons, images, models, sounds and music (with commas between), not icon."}};
+    for (const auto& [text, kinds, message] : cases) {
+        const MakeKindsWords parsed = ParseMakeKinds(text);
+        EXPECT_EQ(parsed.kinds, kinds) << toUtf8(text);
+        EXPECT_EQ(parsed.message, message) << toUtf8(text);
+    }
 }
 
 }  // namespace
