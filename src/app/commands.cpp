@@ -1,6 +1,7 @@
 #include "app/commands.h"
 
 #include "addons/theme_update.h"
+#include "app/get_models_command.h"
 #include "core/log.h"
 #include "core/root_lock.h"
 #include "install/build_list.h"
@@ -103,6 +104,8 @@ const Command kCommands[] = {
          if (options.theme.themeFolder.empty()) return 1;
          return exitCode(ModelCheck(options.theme.themeFolder, [&](const std::wstring& line) { logLine(state, line); }));
      }},
+    // The model files ComfyUI lacks, from Hugging Face.
+    {L"get-models", getModelsCommand},
     // The check ran at start-up; this reports its outcome and never starts the new launcher.
     {L"self-update",
      [](LauncherState& state, const StartOptions&) {

@@ -1,14 +1,19 @@
 # Run by CTest after the test programs' tests are discovered: the tests whose
-# suite name starts with "Comfy" (and the end-to-end tests of theme making,
-# which need nginx as well) talk to the stand-in ComfyUI.
+# suite name starts with "Comfy" talk to the stand-in ComfyUI, those starting
+# with "Hub" to it and to the stand-in Hugging Face hub, and the end-to-end
+# tests of theme making to ComfyUI. End-to-end tests keep nginx as well.
 foreach(test IN LISTS unit_tests_TESTS)
   if(test MATCHES "^Comfy")
     set_tests_properties("${test}" PROPERTIES FIXTURES_REQUIRED comfyui)
+  elseif(test MATCHES "^Hub")
+    set_tests_properties("${test}" PROPERTIES FIXTURES_REQUIRED "comfyui;hub")
   endif()
 endforeach()
 foreach(test IN LISTS e2e_tests_TESTS)
   if(test MATCHES "^(Comfy|CreateTheme)")
     # A whole theme is some fifty ComfyUI runs: more time than other end-to-end tests.
     set_tests_properties("${test}" PROPERTIES FIXTURES_REQUIRED "nginx;comfyui" TIMEOUT 900)
+  elseif(test MATCHES "^Hub")
+    set_tests_properties("${test}" PROPERTIES FIXTURES_REQUIRED "nginx;comfyui;hub")
   endif()
 endforeach()

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "support/double_session.h"
+
 namespace vorlane::testing {
 
 struct DoubleRequest {
@@ -21,7 +23,7 @@ public:
     explicit ComfyDouble(const std::string& script);
 
     // The ComfyUI address to hand the launcher; empty when no session was made.
-    const std::wstring& address() const { return address_; }
+    const std::wstring& address() const { return session_.address(); }
     // What the session was asked, in order.
     std::vector<DoubleRequest> requests() const;
     // The same as "METHOD path" lines, without the query, and "/history"
@@ -29,9 +31,11 @@ public:
     std::vector<std::string> sequence() const;
 
 private:
-    std::wstring server_;
-    std::wstring session_;
-    std::wstring address_;
+    DoubleSession session_;
 };
+
+// A script for a ComfyUI that keeps each folder of the model file table in
+// modelsFolder\<folder> (but `leaveOut`) and lists the model files lying there.
+std::string modelFoldersScript(const std::wstring& modelsFolder, const std::string& leaveOut = "");
 
 }  // namespace vorlane::testing
