@@ -2,8 +2,6 @@
 // from nginx, making a whole theme on the stand-in ComfyUI, then again.
 #include <gtest/gtest.h>
 
-#include <map>
-
 #include "comfy/comfy_check.h"
 #include "core/files.h"
 #include "core/text.h"
@@ -17,19 +15,9 @@ using namespace vorlane::testing;
 
 namespace {
 
-// Every model file a run of all five kinds needs, as the stand-in's "files".
-std::string allModelFiles() {
-    std::map<std::string, std::string> folders;
-    for (const ModelFile& row : ModelFileTable)
-        folders[row.folder] += (folders[row.folder].empty() ? "\"" : ",\"") + std::string(row.file) + "\"";
-    std::string json;
-    for (const auto& [folder, files] : folders) json += (json.empty() ? "\"" : ",\"") + folder + "\":[" + files + "]";
-    return "{" + json + "}";
-}
-
 // Each prompt makes every kind of output; the launcher takes the one its graph makes.
 std::string madeScript(const std::string& more = "") {
-    return R"({"version":"0.3.64","devices":[{"name":"cuda:0","vram_total":12884901888}],"files":)" + allModelFiles() +
+    return R"({"version":"0.3.64","devices":[{"name":"cuda:0","vram_total":12884901888}],)" + allModelFilesMember() +
            more + R"(,"prompts":[{"outputs":[
         {"node":"15","list":"images","filename":"p.png","make":"png"},
         {"node":"400","list":"3d","filename":"m.glb","make":"glb","shards":0.2},
@@ -118,6 +106,9 @@ TEST_F(CreateTheme, WrongChoicesAreRefusedWithTheirSentence) {
          L"The theme's name needs a letter or a digit in it: its folder is named after it."},
         {{L"--theme-dir", theme, L"--theme-name", L"downloaded"},
          L"\"Downloaded\" is kept for themes downloaded from other players: give it another name."},
+        {{L"--theme-dir", theme, L"--theme-name", L" "}, L"Give the theme a name."},
+        {{L"--theme-dir", theme, L"--make", L" , "},
+         L"Tick at least one of Icons, Ground and pictures, 3D models, Sounds and Music."},
         {{L"--theme-dir", theme, L"--theme-style", L"  "},
          L"Say what it looks like, in a few words (\"spooky cartoon pirates, full colour\")."},
     };
@@ -127,6 +118,22 @@ TEST_F(CreateTheme, WrongChoicesAreRefusedWithTheirSentence) {
     }
     EXPECT_TRUE(comfy.sequence().empty());
     EXPECT_FALSE(folderExists(theme));
+}
+
+// A base and a mood as the player types them are stored as the tables spell them.
+TEST_F(CreateTheme, BaseAndLightingAreReadWhateverTheirCase) {
+    ComfyDouble comfy(madeScript());
+    const std::wstring json = joinPath(theme, L"theme.json");
+    ASSERT_EQ(create(comfy, {L"--theme-dir", theme, L"--make", L"Images", L"--theme-base", L"kaiju", L"--lighting",
+                             L"golden-hour"}),
+              0u);
+    EXPECT_NE(readWholeFile(json).find("\"Base\": \"Kaiju\""), std::string::npos);
+    EXPECT_NE(readWholeFile(json).find("\t\t\"Lighting\": \"Golden hour\""), std::string::npos);
+    ASSERT_EQ(create(comfy, {L"--theme-dir", theme, L"--make", L"images", L"--lighting", L"MATCH"}), 0u);
+    EXPECT_NE(readWholeFile(json).find("\t\t\"Lighting\": \"match\""), std::string::npos);
+    EXPECT_TRUE(contains(newLogLines(),
+                         L"Create theme: Lighting: Golden hour, as theme.json has it (a change made to "
+                         L"it by hand stays; Make again writes it again)."));
 }
 
 }  // namespace

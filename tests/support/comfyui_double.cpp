@@ -1,5 +1,7 @@
 #include "support/comfyui_double.h"
 
+#include <map>
+
 #include "comfy/comfy_check.h"
 #include "core/text.h"
 
@@ -30,9 +32,19 @@ std::string modelFoldersScript(const std::wstring& modelsFolder, const std::stri
         const std::string name = std::string("\"") + row.folder + "\"";
         if (leaveOut == row.folder || paths.find(name) != std::string::npos) continue;
         // With a trailing "\", as ComfyUI may give it.
-        paths += (paths.empty() ? "" : ",") + name + ":[" + quoteJson(joinPath(modelsFolder, toUtf16(row.folder)) + L"\\") + "]";
+        paths += (paths.empty() ? "" : ",") + name + ":[" +
+                 quoteJson(joinPath(modelsFolder, toUtf16(row.folder)) + L"\\") + "]";
     }
     return R"({"files_on_disk":true,"folder_paths":{)" + paths + "}}";
+}
+
+std::string allModelFilesMember() {
+    std::map<std::string, std::string> folders;
+    for (const ModelFile& row : ModelFileTable)
+        folders[row.folder] += (folders[row.folder].empty() ? "\"" : ",\"") + std::string(row.file) + "\"";
+    std::string json;
+    for (const auto& [folder, files] : folders) json += (json.empty() ? "\"" : ",\"") + folder + "\":[" + files + "]";
+    return "\"files\":{" + json + "}";
 }
 
 }  // namespace vorlane::testing

@@ -38,4 +38,8 @@ private:
 // modelsFolder\<folder> (but `leaveOut`) and lists the model files lying there.
 std::string modelFoldersScript(const std::wstring& modelsFolder, const std::string& leaveOut = "");
 
+// The script's "files" member for a ComfyUI that has every model file:
+// "files":{"<folder>":["<file>",...],...}.
+std::string allModelFilesMember();
+
 }  // namespace vorlane::testing
