@@ -116,6 +116,20 @@ TEST_F(CreateTheme, WrongChoicesAreRefusedWithTheirSentence) {
         EXPECT_EQ(create(comfy, c.more), 1u) << toUtf8(c.message);
         EXPECT_TRUE(contains(newLogLines(), L"Create theme: " + c.message)) << toUtf8(c.message);
     }
+    // Another root: one without a slot list and no server, one whose ComfyServer setting is blank.
+    const std::wstring bare = temp.makeFolder(L"Bare"), blank = temp.makeFolder(L"Blank");
+    ASSERT_EQ(create(comfy, {L"--theme-dir", theme, L"--root", bare, L"--server", unusedLocalServer()}), 1u);
+    EXPECT_TRUE(contains(logMessages(bare),
+                         L"Create theme: There's no list of theme files: the build server couldn't "
+                         L"be reached and none is kept. Try again when it can be."));
+    temp.writeFile(L"Blank\\launcher.ini", "[Launcher]\r\nComfyServer=\r\n");
+    ASSERT_EQ(runToEnd(testKeyLauncher(),
+                       launcherArguments({L"--root", blank, L"--auto", L"create-theme", L"--theme-name", L"Reef",
+                                          L"--theme-style", L"coral", L"--theme-dir", theme}),
+                       120000),
+              1u);
+    EXPECT_TRUE(contains(logMessages(blank),
+                         L"Create theme: Give ComfyUI's address (Comfy Desktop's is http://127.0.0.1:8188)."));
     EXPECT_TRUE(comfy.sequence().empty());
     EXPECT_FALSE(folderExists(theme));
 }
