@@ -89,6 +89,10 @@ bool writeFileAtomically(const std::wstring& path, const std::string& bytes) {
     return false;
 }
 
+bool pathExists(const std::wstring& path) {
+    return !path.empty() && GetFileAttributesW(longPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool fileExists(const std::wstring& path) {
     DWORD attributes = GetFileAttributesW(longPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);

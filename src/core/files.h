@@ -38,6 +38,8 @@ bool writeFileThrough(const std::wstring& path, const std::string& bytes);
 bool flushFile(const std::wstring& path);
 
 bool fileExists(const std::wstring& path);    // a file, not a folder
+// A file or a folder is there; false for an empty path.
+bool pathExists(const std::wstring& path);
 // The size of a file in bytes; false when it can't be read (it isn't there).
 bool fileSize(const std::wstring& path, long long& size);
 bool folderExists(const std::wstring& path);

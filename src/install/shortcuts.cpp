@@ -43,12 +43,6 @@ std::wstring knownFolder(REFKNOWNFOLDERID id) {
     return folder;
 }
 
-// A file or folder is there; the path goes to the system in its long form.
-bool pathExists(const std::wstring& path) {
-    if (path.empty()) return false;
-    return GetFileAttributesW(longPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 // The path starts, ignoring case, with the folder followed by "\".
 bool liesInside(const std::wstring& path, const std::wstring& folder) {
     if (folder.empty()) return false;

@@ -35,8 +35,7 @@ std::wstring slotPath(const std::wstring& importFolder, const ThemeSlot& slot) {
 }
 
 bool slotIsThere(const std::wstring& importFolder, const ThemeSlot& slot) {
-    const std::wstring path = slotPath(importFolder, slot);
-    return !path.empty() && GetFileAttributesW(longPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return pathExists(slotPath(importFolder, slot));
 }
 
 size_t slotsThere(const std::vector<ThemeSlot>& slots, const std::wstring& importFolder) {

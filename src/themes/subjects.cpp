@@ -35,10 +35,6 @@ constexpr wchar_t kModelEnd[] = L", 3D game asset, soft even lighting, plain lig
 const wchar_t* const kMusicKeys[] = {L"A minor", L"D minor",  L"E minor", L"C minor",
                                      L"G minor", L"F# minor", L"B minor"};
 
-bool startsWith(const std::wstring& text, const std::wstring& start) {
-    return text.compare(0, start.size(), start) == 0;
-}
-
 bool isKeyCharacter(wchar_t c) { return (c < 128 && std::iswalnum(c)) || c == L'_'; }
 
 const ThemeSlot* firstOfKind(const std::vector<ThemeSlot>& slots, const std::wstring& key, const wchar_t* kind) {
@@ -95,7 +91,7 @@ std::wstring composedModelPrompt(const ThemeSubject& subject, const std::wstring
 
 std::wstring SubjectKey(const std::wstring& target) {
     for (const auto& fixed : kFixedTargets)
-        if (startsWith(target, fixed.prefix)) return fixed.key;
+        if (target.starts_with(fixed.prefix)) return fixed.key;
     const size_t open = target.find(L'['), close = target.find(L']');
     if (open == std::wstring::npos || close == std::wstring::npos || close < open + 2) return {};
     const std::wstring prefix = target.substr(0, open), x = target.substr(open + 1, close - open - 1);
@@ -119,8 +115,8 @@ std::vector<ThemeSubject> BuildSubjects(const std::vector<ThemeSlot>& slots) {
 }
 
 std::wstring KindWord(const std::wstring& key) {
-    if (startsWith(key, kTowerPrefix)) return L"tower";
-    if (startsWith(key, L"Foliage_")) return L"foliage";
+    if (key.starts_with(kTowerPrefix)) return L"tower";
+    if (key.starts_with(L"Foliage_")) return L"foliage";
     if (key == L"Summon") return L"ally";
     if (key == L"Trap") return L"trap";
     if (key == L"HomeBase") return L"Chaos maps";
@@ -138,7 +134,7 @@ bool DescriptionChanged(const ThemeSubject& subject) {
 }
 
 std::wstring ViewPhrase(const std::wstring& key, const FacesTargetMap& facesTarget) {
-    if (!startsWith(key, kTowerPrefix)) return kThreeQuarterPhrase;
+    if (!key.starts_with(kTowerPrefix)) return kThreeQuarterPhrase;
     const std::wstring tower = key.substr(std::size(kTowerPrefix) - 1);
     const auto listed = facesTarget.find(tower);
     const bool faces = listed != facesTarget.end() ? listed->second : isBuiltInTowerKind(tower);
@@ -166,7 +162,7 @@ std::wstring PicturePrompt(const ThemeSlot& slot, const std::vector<ThemeSubject
 
 std::wstring ModelPrompt(const ThemeSubject& subject, const std::wstring& style, const FacesTargetMap& facesTarget) {
     // Towers always get the composed prompt: it carries which way they face.
-    if (!subject.ModelSlotPrompt.empty() && !DescriptionChanged(subject) && !startsWith(subject.Key, kTowerPrefix))
+    if (!subject.ModelSlotPrompt.empty() && !DescriptionChanged(subject) && !subject.Key.starts_with(kTowerPrefix))
         return withStyle(subject.ModelSlotPrompt, style);
     return composedModelPrompt(subject, style, facesTarget);
 }

@@ -37,8 +37,6 @@ std::wstring pathInTheme(const ThemeJob& job, std::wstring file) {
     return joinPath(job.Folder, file);
 }
 
-bool exists(const std::wstring& path) { return GetFileAttributesW(longPath(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 void appendNote(std::wstring& note, const std::wstring& more) { note += (note.empty() ? L"" : L" ") + more; }
 
 class ThemeRun {
@@ -70,7 +68,7 @@ private:
 };
 
 void ThemeRun::add(ThemeFile file) {
-    if (!job_.MakeAgain && exists(file.Path)) {
+    if (!job_.MakeAgain && pathExists(file.Path)) {
         log(L"Kept " + file.File + L" (already there; Make again makes it again).");
         ++counts_.Kept;
         return;
