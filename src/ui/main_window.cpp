@@ -5,8 +5,6 @@
 #include "ui/main_window.h"
 
 #include <commctrl.h>
-#include <shellapi.h>
-#include <shobjidl.h>
 
 #include <algorithm>
 #include <functional>
@@ -30,6 +28,7 @@
 #include "install/update_check.h"
 #include "ui/gdi.h"
 #include "ui/main_window_controls.h"
+#include "ui/shell.h"
 #include "ui/window_base.h"
 
 namespace vorlane {
@@ -103,23 +102,6 @@ JobOutcome runJob(JobKind kind, const LauncherState& state, const JobControl& co
         outcome.succeeded = true;
     }
     return outcome;
-}
-
-// The system's folder picker; empty when nothing was picked.
-std::wstring pickFolder(HWND owner, const wchar_t* title) {
-    ComPtr<IFileOpenDialog> dialog;
-    if (FAILED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(dialog.put()))))
-        return {};
-    FILEOPENDIALOGOPTIONS options = 0;
-    dialog->GetOptions(&options);
-    dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM);
-    dialog->SetTitle(title);
-    if (dialog->Show(owner) != S_OK) return {};
-    ComPtr<IShellItem> item;
-    if (FAILED(dialog->GetResult(item.put()))) return {};
-    CoTaskMemPtr<wchar_t> path;
-    if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, path.put())) || !path) return {};
-    return path.get();
 }
 
 void showControl(HWND control, bool shown) { ShowWindow(control, shown ? SW_SHOWNA : SW_HIDE); }
@@ -423,7 +405,7 @@ private:
     }
 
     void OnOpenFolder() {
-        ShellExecuteW(hwnd(), L"open", buildFolder(state_, state_.current).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+        openWithShell(hwnd(), buildFolder(state_, state_.current));
     }
 
     // Going back and uninstalling run here on the window thread, holding the
