@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include "comfy/comfy_check.h"
 #include "core/command_line.h"
 #include "app/commands.h"
 #include "core/files.h"
@@ -13,6 +14,7 @@
 #include "install/build_list.h"
 #include "install/self_update.h"
 #include "install/shortcuts.h"
+#include "net/http_client.h"
 #include "net/release_key.h"
 #include "slots/theme_slots.h"
 #include "ui/main_window.h"
@@ -103,7 +105,9 @@ int runLauncher(HINSTANCE instance, int showCommand) {
         statusText = L"The launcher updated itself to " + launcherVersion() + L" (the old one is kept beside it).";
     else if (selfUpdated == SelfUpdateOutcome::Failed)
         statusText = L"Couldn't update the launcher: " + state.lastError;
-    int code = runMainWindow(state, instance, showCommand, hash);
+    const std::wstring modelsHub = options.theme.modelsFrom.empty() ? std::wstring(kHuggingFaceHub)
+                                                                   : normaliseBaseUrl(options.theme.modelsFrom);
+    int code = runMainWindow(state, instance, showCommand, hash, modelsHub);
     closeLog(state);
     single.release();
     return code;

@@ -26,6 +26,7 @@ std::atomic<unsigned long long> startTick{0};
 std::atomic<bool> busy{false};
 std::atomic<bool> checkRunning{false};
 std::atomic<bool> themeMaking{false};
+std::atomic<bool> themeStopRequested{false};
 std::wstring runArgs;
 
 static std::wstring& versionText() {

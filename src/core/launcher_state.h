@@ -67,6 +67,9 @@ extern std::atomic<bool> checkRunning;
 // themeMaking: the create-theme window's worker runs a theme job, a ComfyUI
 // check or a model download.
 extern std::atomic<bool> themeMaking;
+// themeStopRequested: the player asked the create-theme window's worker to
+// stop, or the launcher is shutting down.
+extern std::atomic<bool> themeStopRequested;
 
 // The launcher's version: eight hex digits of the commit, "+" when built from a
 // changed tree, or "dev" outside git.

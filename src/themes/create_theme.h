@@ -12,7 +12,6 @@
 namespace vorlane {
 
 inline constexpr wchar_t kDefaultComfyServer[] = L"http://127.0.0.1:8188";
-inline constexpr size_t kMostCalledCharacters = 32;
 
 // The theme's folder name from its name: trimmed, blanks as "_", only ASCII
 // letters, digits, "-" and "_" kept, at most 64 characters.

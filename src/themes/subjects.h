@@ -23,6 +23,9 @@ struct ThemeSubject {
     bool CalledGiven = false;
 };
 
+// The longest name a subject may be called by in the game.
+inline constexpr size_t kMostCalledCharacters = 32;
+
 // A tower's name (the key after "Tower_") to whether its model faces its
 // target, from a theme's theme.json; towers not in it take the built-in rule.
 using FacesTargetMap = std::map<std::wstring, bool>;

@@ -438,4 +438,25 @@ bool WriteThemeJson(const ThemeJob& job, const std::wstring& comfyVersion, const
            writeFileAtomically(path, ThemeJsonText(job, comfyVersion, counts, facesTarget, oldText, utcNow()));
 }
 
+bool ReadExistingThemeForm(const std::wstring& folder, std::vector<ThemeSubject>& subjects, ExistingThemeForm& form) {
+    const OldThemeJson old = parseOld(readThemeJson(folder));
+    if (!old.readable) return false;
+    const JsonValue& created = member(old.document, "Created");
+    for (ThemeSubject& subject : subjects) {
+        const std::wstring description = trimSpace(textWide(member(member(created, "Subjects"), toUtf8(subject.Key))));
+        if (!description.empty()) subject.WhatItIs = description;
+        const SlotGroup section = ThemeSection(subject.Key);
+        if (section.group.empty()) continue;
+        const JsonValue& entry = member(member(old.document, section.group), section.member);
+        const std::wstring called = trimSpace(textWide(member(entry, "Name")));
+        if (!called.empty()) subject.Called = called.substr(0, kMostCalledCharacters);
+    }
+    form.Style = textWide(member(old.document, "Style"));
+    form.GroundStyle = textWide(member(created, "GroundStyle"));
+    form.Base = textWide(member(old.document, "Base"));
+    const JsonValue& lighting = member(created, "Lighting");
+    form.Lighting = lighting.kind == JsonKind::String ? std::optional(textWide(lighting)) : std::nullopt;
+    return true;
+}
+
 }  // namespace vorlane

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "core/json.h"
@@ -85,5 +86,20 @@ std::string ThemeJsonText(const ThemeJob& job, const std::wstring& comfyVersion,
 // unreadable one can't be set aside, which is then left as it is).
 bool WriteThemeJson(const ThemeJob& job, const std::wstring& comfyVersion, const ThemeRunCounts& counts,
                     const FacesTargetMap& facesTarget, const std::function<void(const std::wstring&)>& log);
+
+// What an existing theme's theme.json says about the choices that made it.
+struct ExistingThemeForm {
+    std::wstring Style;                    // "Style"
+    std::wstring GroundStyle;              // "GroundStyle" of "Created"
+    std::wstring Base;                     // "Base", as the file spells it
+    std::optional<std::wstring> Lighting;  // "Lighting" of "Created", when it is a string
+};
+
+// Reads folder's theme.json into `form` and the subjects: a subject's
+// description in "Created"."Subjects" (when not blank) becomes its WhatItIs,
+// and the Name of its entry in Towers, Enemies or Foliage (when not blank)
+// its Called, cut to the longest name a subject may have. False, changing
+// nothing, when there is no such file or it isn't a JSON object.
+bool ReadExistingThemeForm(const std::wstring& folder, std::vector<ThemeSubject>& subjects, ExistingThemeForm& form);
 
 }  // namespace vorlane

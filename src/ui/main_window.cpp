@@ -26,6 +26,8 @@
 #include "install/installer.h"
 #include "install/uninstall.h"
 #include "install/update_check.h"
+#include "slots/theme_slots.h"
+#include "ui/create_theme_window.h"
 #include "ui/gdi.h"
 #include "ui/main_window_controls.h"
 #include "ui/shell.h"
@@ -132,9 +134,10 @@ void paintGradient(HDC dc, const RECT& area) {
 
 class MainWindow final : public WindowBase {
 public:
-    explicit MainWindow(LauncherState& state) : state_(state) {}
+    MainWindow(LauncherState& state, std::wstring modelsHub) : state_(state), modelsHub_(std::move(modelsHub)) {}
 
     bool open(HINSTANCE instance, int showCommand, unsigned instanceHash) {
+        instance_ = instance;
         if (!registerClass(instance, kMainWindowClass)) return false;
         const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
         // The size comes once the window knows its DPI (OnCreate).
@@ -284,7 +287,7 @@ private:
         EnableWindow(button(kBackId), !busy && !themeMaking);
         // The theme windows come with their own parts of the launcher.
         EnableWindow(button(kThemeFilesId), FALSE);
-        EnableWindow(button(kCreateThemeId), FALSE);
+        EnableWindow(button(kCreateThemeId), TRUE);
 
         // The status lines are written last: what reads them finds the rest done.
         statusLine1_ = firstStatusLine();
@@ -344,6 +347,7 @@ private:
             startGameAndStepAside();
         }
         refreshStatus();
+        if (createTheme_) createTheme_->refreshControls();
     }
 
     void OnCheckResult(LPARAM lParam) {
@@ -356,6 +360,8 @@ private:
 
     void OnActivate(WPARAM wParam) {
         if (LOWORD(wParam) == WA_INACTIVE) return;
+        // A theme run may have started or ended in the create-theme window meanwhile.
+        refreshStatus();
         const unsigned long long wait = std::min<unsigned long long>(checkEveryMs, 60000);
         if (GetTickCount64() - startTick >= wait) check_.start(state_, hwnd());
     }
@@ -376,6 +382,7 @@ private:
         case kChangeFolderId: OnChangeFolder(); break;
         case kBackId: OnBack(); break;
         case kWhatsNewId: OnWhatsNew(); break;
+        case kCreateThemeId: OnCreateTheme(); break;
         }
     }
 
@@ -448,6 +455,17 @@ private:
         MessageBoxW(hwnd(), whatsNewText(state_).c_str(), L"What's new", MB_OK | MB_ICONINFORMATION);
     }
 
+    void OnCreateTheme() {
+        if (createTheme_ && createTheme_->hwnd()) {
+            createTheme_->bringForward();
+            return;
+        }
+        loadThemeSlots(state_);
+        createTheme_.reset();
+        createTheme_ = std::make_unique<CreateThemeWindow>(state_, modelsHub_);
+        if (!createTheme_->open(instance_)) logLine(state_, systemFailure(L"Couldn't open the create-theme window.").text());
+    }
+
     // ---- Closing -----------------------------------------------------------------
 
     // A running update is asked first and then stopped: the window goes when
@@ -475,6 +493,8 @@ private:
     }
 
     void OnDestroy() {
+        // A theme being made stops; the create-theme window waits for it when it goes.
+        themeStopRequested = true;
         KillTimer(hwnd(), kCheckTimerId);
         RemovePropW(hwnd(), kInstanceRootProperty);
         PostQuitMessage(0);
@@ -529,15 +549,19 @@ private:
     JobRunner jobs_;
     UpdateCheck check_;
     bool closeWhenStopped_ = false;
+    HINSTANCE instance_ = nullptr;
+    const std::wstring modelsHub_;
+    std::unique_ptr<CreateThemeWindow> createTheme_;
 };
 
 }  // namespace
 
-int runMainWindow(LauncherState& state, HINSTANCE instance, int showCommand, unsigned instanceHash) {
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+int runMainWindow(LauncherState& state, HINSTANCE instance, int showCommand, unsigned instanceHash,
+                  const std::wstring& modelsHub) {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
 
-    MainWindow window(state);
+    MainWindow window(state, modelsHub);
     if (!window.open(instance, showCommand, instanceHash)) return 1;
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {

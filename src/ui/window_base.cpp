@@ -83,8 +83,8 @@ void WindowBase::setClientSize(int width, int height) {
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-HWND WindowBase::addControl(const wchar_t* className, const wchar_t* text, DWORD style, int id) {
-    return CreateWindowExW(0, className, text, WS_CHILD | style, 0, 0, 0, 0, window_,
+HWND WindowBase::addControl(const wchar_t* className, const wchar_t* text, DWORD style, int id, DWORD exStyle) {
+    return CreateWindowExW(exStyle, className, text, WS_CHILD | style, 0, 0, 0, 0, window_,
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
 }
 

@@ -55,7 +55,7 @@ protected:
 
     // A child control with a command identifier (0 for none), placed later by
     // place. Not visible unless the style says WS_VISIBLE.
-    HWND addControl(const wchar_t* className, const wchar_t* text, DWORD style, int id);
+    HWND addControl(const wchar_t* className, const wchar_t* text, DWORD style, int id, DWORD exStyle = 0);
     // Moves a control to a box given in pixels at 96 DPI.
     void place(HWND control, int x, int y, int width, int height) const;
 

@@ -9,8 +9,11 @@
 namespace vorlane::testing {
 
 std::wstring controlText(HWND window, int id) {
-    wchar_t text[4096] = {};
-    GetWindowTextW(GetDlgItem(window, id), text, 4096);
+    // Asked with WM_GETTEXT: GetWindowText gives another process's edit box
+    // its caption rather than what it holds.
+    HWND control = GetDlgItem(window, id);
+    std::wstring text(SendMessageW(control, WM_GETTEXTLENGTH, 0, 0) + 1, L'\0');
+    text.resize(SendMessageW(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data())));
     return text;
 }
 
@@ -33,13 +36,17 @@ static DWORD processOf(HWND window) {
     return process;
 }
 
-HWND findMessageBox(HWND window, const std::wstring& caption) {
+HWND findWindowBeside(HWND window, const wchar_t* className, const wchar_t* caption) {
     const DWORD process = processOf(window);
-    HWND box = nullptr;
-    while ((box = FindWindowExW(nullptr, box, L"#32770", caption.c_str())) != nullptr) {
-        if (IsWindowVisible(box) && processOf(box) == process) return box;
+    HWND found = nullptr;
+    while ((found = FindWindowExW(nullptr, found, className, caption)) != nullptr) {
+        if (IsWindowVisible(found) && processOf(found) == process) return found;
     }
     return nullptr;
+}
+
+HWND findMessageBox(HWND window, const std::wstring& caption) {
+    return findWindowBeside(window, L"#32770", caption.c_str());
 }
 
 std::wstring messageBoxText(HWND box) { return controlText(box, 0xFFFF); }

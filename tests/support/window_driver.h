@@ -18,6 +18,10 @@ int progressPosition(HWND window, int id);
 // Presses a button as a click does (posted: the handler may open a message box).
 void pressButton(HWND window, int id);
 
+// The first visible top-level window of this class (and caption, unless null)
+// that `window`'s process shows, or null.
+HWND findWindowBeside(HWND window, const wchar_t* className, const wchar_t* caption = nullptr);
+
 // The first visible message box (dialog class) with this caption that
 // `window`'s process shows, or null. Tests run side by side, each with its
 // own launcher, so a box is only ever looked for in one process.

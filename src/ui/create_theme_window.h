@@ -1,0 +1,111 @@
+// The create-theme window: the player's choices for a new theme (name, look,
+// base theme, what to make, each subject's words), ComfyUI's address with a
+// check and the model downloads, and the run itself on a worker with its log
+// and progress. A theme that exists already fills the form when its name is
+// typed.
+#pragma once
+
+#include <windows.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/job_runner.h"
+#include "core/launcher_state.h"
+#include "themes/subjects.h"
+#include "ui/gdi.h"
+#include "ui/window_base.h"
+
+namespace vorlane {
+
+class CreateThemeWindow final : public WindowBase {
+public:
+    // modelsHub: where Download models gets model files (the hub's base address).
+    CreateThemeWindow(LauncherState& state, std::wstring modelsHub);
+    // Asks a running worker to stop and waits for it.
+    ~CreateThemeWindow() override;
+
+    // Registers the class once and opens the window.
+    bool open(HINSTANCE instance);
+    // Restores the window and brings it to the front.
+    void bringForward();
+    // Enables and disables the controls for the window's state and says where the theme goes.
+    void refreshControls();
+
+protected:
+    LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void onDpiChanged() override;
+
+private:
+    // What the worker hands the window thread, under the lock.
+    struct WorkerQueue {
+        std::mutex lock;
+        std::vector<std::wstring> lines;  // log lines not yet shown
+        double fraction = -1;             // the last progress; -1 when none
+        std::wstring question;            // a question waiting for the player
+        std::optional<bool> answer;       // the player's answer to it
+        std::condition_variable answered;
+    };
+
+    void OnCreate();
+    void OnSize();
+    void OnGetMinMaxInfo(MINMAXINFO* limits);
+    void OnCommand(int id, int code);
+    LRESULT OnNotify(const NMHDR* header);
+    void OnActivate(WPARAM wParam);
+    void OnClose();
+    void OnWorker(WPARAM wParam, LPARAM lParam);
+
+    void OnNameChanged();
+    void OnWhatItIsChanged();
+    void OnCalledChanged();
+    void OnPlainOne();
+    void OnSubjectSelected();
+    void OnCreateTheme();
+    void OnStop();
+    void OnCheckComfy();
+    void OnDownloadModels();
+    void OnOpenFolder();
+
+    void makeFonts();
+    void layOut();
+    void fillSubjectList();
+    void drawSubjectRow(int row);
+    void showSubjectPane();
+    void fillFromExistingTheme(const std::wstring& folderName);
+    void appendLog(const std::wstring& line);
+    // A line for the log file and the log box, from the window thread.
+    void note(const std::wstring& line);
+    unsigned tickedKinds() const;
+    std::wstring comfyAddress() const;
+    int selectedSubject() const;
+    bool idle() const;
+
+    // Runs task on the worker thread; false when the previous one hasn't been taken back yet.
+    bool startWorker(std::function<bool(const JobControl&)> task);
+    // Worker thread: a line for the log file and the window; a fraction; a question.
+    void say(const std::wstring& line);
+    void tellProgress(double fraction);
+    bool ask(const std::wstring& question, const JobControl& control);
+
+    HWND control(int id) const { return GetDlgItem(hwnd(), id); }
+
+    LauncherState& state_;
+    const std::wstring modelsHub_;
+    FILE* const logFile_;
+    HWND self_ = nullptr;  // the window, for the worker's messages
+    std::vector<ThemeSubject> subjects_;
+    FontHandle font_;      // 15 px at 96 DPI
+    FontHandle noteFont_;  // 13 px, for the notes
+    bool filling_ = false;  // the window itself is changing the edits
+    bool closeWhenDone_ = false;
+    std::wstring lastFolderName_;
+    WorkerQueue queue_;
+    // Declared last, so destroyed first: its thread is joined before what it uses goes.
+    JobRunner worker_;
+};
+
+}  // namespace vorlane

@@ -1,0 +1,271 @@
+// The create-theme window, run for real under Wine from the main window's
+// button and driven with messages as a player's clicks would: its form filled
+// from a theme already there, a theme made with the log and the bar moving, a
+// stop that ComfyUI hears of, closing while busy, the refusals in message
+// boxes, and the ComfyUI check and model download with their question.
+// Screenshots of its states are kept in build\screenshots.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "core/files.h"
+#include "core/single_instance.h"
+#include "core/text.h"
+#include "support/comfyui_double.h"
+#include "support/hub_double.h"
+#include "support/launcher_process.h"
+#include "support/launcher_test.h"
+#include "support/publisher.h"
+#include "support/window_driver.h"
+#include "ui/create_theme_controls.h"
+#include "ui/main_window_controls.h"
+
+using namespace vorlane;
+using namespace vorlane::testing;
+
+namespace {
+
+const std::wstring kBuild = L"c0ffee1";
+
+// Every prompt makes a small picture.
+std::string pictureScript(const std::string& history = "") {
+    return R"({"version":"0.3.64","devices":[{"name":"cuda:0","vram_total":12884901888}],)" + allModelFilesMember() +
+           R"(,"prompts":[{)" + history +
+           R"("outputs":[{"node":"15","list":"images","filename":"p.png","make":"png","width":64,"height":64}]}]})";
+}
+
+class CreateThemeWindow : public LauncherTest {
+protected:
+    CreateThemeWindow() : LauncherTest(L"create-window") {}
+    std::unique_ptr<LauncherProcess> launcher;
+    HWND mainWindow = nullptr;
+    HWND window = nullptr;
+
+    void SetUp() override {
+        LauncherTest::SetUp();
+        server->publishBuild(kBuild, L"2026-11-02T09:05:00Z");
+        ASSERT_EQ(runPublisher(temp, {L"slots", server->folder(), keptTestKeyFile(),
+                                      sourceTreeFile(L"tools\\theme_slots\\theme_slots.json")})
+                      .exitCode,
+                  0u);
+        ASSERT_EQ(runCommand(L"install"), 0u);
+    }
+
+    void TearDown() override {
+        if (mainWindow && IsWindow(mainWindow)) PostMessageW(mainWindow, WM_CLOSE, 0, 0);
+        // A theme still being made asks first.
+        if (HWND box = mainWindow ? findMessageBox(mainWindow, L"Vorlane") : nullptr) answerMessageBox(box, IDOK);
+        if (launcher) EXPECT_EQ(launcher->wait(60000), 0u);
+    }
+
+    std::wstring themesFolder() const {
+        return joinPath(buildFolderOf(kBuild), L"Vorlane\\Saved\\PersistentDownloadDir\\Themes");
+    }
+    void setSetting(const wchar_t* key, const std::wstring& value) const {
+        WritePrivateProfileStringW(L"Launcher", key, value.c_str(), joinPath(root, L"launcher.ini").c_str());
+    }
+
+    // The main window, then the create-theme window from its button.
+    void openWindow(std::vector<std::wstring> more = {}) {
+        launcher = std::make_unique<LauncherProcess>(testKeyLauncher(), launcherArguments(more));
+        ASSERT_TRUE(launcher->started());
+        ASSERT_TRUE(waitFor([&] { return (mainWindow = findLauncherWindow(instanceHash(root))) != nullptr; }));
+        ASSERT_TRUE(waitFor([&] { return controlEnabled(mainWindow, kCreateThemeId); }));
+        pressButton(mainWindow, kCreateThemeId);
+        ASSERT_TRUE(
+            waitFor([&] { return (window = findWindowBeside(mainWindow, L"VorlaneCreateTheme")) != nullptr; }));
+        ASSERT_TRUE(waitFor([&] { return contains(logText(), L"Makes a theme's icons"); }));
+    }
+
+    std::wstring logText() { return controlText(window, kThemeLogId); }
+    bool idle() { return controlEnabled(window, kCreateId) && !controlEnabled(window, kStopId); }
+    void type(int id, const std::wstring& text) { SendMessageW(GetDlgItem(window, id), WM_SETTEXT, 0, (LPARAM)text.c_str()); }
+    void makeOnly(int box) {
+        for (int id = kMakeIconsId; id <= kMakeMusicId; ++id)
+            SendMessageW(GetDlgItem(window, id), BM_SETCHECK, id == box ? BST_CHECKED : BST_UNCHECKED, 0);
+    }
+    std::wstring comboText(int id) {
+        HWND combo = GetDlgItem(window, id);
+        const LRESULT row = SendMessageW(combo, CB_GETCURSEL, 0, 0);
+        wchar_t text[256] = {};
+        if (row >= 0) SendMessageW(combo, CB_GETLBTEXT, row, reinterpret_cast<LPARAM>(text));
+        return text;
+    }
+    static bool contains(const std::wstring& text, const std::wstring& part) {
+        return text.find(part) != std::wstring::npos;
+    }
+};
+
+}  // namespace
+
+TEST_F(CreateThemeWindow, OpensFilledFromTheSavedThemeAndMakesItWithTheLogAndBarMoving) {
+    const std::wstring theme = joinPath(themesFolder(), L"Sunken_Harbour");
+    ASSERT_TRUE(makeFolderTree(theme));
+    ASSERT_TRUE(writeFileAtomically(joinPath(theme, L"theme.json"), R"({
+        "Style": "drowned pirate port", "Base": "piratecove",
+        "Towers": {"SingleTarget": {"Name": "Crow's Nest"}},
+        "Created": {"Lighting": "golden-hour", "GroundStyle": "wet cobbles",
+                    "Subjects": {"Tower_SingleTarget": "a drowned archer"}}})"));
+    ComfyDouble comfy(pictureScript());
+    setSetting(L"CreateName", L"Sunken Harbour");
+    setSetting(L"ComfyServer", comfy.address());
+    openWindow();
+
+    EXPECT_EQ(controlText(window, kThemeNameId), L"Sunken Harbour");
+    EXPECT_EQ(controlText(window, kFolderHintId), L"Its folder: Sunken_Harbour");
+    EXPECT_EQ(controlText(window, kThemeStyleId), L"drowned pirate port");
+    EXPECT_EQ(controlText(window, kGroundStyleId), L"wet cobbles");
+    EXPECT_EQ(comboText(kBaseThemeId), L"Haunted Pirate Cove");
+    EXPECT_EQ(comboText(kLightingId), L"Golden hour");
+    EXPECT_EQ(controlText(window, kWhereItGoesId), L"It goes in " + theme);
+    EXPECT_TRUE(contains(logText(), L"There's a theme called Sunken_Harbour already: its subjects, names, base, style, "
+                                    L"ground look and lighting are filled in from it."));
+    EXPECT_FALSE(controlEnabled(window, kStopId));
+    takeScreenshot(window, L"create-theme-idle");
+
+    makeOnly(kMakeIconsId);
+    pressButton(window, kCreateId);
+    std::vector<int> positions;
+    bool shot = false;
+    ASSERT_TRUE(waitFor([&] {
+        const int position = progressPosition(window, kThemeProgressId);
+        if (positions.empty() || positions.back() != position) positions.push_back(position);
+        if (!shot && position > 100 && position < 800) shot = takeScreenshot(window, L"create-theme-busy");
+        return contains(logText(), L"Made ") && idle();
+    }, 300000));
+    EXPECT_GE(positions.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+    EXPECT_EQ(progressPosition(window, kThemeProgressId), 1000);
+    EXPECT_TRUE(fileExists(joinPath(theme, L"Icons\\Towers\\SingleTarget.png")));
+    const std::string json = readWholeFile(joinPath(theme, L"theme.json"));
+    EXPECT_NE(json.find("\"Tower_SingleTarget\": \"a drowned archer\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"Name\": \"Crow's Nest\""), std::string::npos) << json;
+    EXPECT_EQ(setting(L"CreateName"), L"Sunken Harbour");
+    EXPECT_EQ(setting(L"CreateStyle"), L"drowned pirate port");
+    EXPECT_EQ(setting(L"CreateGroundStyle"), L"wet cobbles");
+    EXPECT_TRUE(::contains(log(), L"Create theme: Lighting: Golden hour."));
+    takeScreenshot(window, L"create-theme-finished");
+}
+
+TEST_F(CreateThemeWindow, StopAsksComfyToDropItsWorkAndClosingWhileBusyAsksFirst) {
+    std::string waiting = R"("history":[)";
+    for (int i = 0; i < 400; ++i) waiting += (i ? ",\"pending\"" : "\"pending\"");
+    ComfyDouble comfy(pictureScript(waiting + "],"));
+    setSetting(L"ComfyServer", comfy.address());
+    openWindow();
+    type(kThemeNameId, L"Night Market");
+    type(kThemeStyleId, L"paper lanterns, full colour");
+    makeOnly(kMakeIconsId);
+
+    pressButton(window, kCreateId);
+    ASSERT_TRUE(waitFor([&] { return controlEnabled(window, kStopId); }));
+    EXPECT_FALSE(controlEnabled(window, kThemeNameId));
+    // Main window: no uninstalling while a theme is made.
+    SendMessageW(mainWindow, WM_ACTIVATE, WA_ACTIVE, 0);
+    EXPECT_FALSE(controlEnabled(mainWindow, kUninstallId));
+    ASSERT_TRUE(waitFor([&] {
+        const auto sequence = comfy.sequence();
+        return std::count(sequence.begin(), sequence.end(), "GET /history") >= 2;
+    }));
+    pressButton(window, kStopId);
+    ASSERT_TRUE(waitFor([&] { return idle(); }, 60000));
+    EXPECT_TRUE(contains(logText(), L"Stopping (after asking ComfyUI to drop what it's making)..."));
+    const auto sequence = comfy.sequence();
+    EXPECT_NE(std::find(sequence.begin(), sequence.end(), "POST /interrupt"), sequence.end());
+    EXPECT_TRUE(controlEnabled(window, kThemeNameId));
+
+    pressButton(window, kCreateId);
+    ASSERT_TRUE(waitFor([&] { return controlEnabled(window, kStopId); }));
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    HWND box = nullptr;
+    ASSERT_TRUE(waitFor([&] { return (box = findMessageBox(window, L"Vorlane")) != nullptr; }));
+    EXPECT_EQ(messageBoxText(box), L"Stop making the theme and close? What's made so far is kept.");
+    answerMessageBox(box, IDCANCEL);
+    ASSERT_TRUE(waitFor([&] { return !IsWindowVisible(box); }));
+    EXPECT_TRUE(controlEnabled(window, kStopId));
+
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(waitFor([&] { return (box = findMessageBox(window, L"Vorlane")) != nullptr; }));
+    answerMessageBox(box, IDOK);
+    ASSERT_TRUE(waitFor([&] { return !IsWindow(window); }, 60000));
+    EXPECT_TRUE(::contains(log(), L"Create theme: Stopping..."));
+    EXPECT_TRUE(::contains(log(), L"Create theme: Stopped. What's made is kept: Create again makes what's missing."));
+    // The main window carries on, and installs again.
+    SendMessageW(mainWindow, WM_ACTIVATE, WA_ACTIVE, 0);
+    EXPECT_TRUE(controlEnabled(mainWindow, kUninstallId));
+}
+
+TEST_F(CreateThemeWindow, WrongChoicesAreShownInMessageBoxesAndNothingRuns) {
+    ComfyDouble comfy(pictureScript());
+    setSetting(L"ComfyServer", comfy.address());
+    openWindow();
+    const struct {
+        std::wstring name, style;
+        int make;  // the one box ticked; 0 for none
+        std::wstring message;
+    } cases[] = {
+        {L"", L"pirates", kMakeIconsId, L"Give the theme a name."},
+        {L"!?", L"pirates", kMakeIconsId,
+         L"The theme's name needs a letter or a digit in it: its folder is named after it."},
+        {L"downloaded", L"pirates", kMakeIconsId,
+         L"\"Downloaded\" is kept for themes downloaded from other players: give it another name."},
+        {L"Harbour", L"  ", kMakeIconsId,
+         L"Say what it looks like, in a few words (\"spooky cartoon pirates, full colour\")."},
+        {L"Harbour", L"pirates", 0, L"Tick at least one of Icons, Ground and pictures, 3D models, Sounds and Music."},
+    };
+    for (const auto& c : cases) {
+        type(kThemeNameId, c.name);
+        type(kThemeStyleId, c.style);
+        makeOnly(c.make);
+        pressButton(window, kCreateId);
+        HWND box = nullptr;
+        ASSERT_TRUE(waitFor([&] { return (box = findMessageBox(window, L"Vorlane")) != nullptr; }));
+        EXPECT_EQ(messageBoxText(box), c.message);
+        answerMessageBox(box, IDOK);
+        ASSERT_TRUE(waitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); }));
+    }
+    EXPECT_EQ(controlText(window, kFolderHintId), L"Its folder: Harbour");
+    type(kThemeNameId, L"Downloaded");
+    EXPECT_EQ(controlText(window, kFolderHintId), L"\"Downloaded\" is kept for downloaded themes.");
+    for (const std::string& request : comfy.sequence()) EXPECT_NE(request, "POST /prompt");
+    EXPECT_TRUE(setting(L"CreateName").empty());
+
+    // At its smallest the subject list keeps its share and nothing is cut off.
+    SetWindowPos(window, nullptr, 0, 0, 100, 100, SWP_NOMOVE | SWP_NOZORDER);
+    RECT frame, client, list;
+    GetWindowRect(window, &frame);
+    EXPECT_EQ(frame.right - frame.left, 860);
+    EXPECT_EQ(frame.bottom - frame.top, 784);
+    GetClientRect(window, &client);
+    GetWindowRect(GetDlgItem(window, kSubjectListId), &list);
+    EXPECT_EQ(list.bottom - list.top, std::max<long>((client.bottom * 45 - 23580) / 100, 90));
+    takeScreenshot(window, L"create-theme-smallest");
+}
+
+TEST_F(CreateThemeWindow, ChecksComfyAndDownloadsTheMissingModelsAfterAsking) {
+    const std::wstring models = temp.makeFolder(L"models");
+    ComfyDouble comfy(modelFoldersScript(models));
+    HubDouble hub(R"({"files":{
+        "Comfy-Org/stable-audio-3/checkpoints/stable_audio_3_small_sfx.safetensors":{"size":2500000},
+        "Comfy-Org/stable-audio-3/text_encoders/t5gemma_b_b_ul2.safetensors":{"size":1500}}})");
+    setSetting(L"ComfyServer", comfy.address());
+    openWindow({L"--models-from", hub.address()});
+    makeOnly(kMakeSoundsId);
+
+    pressButton(window, kCheckComfyId);
+    ASSERT_TRUE(waitFor([&] { return contains(logText(), L"It's missing 2 model file(s)."); }));
+    ASSERT_TRUE(waitFor([&] { return idle(); }));
+
+    pressButton(window, kDownloadModelsId);
+    HWND box = nullptr;
+    ASSERT_TRUE(waitFor([&] { return (box = findMessageBox(window, L"Vorlane")) != nullptr; }));
+    EXPECT_TRUE(contains(messageBoxText(box), L"stable_audio_3_small_sfx.safetensors")) << toUtf8(messageBoxText(box));
+    answerMessageBox(box, IDYES);
+    ASSERT_TRUE(waitFor([&] { return idle(); }, 120000));
+    EXPECT_TRUE(fileExists(joinPath(models, L"checkpoints\\stable_audio_3_small_sfx.safetensors")));
+    EXPECT_TRUE(fileExists(joinPath(models, L"text_encoders\\t5gemma_b_b_ul2.safetensors")));
+    EXPECT_TRUE(::contains(log(), L"Create theme: ComfyUI 0.3.64 answers at " + comfy.address() + L"."));
+}
