@@ -262,7 +262,9 @@ CreateThemeWindow::CreateThemeWindow(LauncherState& state, std::wstring modelsHu
     : state_(state), modelsHub_(std::move(modelsHub)), logFile_(state.log) {}
 
 CreateThemeWindow::~CreateThemeWindow() {
+    // At shut-down a theme being made stops; the window goes out of sight while its worker ends.
     themeStopRequested = true;
+    if (hwnd() && worker_.started()) ShowWindow(hwnd(), SW_HIDE);
     worker_.stopAndWait();
     // A worker that ended just now left its result behind: it goes with it.
     MSG message;

@@ -148,6 +148,13 @@ public:
         return true;
     }
 
+    // While the create-theme window is open, its keyboard messages (Tab
+    // between its controls) go to it as to a dialog; true when it took one.
+    bool takeDialogMessage(MSG& message) {
+        HWND form = createTheme_ ? createTheme_->hwnd() : nullptr;
+        return form && (message.hwnd == form || IsChild(form, message.hwnd)) && IsDialogMessageW(form, &message);
+    }
+
 protected:
     LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
         switch (message) {
@@ -565,6 +572,7 @@ int runMainWindow(LauncherState& state, HINSTANCE instance, int showCommand, uns
     if (!window.open(instance, showCommand, instanceHash)) return 1;
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (window.takeDialogMessage(message)) continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
