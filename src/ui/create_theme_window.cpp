@@ -656,7 +656,7 @@ void CreateThemeWindow::OnCreateTheme() {
         MessageBoxW(hwnd(), problem.c_str(), L"Vorlane", MB_OK | MB_ICONINFORMATION);
         return;
     }
-    const SettingValues values = {{L"ComfyServer", textOf(control(kComfyAddressId))},
+    const SettingValues values = {{L"ComfyServer", job.ComfyAddress},
                                   {L"CreateName", job.Name},
                                   {L"CreateStyle", job.Style},
                                   {L"CreateGroundStyle", job.GroundStyle}};
@@ -799,8 +799,9 @@ void CreateThemeWindow::OnWorker(WPARAM wParam, LPARAM lParam) {
             std::lock_guard<std::mutex> lock(queue_.lock);
             question = queue_.question;
         }
-        const bool yes =
-            MessageBoxW(hwnd(), question.c_str(), L"Vorlane", MB_YESNO | MB_ICONQUESTION) == IDYES;
+        // A worker being stopped isn't waiting for an answer any more.
+        const bool yes = !themeStopRequested &&
+                         MessageBoxW(hwnd(), question.c_str(), L"Vorlane", MB_YESNO | MB_ICONQUESTION) == IDYES;
         {
             std::lock_guard<std::mutex> lock(queue_.lock);
             queue_.answer = yes;
