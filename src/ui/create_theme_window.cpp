@@ -18,6 +18,7 @@
 #include "core/text.h"
 #include "core/window_messages.h"
 #include "net/http_client.h"
+#include "slots/theme_slots.h"
 #include "themes/create_theme.h"
 #include "themes/theme_job.h"
 #include "themes/theme_json.h"
@@ -271,6 +272,18 @@ CreateThemeWindow::~CreateThemeWindow() {
     while (hwnd() && PeekMessageW(&message, hwnd(), kThemeWorkerMessage, kThemeWorkerMessage, PM_REMOVE))
         if (message.lParam) takeJobResult<bool>(message.lParam);
     themeMaking = false;
+}
+
+void OpenCreateThemeWindow(std::unique_ptr<CreateThemeWindow>& window, LauncherState& state, HINSTANCE instance,
+                           const std::wstring& modelsHub) {
+    if (window && window->hwnd()) {
+        window->bringForward();
+        return;
+    }
+    loadThemeSlots(state);
+    window.reset();
+    window = std::make_unique<CreateThemeWindow>(state, modelsHub);
+    if (!window->open(instance)) logLine(state, systemFailure(L"Couldn't open the create-theme window.").text());
 }
 
 bool CreateThemeWindow::open(HINSTANCE instance) {

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -107,5 +108,10 @@ private:
     // Declared last, so destroyed first: its thread is joined before what it uses goes.
     JobRunner worker_;
 };
+
+// Opens the create-theme window with a fresh slot list into `window`, or
+// brings the open one to the front.
+void OpenCreateThemeWindow(std::unique_ptr<CreateThemeWindow>& window, LauncherState& state, HINSTANCE instance,
+                           const std::wstring& modelsHub);
 
 }  // namespace vorlane

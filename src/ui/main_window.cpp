@@ -26,7 +26,6 @@
 #include "install/installer.h"
 #include "install/uninstall.h"
 #include "install/update_check.h"
-#include "slots/theme_slots.h"
 #include "ui/create_theme_window.h"
 #include "ui/gdi.h"
 #include "ui/main_window_controls.h"
@@ -462,16 +461,7 @@ private:
         MessageBoxW(hwnd(), whatsNewText(state_).c_str(), L"What's new", MB_OK | MB_ICONINFORMATION);
     }
 
-    void OnCreateTheme() {
-        if (createTheme_ && createTheme_->hwnd()) {
-            createTheme_->bringForward();
-            return;
-        }
-        loadThemeSlots(state_);
-        createTheme_.reset();
-        createTheme_ = std::make_unique<CreateThemeWindow>(state_, modelsHub_);
-        if (!createTheme_->open(instance_)) logLine(state_, systemFailure(L"Couldn't open the create-theme window.").text());
-    }
+    void OnCreateTheme() { OpenCreateThemeWindow(createTheme_, state_, instance_, modelsHub_); }
 
     // ---- Closing -----------------------------------------------------------------
 
