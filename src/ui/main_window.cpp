@@ -26,9 +26,11 @@
 #include "install/installer.h"
 #include "install/uninstall.h"
 #include "install/update_check.h"
+#include "slots/theme_slots.h"
 #include "ui/gdi.h"
 #include "ui/main_window_controls.h"
 #include "ui/shell.h"
+#include "ui/theme_files_window.h"
 #include "ui/window_base.h"
 
 namespace vorlane {
@@ -283,7 +285,7 @@ private:
         showControl(button(kBackId), installed && !s.previous.empty());
         EnableWindow(button(kBackId), !busy && !themeMaking);
         // The theme windows come with their own parts of the launcher.
-        EnableWindow(button(kThemeFilesId), FALSE);
+        EnableWindow(button(kThemeFilesId), TRUE);
         EnableWindow(button(kCreateThemeId), FALSE);
 
         // The status lines are written last: what reads them finds the rest done.
@@ -375,6 +377,7 @@ private:
         case kUninstallId: OnUninstall(); break;
         case kChangeFolderId: OnChangeFolder(); break;
         case kBackId: OnBack(); break;
+        case kThemeFilesId: OnThemeFiles(); break;
         case kWhatsNewId: OnWhatsNew(); break;
         }
     }
@@ -442,6 +445,19 @@ private:
         statusText = whileLocked([&] { return goBack(state_); }) ? L"Now on build " + state_.current + L"."
                                                                  : state_.lastError;
         refreshStatus();
+    }
+
+    // The theme files window is brought forward when it is open, else opened
+    // on a freshly loaded slot list.
+    void OnThemeFiles() {
+        if (themeFiles_ && themeFiles_->hwnd()) {
+            if (IsIconic(themeFiles_->hwnd())) ShowWindow(themeFiles_->hwnd(), SW_RESTORE);
+            SetForegroundWindow(themeFiles_->hwnd());
+            return;
+        }
+        loadThemeSlots(state_);
+        themeFiles_ = std::make_unique<ThemeFilesWindow>(state_);
+        themeFiles_->open(reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd(), GWLP_HINSTANCE)));
     }
 
     void OnWhatsNew() {
@@ -529,6 +545,7 @@ private:
     JobRunner jobs_;
     UpdateCheck check_;
     bool closeWhenStopped_ = false;
+    std::unique_ptr<ThemeFilesWindow> themeFiles_;
 };
 
 }  // namespace
