@@ -113,16 +113,27 @@ bool folderExists(const std::wstring& path) {
 }
 
 bool makeFolderTree(const std::wstring& folder) {
-    if (folder.empty()) return false;
-    // Make each parent first, from the top down; failures are seen at the end.
+    if (folder.empty()) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    // Make each parent first, from the top down; failures are seen at the end,
+    // and the first one is the reason given.
+    DWORD firstError = ERROR_SUCCESS;
+    auto make = [&](const std::wstring& path) {
+        if (!folderExists(path) && !CreateDirectoryW(longPath(path).c_str(), nullptr) && firstError == ERROR_SUCCESS)
+            firstError = GetLastError();
+    };
     for (size_t i = 0; i < folder.size(); ++i) {
         if (folder[i] != L'\\' && folder[i] != L'/') continue;
         std::wstring parent = folder.substr(0, i);
         if (parent.empty() || parent.back() == L':' || parent == L"\\" || parent == L"\\\\") continue;
-        if (!folderExists(parent)) CreateDirectoryW(longPath(parent).c_str(), nullptr);
+        make(parent);
     }
-    if (!folderExists(folder)) CreateDirectoryW(longPath(folder).c_str(), nullptr);
-    return folderExists(folder);
+    make(folder);
+    if (folderExists(folder)) return true;
+    SetLastError(firstError == ERROR_SUCCESS ? ERROR_PATH_NOT_FOUND : firstError);
+    return false;
 }
 
 std::vector<FolderEntry> listFolder(const std::wstring& folder, const std::wstring& pattern) {

@@ -45,7 +45,7 @@ bool fileSize(const std::wstring& path, long long& size);
 bool folderExists(const std::wstring& path);
 
 // Makes the folder and each missing parent, parents first; true when the folder
-// exists afterwards.
+// exists afterwards. When it doesn't, GetLastError tells the first failure's reason.
 bool makeFolderTree(const std::wstring& folder);
 
 // Deletes a folder with everything in it, depth first; each file's attributes

@@ -297,11 +297,6 @@ bool CreateThemeWindow::open(HINSTANCE instance) {
     return true;
 }
 
-void CreateThemeWindow::bringForward() {
-    if (IsIconic(hwnd())) ShowWindow(hwnd(), SW_RESTORE);
-    SetForegroundWindow(hwnd());
-}
-
 LRESULT CreateThemeWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE: OnCreate(); return 0;

@@ -31,8 +31,6 @@ public:
 
     // Registers the class once and opens the window.
     bool open(HINSTANCE instance);
-    // Restores the window and brings it to the front.
-    void bringForward();
     // Enables and disables the controls for the window's state and says where the theme goes.
     void refreshControls();
 

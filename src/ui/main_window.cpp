@@ -30,6 +30,7 @@
 #include "ui/gdi.h"
 #include "ui/main_window_controls.h"
 #include "ui/shell.h"
+#include "ui/theme_files_window.h"
 #include "ui/window_base.h"
 
 namespace vorlane {
@@ -291,9 +292,6 @@ private:
         setText(button(kBackId), L"Back to build " + s.previous);
         showControl(button(kBackId), installed && !s.previous.empty());
         EnableWindow(button(kBackId), !busy && !themeMaking);
-        // The theme windows come with their own parts of the launcher.
-        EnableWindow(button(kThemeFilesId), FALSE);
-        EnableWindow(button(kCreateThemeId), TRUE);
 
         // The status lines are written last: what reads them finds the rest done.
         statusLine1_ = firstStatusLine();
@@ -387,6 +385,7 @@ private:
         case kUninstallId: OnUninstall(); break;
         case kChangeFolderId: OnChangeFolder(); break;
         case kBackId: OnBack(); break;
+        case kThemeFilesId: OnThemeFiles(); break;
         case kWhatsNewId: OnWhatsNew(); break;
         case kCreateThemeId: OnCreateTheme(); break;
         }
@@ -456,6 +455,10 @@ private:
                                                                  : state_.lastError;
         refreshStatus();
     }
+
+    // The theme files window is brought forward when it is open, else opened
+    // on a freshly loaded slot list.
+    void OnThemeFiles() { openThemeFilesWindow(themeFiles_, state_, instance_); }
 
     void OnWhatsNew() {
         MessageBoxW(hwnd(), whatsNewText(state_).c_str(), L"What's new", MB_OK | MB_ICONINFORMATION);
@@ -549,6 +552,7 @@ private:
     HINSTANCE instance_ = nullptr;
     const std::wstring modelsHub_;
     std::unique_ptr<CreateThemeWindow> createTheme_;
+    std::unique_ptr<ThemeFilesWindow> themeFiles_;
 };
 
 }  // namespace

@@ -75,6 +75,11 @@ LRESULT WindowBase::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcW(window_, message, wParam, lParam);
 }
 
+void WindowBase::bringForward() const {
+    if (IsIconic(window_)) ShowWindow(window_, SW_RESTORE);
+    SetForegroundWindow(window_);
+}
+
 void WindowBase::setClientSize(int width, int height) {
     RECT frame{0, 0, width, height};
     AdjustWindowRectExForDpi(&frame, static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_STYLE)), FALSE,

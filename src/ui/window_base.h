@@ -26,6 +26,8 @@ public:
     HWND hwnd() const { return window_; }
     // The window's DPI (96 is 100%).
     UINT dpi() const { return dpi_; }
+    // Restores the window if it is minimised and brings it to the front.
+    void bringForward() const;
     // A length in pixels at 96 DPI, in the window's device pixels.
     int scale(int pixels) const { return MulDiv(pixels, static_cast<int>(dpi_), 96); }
     RECT scale(const RECT& box) const {

@@ -124,6 +124,26 @@ TEST_F(CreateThemeWindow, OpensFilledFromTheSavedThemeAndMakesItWithTheLogAndBar
     EXPECT_TRUE(contains(logText(), L"There's a theme called Sunken_Harbour already: its subjects, names, base, style, "
                                     L"ground look and lighting are filled in from it."));
     EXPECT_FALSE(controlEnabled(window, kStopId));
+    EXPECT_EQ(listCellText(window, kSubjectListId, 0, 1), L"Crow's Nest");
+    EXPECT_EQ(listCellText(window, kSubjectListId, 0, 2), L"a drowned archer");
+
+    // The subject pane: a tower's words and name, its plain words back, and an ally the game doesn't name.
+    ASSERT_TRUE(selectListRow(window, kSubjectListId, 1));
+    EXPECT_EQ(controlText(window, kSubjectLabelId), L"Splash is");
+    EXPECT_EQ(controlText(window, kWhatItIsId), L"a Splash tower");
+    EXPECT_TRUE(controlEnabled(window, kCalledId));
+    type(kWhatItIsId, L"  a barnacled mortar ");
+    EXPECT_EQ(listCellText(window, kSubjectListId, 1, 2), L"a barnacled mortar");
+    pressButton(window, kPlainOneId);
+    EXPECT_TRUE(waitFor([&] { return listCellText(window, kSubjectListId, 1, 2) == L"a Splash tower"; }));
+    int ally = 0;
+    while (ally < listRowCount(window, kSubjectListId) && !contains(listCellText(window, kSubjectListId, ally, 0), L"(ally)"))
+        ++ally;
+    ASSERT_TRUE(selectListRow(window, kSubjectListId, ally));
+    EXPECT_FALSE(controlEnabled(window, kCalledId));
+    EXPECT_EQ(controlText(window, kCalledNoteId), L"The game doesn't name this one.");
+    ASSERT_TRUE(selectListRow(window, kSubjectListId, 0));
+    EXPECT_EQ(controlText(window, kCalledId), L"Crow's Nest");
     takeScreenshot(window, L"create-theme-idle");
 
     makeOnly(kMakeIconsId);

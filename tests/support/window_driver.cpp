@@ -1,6 +1,9 @@
 #include "support/window_driver.h"
 
 #include <commctrl.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
 
 #include "core/files.h"
 #include "core/text.h"
@@ -8,12 +11,20 @@
 
 namespace vorlane::testing {
 
+// Asked with WM_GETTEXT, which the system carries across processes: for
+// another process's window GetWindowText gives only the text the window was
+// created or last set with, never what an edit box holds.
 std::wstring controlText(HWND window, int id) {
-    // Asked with WM_GETTEXT: GetWindowText gives another process's edit box
-    // its caption rather than what it holds.
     HWND control = GetDlgItem(window, id);
-    std::wstring text(SendMessageW(control, WM_GETTEXTLENGTH, 0, 0) + 1, L'\0');
-    text.resize(SendMessageW(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data())));
+    constexpr UINT kFlags = SMTO_ABORTIFHUNG | SMTO_BLOCK;
+    DWORD_PTR length = 0;
+    if (!control || !SendMessageTimeoutW(control, WM_GETTEXTLENGTH, 0, 0, kFlags, 10000, &length)) return {};
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutW(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), kFlags, 10000,
+                             &copied))
+        return {};
+    text.resize(std::min<size_t>(copied, length));
     return text;
 }
 
@@ -36,6 +47,90 @@ static DWORD processOf(HWND window) {
     return process;
 }
 
+namespace {
+
+// A block of memory in a window's process, for the messages whose parameter
+// points to a structure (the pointer must mean something to the receiver).
+class RemoteBlock {
+public:
+    RemoteBlock(HWND window, size_t size) {
+        process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processOf(window));
+        if (process_) base_ = VirtualAllocEx(process_, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    }
+    RemoteBlock(const RemoteBlock&) = delete;
+    RemoteBlock& operator=(const RemoteBlock&) = delete;
+    ~RemoteBlock() {
+        if (base_) VirtualFreeEx(process_, base_, 0, MEM_RELEASE);
+        if (process_) CloseHandle(process_);
+    }
+
+    explicit operator bool() const { return base_ != nullptr; }
+    // The address, in the other process, `offset` bytes into the block.
+    void* at(size_t offset) const { return static_cast<char*>(base_) + offset; }
+    bool write(size_t offset, const void* bytes, size_t size) const {
+        return WriteProcessMemory(process_, at(offset), bytes, size, nullptr) != FALSE;
+    }
+    bool read(size_t offset, void* bytes, size_t size) const {
+        return ReadProcessMemory(process_, at(offset), bytes, size, nullptr) != FALSE;
+    }
+
+private:
+    HANDLE process_ = nullptr;
+    void* base_ = nullptr;
+};
+
+}  // namespace
+
+int listRowCount(HWND window, int id) {
+    return static_cast<int>(SendMessageW(GetDlgItem(window, id), LVM_GETITEMCOUNT, 0, 0));
+}
+
+std::wstring listCellText(HWND window, int id, int row, int column) {
+    constexpr int kCharacters = 4096;
+    RemoteBlock block(window, sizeof(LVITEMW) + kCharacters * sizeof(wchar_t));
+    if (!block) return {};
+    LVITEMW item{};
+    item.iSubItem = column;
+    item.pszText = static_cast<wchar_t*>(block.at(sizeof item));
+    item.cchTextMax = kCharacters;
+    if (!block.write(0, &item, sizeof item)) return {};
+    const LRESULT length =
+        SendMessageW(GetDlgItem(window, id), LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(block.at(0)));
+    std::wstring text(static_cast<size_t>(std::clamp<LRESULT>(length, 0, kCharacters - 1)), L'\0');
+    if (!text.empty() && !block.read(sizeof item, text.data(), text.size() * sizeof(wchar_t))) return {};
+    return text;
+}
+
+int listSelectedRow(HWND window, int id) {
+    return static_cast<int>(
+        SendMessageW(GetDlgItem(window, id), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
+bool selectListRow(HWND window, int id, int row) {
+    RemoteBlock block(window, sizeof(LVITEMW));
+    if (!block) return false;
+    LVITEMW item{};
+    item.stateMask = item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    if (!block.write(0, &item, sizeof item)) return false;
+    HWND list = GetDlgItem(window, id);
+    if (!SendMessageW(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(block.at(0)))) return false;
+    SendMessageW(list, LVM_ENSUREVISIBLE, row, FALSE);
+    return true;
+}
+
+std::wstring clipboardText() {
+    if (!OpenClipboard(nullptr)) return {};
+    std::wstring text;
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* characters = static_cast<const wchar_t*>(GlobalLock(data))) {
+            text = characters;
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
 HWND findWindowBeside(HWND window, const wchar_t* className, const wchar_t* caption) {
     const DWORD process = processOf(window);
     HWND found = nullptr;
@@ -55,11 +150,46 @@ void answerMessageBox(HWND box, int button) {
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
 }
 
+static DWORD parentProcessOf(DWORD process) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    PROCESSENTRY32W entry{sizeof entry};
+    DWORD parent = 0;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ProcessID == process) {
+            parent = entry.th32ParentProcessID;
+            break;
+        }
+    }
+    CloseHandle(snapshot);
+    return parent;
+}
+
+HWND findFileBrowser(HWND window, const std::wstring& folderName) {
+    const DWORD opener = processOf(window);
+    HWND browser = nullptr;
+    while ((browser = FindWindowExW(nullptr, browser, L"ExplorerWClass", folderName.c_str())) != nullptr) {
+        if (IsWindowVisible(browser) && parentProcessOf(processOf(browser)) == opener) return browser;
+    }
+    return nullptr;
+}
+
+bool closeOtherProgramsWindow(HWND window, DWORD timeoutMs) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processOf(window));
+    if (!process) return false;
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    const bool ended = WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
+}
+
 bool takeScreenshot(HWND window, const std::wstring& name) {
     const std::wstring folder = joinPath(parentFolder(testProgramFolder()), L"screenshots");
     const std::wstring picture = joinPath(folder, name + L".png");
     if (!folderExists(joinPath(folder, L"requests"))) return false;
     DeleteFileW(picture.c_str());
+    // Above any other program's window, without activating it (activation has its own effects).
+    SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     GdiFlush();
     Sleep(200);  // let the X server show what Wine drew

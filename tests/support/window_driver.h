@@ -1,6 +1,7 @@
 // Drives a real window of another process the way a player would, with
-// messages: reads its controls, presses buttons, answers message boxes, and
-// asks the screenshot service (scripts/screenshot-service) for a picture.
+// messages: reads its controls and lists, presses buttons, selects rows,
+// answers message boxes, reads the clipboard, and asks the screenshot service
+// (scripts/screenshot-service) for a picture.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +10,7 @@
 
 namespace vorlane::testing {
 
+// A control's text as the control itself gives it (an edit box's too).
 std::wstring controlText(HWND window, int id);
 bool controlEnabled(HWND window, int id);
 bool controlVisible(HWND window, int id);
@@ -17,6 +19,19 @@ int progressPosition(HWND window, int id);
 
 // Presses a button as a click does (posted: the handler may open a message box).
 void pressButton(HWND window, int id);
+
+// A report-view list control (id) of a window of another process: its number
+// of rows, a cell's text, the selected row (-1 for none), and a row selected
+// and focused as a click would (false when the list refused). The messages
+// that carry a structure get it in memory of the window's process.
+int listRowCount(HWND window, int id);
+std::wstring listCellText(HWND window, int id, int row, int column);
+int listSelectedRow(HWND window, int id);
+bool selectListRow(HWND window, int id, int row);
+
+// The clipboard's Unicode text; empty when it has none or another program
+// holds the clipboard open.
+std::wstring clipboardText();
 
 // The first visible top-level window of this class (and caption, unless null)
 // that `window`'s process shows, or null.
@@ -30,6 +45,14 @@ HWND findMessageBox(HWND window, const std::wstring& caption);
 std::wstring messageBoxText(HWND box);
 // Presses a message box's button (IDOK, IDCANCEL, IDYES, IDNO).
 void answerMessageBox(HWND box, int button);
+
+// The file browser that `window`'s process started (the shell's "open" verb)
+// on a folder of this name (its window's title), or null. It runs as a
+// program of its own.
+HWND findFileBrowser(HWND window, const std::wstring& folderName);
+// Closes a window of another program and waits until that program has ended;
+// false when it is still running after the time.
+bool closeOtherProgramsWindow(HWND window, DWORD timeoutMs = 30000);
 
 // Saves a picture of the window as build\screenshots\<name>.png; false (and no
 // picture) when the screenshot service doesn't answer within the time.

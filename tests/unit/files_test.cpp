@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/files.h"
+#include "core/text.h"
 #include "support/temp_folder.h"
 
 using namespace vorlane;
@@ -198,8 +199,12 @@ TEST(FileHelpers, MakeFolderTree) {
     EXPECT_FALSE(makeFolderTree(L""));
 
     const std::wstring file = temp.writeFile(L"file", "x");
-    EXPECT_FALSE(makeFolderTree(file));
-    EXPECT_FALSE(makeFolderTree(file + L"\\below"));
+    // A failure keeps the reason of the first folder that couldn't be made.
+    for (const std::wstring& folder : {file, file + L"\\below", file + L"\\below\\deeper"}) {
+        SetLastError(ERROR_SUCCESS);
+        EXPECT_FALSE(makeFolderTree(folder)) << toUtf8(folder);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS)) << toUtf8(folder);
+    }
 }
 
 // ---- The temporary folder of the tests ----

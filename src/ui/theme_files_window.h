@@ -1,0 +1,73 @@
+// The theme files window: the slot list against the theme folder the player
+// chose (which files the theme has, where each missing one goes, what it is
+// for and the prompt that makes it), with buttons that make the slots'
+// folders, copy a slot's prompt and export the checklist into the folder.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "core/launcher_state.h"
+#include "ui/gdi.h"
+#include "ui/window_base.h"
+
+namespace vorlane {
+
+inline constexpr wchar_t kThemeFilesWindowClass[] = L"VorlaneThemeFiles";
+
+class ThemeFilesWindow final : public WindowBase {
+public:
+    // The window shows and changes the state's slot list, theme folder and
+    // style; the state outlives it.
+    explicit ThemeFilesWindow(LauncherState& state) : state_(state) {}
+
+    // Registers the window's class (once) and opens the window; false when it
+    // couldn't be created.
+    bool open(HINSTANCE instance);
+
+protected:
+    LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void onDpiChanged() override;
+
+private:
+    void OnCreate();
+    void OnSize();
+    void OnMinMaxInfo(LPARAM lParam);
+    void OnActivate(WPARAM wParam);
+    void OnCommand(WORD id, WORD code);
+    void OnNotify(LPARAM lParam);
+    LRESULT OnEraseBackground(WPARAM wParam);
+
+    void OnChooseFolder();
+    void OnOpenFolder();
+    void OnMakeFolders();
+    void OnStyleChanged();
+    void OnCopyPrompt();
+    void OnExportChecklist();
+
+    void makeFonts();
+    void sizeColumns();
+    void layOut();
+    void fillList();
+    void showSummary();
+    void showDetails();
+    // The selected row, or -1.
+    int selectedRow() const;
+    std::wstring importFolder() const;
+
+    LauncherState& state_;
+    HWND list_ = nullptr;
+    HWND styleEdit_ = nullptr;
+    FontHandle font_;
+    // Set while the window itself changes the list or the style box, so that
+    // their notifications aren't taken for the player's.
+    bool quiet_ = false;
+};
+
+// Opens the theme files window with a fresh slot list into `window`, or brings
+// the open one to the front.
+void openThemeFilesWindow(std::unique_ptr<ThemeFilesWindow>& window, LauncherState& state, HINSTANCE instance);
+
+}  // namespace vorlane

@@ -1,0 +1,369 @@
+// The theme files window, opened from the real main window under Wine on the
+// designers' slot list (published signed to nginx) and driven with messages
+// as a player's clicks would: the list against a theme folder, a slot's
+// details, the style, copying a prompt, making the folders and exporting the
+// checklist. Screenshots of its states are kept in build\screenshots.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "core/files.h"
+#include "core/single_instance.h"
+#include "core/text.h"
+#include "slots/theme_slots.h"
+#include "support/launcher_process.h"
+#include "support/launcher_test.h"
+#include "support/publisher.h"
+#include "support/window_driver.h"
+#include "ui/main_window_controls.h"
+#include "ui/shell.h"
+#include "ui/theme_files_controls.h"
+
+using namespace vorlane;
+using namespace vorlane::testing;
+
+namespace {
+
+const std::wstring kSlotList = L"tools\\theme_slots\\theme_slots.json";
+const std::wstring kTick = L"\u2713";
+const std::wstring kPickASlot = L"Pick a slot to see what it's for and its prompt.";
+
+enum Column { kHave, kSlot, kCategory, kKind, kInTheGame, kFile };
+
+// Where each control sits in a client area W x H (at 96 DPI).
+std::vector<std::pair<int, RECT>> expectedPlaces(int W, int H) {
+    auto box = [](int x, int y, int width, int height) { return RECT{x, y, x + width, y + height}; };
+    return {
+        {kThemeFolderCaptionId, box(12, 16, 90, 26)},
+        {kThemeFolderTextId, box(107, 12, W - 503, 26)},
+        {kChooseThemeFolderId, box(W - 384, 12, 120, 26)},
+        {kOpenThemeFolderId, box(W - 260, 12, 120, 26)},
+        {kMakeSlotFoldersId, box(W - 136, 12, 124, 26)},
+        {kThemeStyleCaptionId, box(12, 50, 90, 26)},
+        {kThemeStyleId, box(107, 46, 300, 26)},
+        {kThemeStyleHintId, box(417, 50, W - 429, 26)},
+        {kThemeSummaryId, box(12, 82, W - 274, 26)},
+        {kExportChecklistId, box(W - 252, 78, 240, 26)},
+        {kSlotListId, box(12, 112, W - 24, H - 306)},
+        {kSlotDetailsId, box(12, H - 182, W - 164, 170)},
+        {kCopyPromptId, box(W - 142, H - 182, 130, 34)},
+    };
+}
+
+class ThemeFilesWindow : public LauncherTest {
+protected:
+    ThemeFilesWindow() : LauncherTest(L"theme-files") {}
+    std::unique_ptr<LauncherProcess> launcher;
+    HWND mainWindow = nullptr;
+    HWND window = nullptr;
+    std::wstring theme = temp.file(L"Frost");
+    std::wstring import = joinPath(theme, L"Import");
+
+    void SetUp() override {
+        LauncherTest::SetUp();
+        // The slot list comes from the server whose build list counted: an empty, signed one does.
+        ASSERT_TRUE(writeFileAtomically(joinPath(server->folder(), L"builds.json"), "[]\n"));
+        ASSERT_EQ(runPublisher(temp, {L"sign", keptTestKeyFile(), joinPath(server->folder(), L"builds.json")}).exitCode,
+                  0u);
+        const PublishRun run =
+            runPublisher(temp, {L"slots", server->folder(), keptTestKeyFile(), sourceTreeFile(kSlotList)});
+        ASSERT_EQ(run.exitCode, 0u) << run.err;
+        slots = parseThemeSlots(readWholeFile(sourceTreeFile(kSlotList)));
+        ASSERT_EQ(slots.size(), 49u);
+    }
+
+    void TearDown() override {
+        if (mainWindow && IsWindow(mainWindow)) PostMessageW(mainWindow, WM_CLOSE, 0, 0);
+        if (launcher) {
+            EXPECT_EQ(launcher->wait(30000), 0u);
+        }
+    }
+
+    // launcher.ini as a player's earlier choices left it.
+    void chooseEarlier(const std::wstring& folder, const std::wstring& style = L"") {
+        ASSERT_TRUE(makeFolderTree(root));
+        const std::wstring ini = L"[Launcher]\r\nThemeFolder=" + folder + L"\r\nThemeStyle=" + style + L"\r\n";
+        ASSERT_TRUE(writeFileAtomically(joinPath(root, L"launcher.ini"), toUtf8(ini)));
+    }
+
+    void placeFiles(const std::wstring& folder, std::initializer_list<const wchar_t*> files) {
+        for (const wchar_t* file : files) {
+            ASSERT_TRUE(makeFolderTree(parentFolder(joinPath(folder, file))));
+            ASSERT_TRUE(writeFileAtomically(joinPath(folder, file), "x"));
+        }
+    }
+
+    // The launcher's windows of this class; tests run side by side, so only this launcher's count.
+    std::vector<HWND> themeFilesWindows() const {
+        std::vector<HWND> found;
+        HWND next = nullptr;
+        while ((next = FindWindowExW(nullptr, next, L"VorlaneThemeFiles", nullptr)) != nullptr) {
+            DWORD process = 0;
+            GetWindowThreadProcessId(next, &process);
+            if (process == launcher->processId() && IsWindowVisible(next)) found.push_back(next);
+        }
+        return found;
+    }
+
+    // Starts the launcher, presses "Theme files" and waits for the window with its list filled.
+    void openWindow() {
+        launcher = std::make_unique<LauncherProcess>(testKeyLauncher(), launcherArguments());
+        ASSERT_TRUE(launcher->started());
+        ASSERT_TRUE(waitFor([&] { return (mainWindow = findLauncherWindow(instanceHash(root))) != nullptr; }));
+        ASSERT_TRUE(waitFor([&] { return controlEnabled(mainWindow, kThemeFilesId); }));
+        pressButton(mainWindow, kThemeFilesId);
+        ASSERT_TRUE(waitFor([&] { return themeFilesWindows().size() == 1; }));
+        window = themeFilesWindows().front();
+        ASSERT_TRUE(waitFor([&] { return listRowCount(window, kSlotListId) == static_cast<int>(slots.size()); }));
+        wchar_t title[100] = {};
+        GetWindowTextW(window, title, 100);
+        EXPECT_STREQ(title, L"Vorlane: theme files");
+    }
+
+    int rowOf(const std::wstring& name) const {
+        for (int row = 0; row < listRowCount(window, kSlotListId); ++row)
+            if (listCellText(window, kSlotListId, row, kSlot) == name) return row;
+        return -1;
+    }
+
+    std::vector<std::wstring> rowCells(int row) const {
+        std::vector<std::wstring> cells;
+        for (int column = kHave; column <= kFile; ++column)
+            cells.push_back(listCellText(window, kSlotListId, row, column));
+        return cells;
+    }
+
+    void select(const std::wstring& name) {
+        const int row = rowOf(name);
+        ASSERT_GE(row, 0) << toUtf8(name);
+        ASSERT_TRUE(selectListRow(window, kSlotListId, row));
+        const std::wstring heading = name + L" (";
+        ASSERT_TRUE(waitFor([&] { return controlText(window, kSlotDetailsId).rfind(heading, 0) == 0; }));
+    }
+
+    // Each control where the layout puts it in the client area as it is now.
+    void expectLayout() {
+        RECT client;
+        GetClientRect(window, &client);
+        for (const auto& [id, expected] : expectedPlaces(client.right, client.bottom)) {
+            RECT box{};
+            GetWindowRect(GetDlgItem(window, id), &box);
+            MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&box), 2);
+            EXPECT_EQ(box.left, expected.left) << id;
+            EXPECT_EQ(box.top, expected.top) << id;
+            EXPECT_EQ(box.right, expected.right) << id;
+            EXPECT_EQ(box.bottom, expected.bottom) << id;
+        }
+    }
+
+    SIZE windowSize() const {
+        RECT box;
+        GetWindowRect(window, &box);
+        return SIZE{box.right - box.left, box.bottom - box.top};
+    }
+
+    HWND waitForMessageBox(const std::wstring& caption) {
+        HWND box = nullptr;
+        EXPECT_TRUE(waitFor([&] { return (box = findMessageBox(window, caption)) != nullptr; }));
+        return box;
+    }
+
+    std::vector<ThemeSlot> slots;
+};
+
+std::wstring replaced(std::wstring text, const std::wstring& what, const std::wstring& with) {
+    for (size_t at = 0; (at = text.find(what, at)) != std::wstring::npos; at += with.size())
+        text.replace(at, what.size(), with);
+    return text;
+}
+
+}  // namespace
+
+TEST_F(ThemeFilesWindow, WithoutAFolderItListsEverySlotLaysItselfOutAndAsksForAFolderToExport) {
+    openWindow();
+    EXPECT_EQ(controlText(window, kThemeFolderTextId), L"(choose a theme's folder)");
+    EXPECT_EQ(controlText(window, kThemeSummaryId),
+              L"49 files a theme can supply. Choose a theme's folder to see which it has.");
+    EXPECT_EQ(controlText(window, kThemeStyleHintId),
+              L"Goes into every prompt for {theme}, like \"1940s noir\" or \"neon sci-fi\".");
+    EXPECT_EQ(controlText(window, kSlotDetailsId), kPickASlot);
+    EXPECT_EQ(listSelectedRow(window, kSlotListId), -1);
+    // Every slot in the list's order; none is there without a folder.
+    for (int row = 0; row < static_cast<int>(slots.size()); ++row) {
+        EXPECT_EQ(listCellText(window, kSlotListId, row, kSlot), slots[row].Name) << row;
+        EXPECT_EQ(listCellText(window, kSlotListId, row, kHave), L"") << row;
+    }
+    const SIZE opened = windowSize();
+    EXPECT_EQ(opened.cx, 1000);
+    EXPECT_EQ(opened.cy, 700);
+    expectLayout();
+    takeScreenshot(window, L"theme-files-idle");
+
+    // The details without a folder say nothing of the file being there.
+    select(L"Mortar: 3D model");
+    EXPECT_EQ(controlText(window, kSlotDetailsId),
+              L"Mortar: 3D model (Model): The tower as it stands on the map and turns to aim.\r\n"
+              L"TRELLIS.2: a heavy siege mortar on a rotating iron base, your theme's, 3D game asset\r\n\r\n"
+              L"File: Import\\Models\\Tower_Mortar.glb\r\n"
+              L"Format: GLB (glTF 2.0, one file), at most 200,000 triangles; Y up, the front facing +Z\r\n"
+              L"In the game: from 1.5 (planned)");
+
+    pressButton(window, kExportChecklistId);
+    HWND box = waitForMessageBox(L"Vorlane");
+    ASSERT_TRUE(box);
+    EXPECT_EQ(messageBoxText(box), L"Choose a theme's folder first: the checklist goes in it.");
+    answerMessageBox(box, IDOK);
+    EXPECT_TRUE(waitFor([&] { return findMessageBox(window, L"Vorlane") == nullptr; }));
+    // The buttons that need a folder do nothing without one.
+    pressButton(window, kMakeSlotFoldersId);
+    pressButton(window, kOpenThemeFolderId);
+    EXPECT_EQ(setting(L"ThemeFolder"), L"");
+
+    // It can't be made smaller than 900 x 520; its controls follow its size.
+    SetWindowPos(window, nullptr, 0, 0, 600, 300, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    EXPECT_TRUE(waitFor([&] { return windowSize().cx == 900 && windowSize().cy == 520; }));
+    expectLayout();
+    takeScreenshot(window, L"theme-files-smallest");
+
+    // "Theme files" again brings the same window back, even from the taskbar.
+    ShowWindow(window, SW_MINIMIZE);
+    ASSERT_TRUE(waitFor([&] { return IsIconic(window) != FALSE; }));
+    pressButton(mainWindow, kThemeFilesId);
+    EXPECT_TRUE(waitFor([&] { return IsIconic(window) == FALSE; }));
+    EXPECT_EQ(themeFilesWindows(), std::vector<HWND>{window});
+    EXPECT_EQ(listSelectedRow(window, kSlotListId), rowOf(L"Mortar: 3D model"));
+}
+
+TEST_F(ThemeFilesWindow, WithAFolderItTicksWhatIsThereShowsDetailsCopiesPromptsAndExportsTheChecklist) {
+    placeFiles(import, {L"Icons\\Towers\\Chain.png", L"Models\\Tower_Chain.glb", L"Music\\Menu.wav"});
+    ASSERT_TRUE(makeFolderTree(joinPath(import, L"Textures\\Ground.png")));  // a folder counts too
+    chooseEarlier(theme);
+    openWindow();
+    EXPECT_EQ(controlText(window, kThemeFolderTextId), theme);
+    EXPECT_EQ(controlText(window, kThemeSummaryId), L"4 / 49 files in place.");
+
+    // Have, Slot, Category, Kind, In the game, File.
+    const std::vector<std::vector<std::wstring>> rows = {
+        {kTick, L"Chain: icon", L"Towers", L"Icon", L"now", L"Icons/Towers/Chain.png"},
+        {kTick, L"Chain: 3D model", L"Towers", L"Model", L"now", L"Models/Tower_Chain.glb"},
+        {L"", L"Frost: icon", L"Towers", L"Icon", L"from 1.4", L"Icons/Towers/Frost.png"},
+        {L"", L"Mortar: 3D model", L"Towers", L"Model", L"from 1.5", L"Models/Tower_Mortar.glb"},
+        {kTick, L"Ground", L"Surfaces", L"Image", L"now", L"Textures/Ground.png"},
+        {L"", L"Map ambience", L"Sounds", L"Sound, loops", L"now", L"Sounds/Ambience.wav"},
+        {L"", L"Burn tower crackle", L"Sounds", L"Sound, loops", L"from 1.4", L"Sounds/FireCrackle.wav"},
+        {kTick, L"Menu music", L"Music", L"Music", L"now", L"Music/Menu.wav"},
+        {L"", L"Boss wave music", L"Music", L"Music", L"from 1.4", L"Music/Boss.wav"},
+    };
+    int ticked = 0;
+    for (int row = 0; row < listRowCount(window, kSlotListId); ++row)
+        ticked += listCellText(window, kSlotListId, row, kHave) == kTick;
+    EXPECT_EQ(ticked, 4);
+    for (const std::vector<std::wstring>& cells : rows) {
+        const int row = rowOf(cells[kSlot]);
+        ASSERT_GE(row, 0) << toUtf8(cells[kSlot]);
+        EXPECT_EQ(rowCells(row), cells) << toUtf8(cells[kSlot]);
+    }
+
+    // The details of a slot there, one that isn't, and an optional one.
+    const std::pair<std::wstring, std::wstring> details[] = {
+        {L"Chain: icon",
+         L"Chain: icon (Icon): The build-menu button for the Chain tower. Fires a bolt that leaps from enemy to enemy, "
+         L"weaker with each jump.\r\n"
+         L"Z-Image Turbo: A game icon of a slender tesla coil tower crowned with a crackling copper ring, your "
+         L"theme's style, bold simple shapes, clean dark outline, transparent background\r\n\r\n"
+         L"File: Import\\Icons\\Towers\\Chain.png  (there)\r\n"
+         L"Format: 512x512 PNG\r\n"
+         L"In the game: now"},
+        {L"Ground height",
+         L"Ground height (Image): Grey-scale bumps for the ground; flat ground without it.\r\n"
+         L"Z-Image Turbo: grey-scale height map of your theme's ground, white is high\r\n\r\n"
+         L"File: Import\\Textures\\GroundHeight.png  (missing)\r\n"
+         L"Format: 1024x1024 PNG, 16-bit grey\r\n"
+         L"In the game: now (optional: the game does without it)"},
+        {L"Burn tower crackle",
+         L"Burn tower crackle (Sound): Loops while a Burn tower's fire is lit.\r\n"
+         L"Stable Audio 3: a crackling your theme's fire, steady, no pops\r\n\r\n"
+         L"File: Import\\Sounds\\FireCrackle.wav  (missing)\r\n"
+         L"Format: WAV, 48 kHz, mono, 2-4 s\r\n"
+         L"In the game: from 1.4 (quiet in older builds)"},
+    };
+    for (const auto& [name, text] : details) {
+        select(name);
+        EXPECT_EQ(controlText(window, kSlotDetailsId), text) << toUtf8(name);
+    }
+
+    // The style goes into the prompt at once and into launcher.ini, at most 255 characters of it.
+    HWND style = GetDlgItem(window, kThemeStyleId);
+    SendMessageW(style, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(std::wstring(300, L'a').c_str()));
+    EXPECT_TRUE(waitFor([&] { return setting(L"ThemeStyle") == std::wstring(255, L'a'); }));
+    SendMessageW(style, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"frozen northern"));
+    const std::wstring prompt = L"a crackling frozen northern fire, steady, no pops";
+    EXPECT_TRUE(waitFor([&] {
+        return controlText(window, kSlotDetailsId).find(L"\r\nStable Audio 3: " + prompt + L"\r\n\r\n") !=
+               std::wstring::npos;
+    }));
+    EXPECT_EQ(setting(L"ThemeStyle"), L"frozen northern");
+
+    ASSERT_TRUE(copyToClipboard(nullptr, L"not the prompt"));
+    pressButton(window, kCopyPromptId);
+    EXPECT_TRUE(
+        waitFor([&] { return controlText(window, kThemeSummaryId) == L"Copied the prompt for Burn tower crackle."; }));
+    EXPECT_TRUE(waitFor([&] { return clipboardText() == prompt; }));
+    takeScreenshot(window, L"theme-files-folder");
+
+    // The checklist is the one theme-check writes for the same folder and style.
+    const std::wstring checklist = joinPath(theme, L"THEME_CHECKLIST.md");
+    pressButton(window, kExportChecklistId);
+    ASSERT_TRUE(waitFor([&] { return fileExists(checklist); }));
+    const std::string golden = readWholeFile(sourceTreeFile(L"tests\\golden\\theme_checklist.md"));
+    ASSERT_FALSE(golden.empty());
+    EXPECT_EQ(readWholeFile(checklist), toUtf8(replaced(toUtf16(golden), L"{import}", import)));
+
+    // Coming back to the window shows what changed in the folder meanwhile, on the same row.
+    placeFiles(import, {L"Sounds\\FireCrackle.wav"});
+    SetForegroundWindow(mainWindow);
+    ASSERT_TRUE(waitFor([&] { return GetForegroundWindow() == mainWindow; }));
+    SetForegroundWindow(window);
+    const int row = rowOf(L"Burn tower crackle");
+    EXPECT_TRUE(waitFor([&] { return listCellText(window, kSlotListId, row, kHave) == kTick; }));
+    EXPECT_EQ(listSelectedRow(window, kSlotListId), row);
+    EXPECT_EQ(controlText(window, kThemeSummaryId), L"5 / 49 files in place.");
+    EXPECT_NE(controlText(window, kSlotDetailsId).find(L"File: Import\\Sounds\\FireCrackle.wav  (there)\r\n"),
+              std::wstring::npos);
+    // Open folder shows the import folder, not the theme folder, once there is one.
+    pressButton(window, kOpenThemeFolderId);
+    HWND browser = nullptr;
+    ASSERT_TRUE(waitFor([&] { return (browser = findFileBrowser(window, L"Import")) != nullptr; }));
+    EXPECT_TRUE(closeOtherProgramsWindow(browser));
+}
+
+TEST_F(ThemeFilesWindow, AnImportFolderIsItsOwnImportFolderAndMakeItsFoldersMakesEachSlotsFolder) {
+    // A file stands where the sounds' folder would go.
+    placeFiles(import, {L"Music\\Menu.wav", L"Sounds"});
+    chooseEarlier(import, L"neon sci-fi");
+    openWindow();
+    EXPECT_EQ(controlText(window, kThemeFolderTextId), import);
+    EXPECT_EQ(controlText(window, kThemeSummaryId), L"1 / 49 files in place.");
+    EXPECT_EQ(controlText(window, kThemeStyleId), L"neon sci-fi");
+    select(L"Menu music");
+    EXPECT_NE(controlText(window, kSlotDetailsId).find(L"\r\nFile: Import\\Music\\Menu.wav  (there)\r\n"),
+              std::wstring::npos);
+
+    pressButton(window, kMakeSlotFoldersId);
+    // Then the file browser shows the import folder.
+    HWND browser = nullptr;
+    ASSERT_TRUE(waitFor([&] { return (browser = findFileBrowser(window, L"Import")) != nullptr; }));
+    EXPECT_TRUE(closeOtherProgramsWindow(browser));
+    const std::wstring failed = L"Couldn't make the folder " + joinPath(import, L"Sounds") + L" (error 183).";
+    ASSERT_TRUE(waitFor([&] { return contains(log(), failed); }));
+    for (const ThemeSlot& slot : slots) {
+        const std::wstring folder = parentFolder(joinPath(import, replaced(slot.File, L"/", L"\\")));
+        if (fileNameOf(folder) == L"Sounds") continue;
+        EXPECT_TRUE(folderExists(folder)) << toUtf8(folder);
+    }
+    EXPECT_FALSE(folderExists(joinPath(import, L"Import")));
+    EXPECT_EQ(setting(L"ThemeFolder"), import);
+}
