@@ -13,4 +13,31 @@ FontHandle messageFont(int pixels, int weight) {
     return FontHandle(CreateFontIndirectW(&font));
 }
 
+namespace {
+
+bool draws(HFONT font, wchar_t character) {
+    WindowDc screen(nullptr);
+    SelectedObject selected(screen.get(), font);
+    WORD glyph = 0xFFFF;
+    return GetGlyphIndicesW(screen.get(), &character, 1, &glyph, GGI_MARK_NONEXISTING_GLYPHS) == 1 &&
+           glyph != 0xFFFF;
+}
+
+}  // namespace
+
+FontHandle fontThatDraws(wchar_t character, int pixels) {
+    FontHandle font = messageFont(pixels, FW_NORMAL);
+    if (font && draws(font.get(), character)) return font;
+    for (const wchar_t* face : {L"Segoe UI Symbol", L"DejaVu Sans", L"Arial Unicode MS"}) {
+        LOGFONTW description{};
+        description.lfHeight = -pixels;
+        description.lfWeight = FW_NORMAL;
+        description.lfCharSet = DEFAULT_CHARSET;
+        wcsncpy(description.lfFaceName, face, LF_FACESIZE - 1);
+        font = FontHandle(CreateFontIndirectW(&description));
+        if (font && draws(font.get(), character)) return font;
+    }
+    return {};
+}
+
 }  // namespace vorlane

@@ -75,4 +75,9 @@ private:
 // The system's message font, `pixels` high (device pixels) at `weight`.
 FontHandle messageFont(int pixels, int weight);
 
+// The message font if it can draw `character`, else the first of a few fonts
+// known for symbols that can (a message font without it draws a box); null
+// when none can.
+FontHandle fontThatDraws(wchar_t character, int pixels);
+
 }  // namespace vorlane

@@ -179,7 +179,7 @@ LRESULT ThemeFilesWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lPar
     case WM_GETMINMAXINFO: OnMinMaxInfo(lParam); return 0;
     case WM_ACTIVATE: OnActivate(wParam); break;
     case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return 0;
-    case WM_NOTIFY: OnNotify(lParam); return 0;
+    case WM_NOTIFY: return OnNotify(lParam);
     case WM_ERASEBKGND: return OnEraseBackground(wParam);
     }
     return WindowBase::handleMessage(message, wParam, lParam);
@@ -228,6 +228,7 @@ void ThemeFilesWindow::makeFonts() {
     FontHandle font = messageFont(scale(kFontPixels), FW_NORMAL);
     for (const ControlEntry& entry : kControls) setControlFont(GetDlgItem(hwnd(), entry.id), font.get());
     font_ = std::move(font);
+    tickFont_ = fontThatDraws(kThereMark[0], scale(kFontPixels));
 }
 
 void ThemeFilesWindow::sizeColumns() {
@@ -320,11 +321,27 @@ void ThemeFilesWindow::showDetails() {
     SetDlgItemTextW(hwnd(), kSlotDetailsId, text.c_str());
 }
 
-void ThemeFilesWindow::OnNotify(LPARAM lParam) {
+// The "Have" column is drawn in a font that has the tick; the other columns
+// keep the list's own.
+LRESULT ThemeFilesWindow::OnListCustomDraw(NMLVCUSTOMDRAW* draw) {
+    switch (draw->nmcd.dwDrawStage) {
+    case CDDS_PREPAINT: return CDRF_NOTIFYITEMDRAW;
+    case CDDS_ITEMPREPAINT: return CDRF_NOTIFYSUBITEMDRAW;
+    case CDDS_ITEMPREPAINT | CDDS_SUBITEM:
+        SelectObject(draw->nmcd.hdc, draw->iSubItem == 0 && tickFont_ ? tickFont_.get() : font_.get());
+        return CDRF_NEWFONT;
+    }
+    return CDRF_DODEFAULT;
+}
+
+LRESULT ThemeFilesWindow::OnNotify(LPARAM lParam) {
     const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-    if (quiet_ || header->idFrom != kSlotListId || header->code != LVN_ITEMCHANGED) return;
+    if (header->idFrom == kSlotListId && header->code == NM_CUSTOMDRAW)
+        return OnListCustomDraw(reinterpret_cast<NMLVCUSTOMDRAW*>(lParam));
+    if (quiet_ || header->idFrom != kSlotListId || header->code != LVN_ITEMCHANGED) return 0;
     const auto* change = reinterpret_cast<const NMLISTVIEW*>(lParam);
     if ((change->uChanged & LVIF_STATE) && ((change->uNewState ^ change->uOldState) & LVIS_SELECTED)) showDetails();
+    return 0;
 }
 
 // ---- Buttons and the style ---------------------------------------------------

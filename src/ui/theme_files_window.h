@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <memory>
 #include <string>
 
@@ -37,7 +39,8 @@ private:
     void OnMinMaxInfo(LPARAM lParam);
     void OnActivate(WPARAM wParam);
     void OnCommand(WORD id, WORD code);
-    void OnNotify(LPARAM lParam);
+    LRESULT OnNotify(LPARAM lParam);
+    LRESULT OnListCustomDraw(NMLVCUSTOMDRAW* draw);
     LRESULT OnEraseBackground(WPARAM wParam);
 
     void OnChooseFolder();
@@ -61,6 +64,7 @@ private:
     HWND list_ = nullptr;
     HWND styleEdit_ = nullptr;
     FontHandle font_;
+    FontHandle tickFont_;  // the "Have" column's: a font that has the tick
     // Set while the window itself changes the list or the style box, so that
     // their notifications aren't taken for the player's.
     bool quiet_ = false;
