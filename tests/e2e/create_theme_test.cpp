@@ -8,7 +8,6 @@
 #include "support/comfyui_double.h"
 #include "support/launcher_process.h"
 #include "support/launcher_test.h"
-#include "support/publisher.h"
 
 using namespace vorlane;
 using namespace vorlane::testing;
@@ -32,13 +31,7 @@ protected:
 
     void SetUp() override {
         LauncherTest::SetUp();
-        ASSERT_TRUE(writeFileAtomically(joinPath(server->folder(), L"builds.json"), "[]\n"));
-        ASSERT_EQ(runPublisher(temp, {L"sign", keptTestKeyFile(), joinPath(server->folder(), L"builds.json")}).exitCode,
-                  0u);
-        ASSERT_EQ(runPublisher(temp, {L"slots", server->folder(), keptTestKeyFile(),
-                                      sourceTreeFile(L"tools\\theme_slots\\theme_slots.json")})
-                      .exitCode,
-                  0u);
+        publishSlotList();
     }
 
     DWORD create(const ComfyDouble& comfy, std::vector<std::wstring> more) const {

@@ -18,7 +18,6 @@
 #include "support/hub_double.h"
 #include "support/launcher_process.h"
 #include "support/launcher_test.h"
-#include "support/publisher.h"
 #include "support/window_driver.h"
 #include "ui/create_theme_controls.h"
 #include "ui/main_window_controls.h"
@@ -47,10 +46,7 @@ protected:
     void SetUp() override {
         LauncherTest::SetUp();
         server->publishBuild(kBuild, L"2026-11-02T09:05:00Z");
-        ASSERT_EQ(runPublisher(temp, {L"slots", server->folder(), keptTestKeyFile(),
-                                      sourceTreeFile(L"tools\\theme_slots\\theme_slots.json")})
-                      .exitCode,
-                  0u);
+        publishSlotList();
         ASSERT_EQ(runCommand(L"install"), 0u);
     }
 

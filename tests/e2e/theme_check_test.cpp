@@ -9,7 +9,6 @@
 #include "core/text.h"
 #include "support/launcher_process.h"
 #include "support/launcher_test.h"
-#include "support/publisher.h"
 
 using namespace vorlane;
 using namespace vorlane::testing;
@@ -36,13 +35,7 @@ protected:
 
     void SetUp() override {
         LauncherTest::SetUp();
-        // The slot list is fetched from the server whose build list counted: an empty, signed one does.
-        ASSERT_TRUE(writeFileAtomically(joinPath(server->folder(), L"builds.json"), "[]\n"));
-        ASSERT_EQ(runPublisher(temp, {L"sign", keptTestKeyFile(), joinPath(server->folder(), L"builds.json")}).exitCode,
-                  0u);
-        const PublishRun run =
-            runPublisher(temp, {L"slots", server->folder(), keptTestKeyFile(), sourceTreeFile(kSlotList)});
-        ASSERT_EQ(run.exitCode, 0u) << run.err;
+        publishSlotList();
         for (const wchar_t* file : {L"Icons\\Towers\\Chain.png", L"Models\\Tower_Chain.glb", L"Music\\Menu.wav"}) {
             ASSERT_TRUE(makeFolderTree(parentFolder(joinPath(import, file))));
             ASSERT_TRUE(writeFileAtomically(joinPath(import, file), "x"));
@@ -56,7 +49,6 @@ protected:
         return runToEnd(testKeyLauncher(), launcherArguments(more, serverUrl), 120000);
     }
 
-    static constexpr wchar_t kSlotList[] = L"tools\\theme_slots\\theme_slots.json";
     std::wstring theme = temp.file(L"Frost");
     std::wstring import = joinPath(theme, L"Import");
     std::wstring kept = joinPath(root, L"theme_slots.json");

@@ -16,7 +16,6 @@
 #include "slots/theme_slots.h"
 #include "support/launcher_process.h"
 #include "support/launcher_test.h"
-#include "support/publisher.h"
 #include "support/window_driver.h"
 #include "ui/main_window_controls.h"
 #include "ui/shell.h"
@@ -27,7 +26,6 @@ using namespace vorlane::testing;
 
 namespace {
 
-const std::wstring kSlotList = L"tools\\theme_slots\\theme_slots.json";
 const std::wstring kTick = L"\u2713";
 const std::wstring kPickASlot = L"Pick a slot to see what it's for and its prompt.";
 
@@ -64,14 +62,8 @@ protected:
 
     void SetUp() override {
         LauncherTest::SetUp();
-        // The slot list comes from the server whose build list counted: an empty, signed one does.
-        ASSERT_TRUE(writeFileAtomically(joinPath(server->folder(), L"builds.json"), "[]\n"));
-        ASSERT_EQ(runPublisher(temp, {L"sign", keptTestKeyFile(), joinPath(server->folder(), L"builds.json")}).exitCode,
-                  0u);
-        const PublishRun run =
-            runPublisher(temp, {L"slots", server->folder(), keptTestKeyFile(), sourceTreeFile(kSlotList)});
-        ASSERT_EQ(run.exitCode, 0u) << run.err;
-        slots = parseThemeSlots(readWholeFile(sourceTreeFile(kSlotList)));
+        publishSlotList();
+        slots = parseThemeSlots(readWholeFile(sourceTreeFile(kSlotListFile)));
         ASSERT_EQ(slots.size(), 49u);
     }
 

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 
+#include "core/files.h"
 #include "core/text.h"
 #include "support/installed_game.h"
 #include "support/launcher_process.h"
 #include "support/nginx_server.h"
+#include "support/publisher.h"
 
 namespace vorlane::testing {
 
@@ -52,6 +54,17 @@ std::wstring LauncherTest::requestPath(const std::wstring& name) const {
 
 bool contains(const std::vector<std::wstring>& lines, const std::wstring& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+void LauncherTest::publishSlotList() {
+    const std::wstring builds = joinPath(server->folder(), L"builds.json");
+    if (!fileExists(builds)) {
+        ASSERT_TRUE(writeFileAtomically(builds, "[]\n"));
+        ASSERT_EQ(runPublisher(temp, {L"sign", keptTestKeyFile(), builds}).exitCode, 0u);
+    }
+    const PublishRun run =
+        runPublisher(temp, {L"slots", server->folder(), keptTestKeyFile(), sourceTreeFile(kSlotListFile)});
+    ASSERT_EQ(run.exitCode, 0u) << run.err;
 }
 
 }  // namespace vorlane::testing

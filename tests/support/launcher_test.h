@@ -37,6 +37,12 @@ protected:
     std::vector<std::wstring> log() const;
     // launcher.log's messages written since the last call, so that each run is checked on its own.
     std::vector<std::wstring> newLogLines();
+    // Publishes the designers' slot list signed on this test's server. The
+    // launcher takes it from the server whose build list counted, so a server
+    // without one gets an empty, signed build list first.
+    void publishSlotList();
+    static constexpr wchar_t kSlotListFile[] = L"tools\\theme_slots\\theme_slots.json";
+
     // The path nginx logs for a file of this test's server.
     std::wstring requestPath(const std::wstring& name) const;
 
