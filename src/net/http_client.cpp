@@ -4,11 +4,13 @@
 #include <winhttp.h>
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "core/files.h"
 #include "core/handles.h"
 #include "core/text.h"
+#include "net/sha256.h"
 
 namespace vorlane {
 
@@ -207,9 +209,47 @@ private:
     long long windowBytes_ = 0;
 };
 
+// The fingerprint of what a download leaves behind, fed in the order the bytes lie in the file. It stops counting
+// (and gives no fingerprint) when the bytes already on disk couldn't be read.
+class RunningFingerprint {
+public:
+    // Starts over, for a file written from its first byte.
+    void restart() {
+        hasher_.emplace();
+        whole_ = true;
+    }
+
+    // Starts with the first `size` bytes of the file at path, which a resumed download goes on from.
+    void startWithFile(const std::wstring& path, long long size) {
+        restart();
+        long long read = 0;
+        const bool readAll = readFileInBlocks(path, kDownloadBlock, [&](const unsigned char* block, size_t got) {
+            read += (long long)got;
+            return read <= size && hasher_->add(block, got);
+        });
+        whole_ = readAll && read == size;
+    }
+
+    void add(const char* data, DWORD size) {
+        if (whole_) whole_ = hasher_->add(data, size);
+    }
+
+    // 64 hex digits, or empty when the count isn't whole.
+    std::wstring finish() {
+        Sha256Digest digest;
+        if (!hasher_ || !whole_ || !hasher_->finish(digest)) return {};
+        return toHex(digest);
+    }
+
+private:
+    std::optional<Sha256Hasher> hasher_;
+    bool whole_ = false;
+};
+
 // Where the blocks of a download go, and what has been counted so far.
 struct DownloadStream {
-    HANDLE file = INVALID_HANDLE_VALUE;  // none when no file was asked for
+    HANDLE file = INVALID_HANDLE_VALUE;         // none when no file was asked for
+    RunningFingerprint* fingerprint = nullptr;  // none when not asked for
     std::string* memory = nullptr;
     const ProgressCallback* progress = nullptr;
     long long failAfter = -1;
@@ -280,6 +320,7 @@ std::wstring streamAnswer(HINTERNET request, DownloadStream& stream, PaceKeeper&
             if (stream.memory->size() + got > kLargestMemoryDownload) return L"The download was too big.";
             stream.memory->append(block.data(), got);
         }
+        if (stream.fingerprint) stream.fingerprint->add(block.data(), got);
         stream.done += got;
         const bool goOn = !stream.progress || !*stream.progress || (*stream.progress)(stream.done, stream.expected);
         if (!goOn) return L"Stopped.";
@@ -316,16 +357,20 @@ HttpResult download(const std::wstring& url, std::string* memorySink, const std:
 
 HttpResult download(const std::wstring& url, std::string* memorySink, const std::wstring& filePath,
                     const ProgressCallback& progress, long long failAfter, bool resume, const std::wstring& label,
-                    const Pace& pace) {
+                    const Pace& pace, bool fingerprint) {
     HttpResult result;
     UrlParts parts;
     Exchange exchange;
-    PaceKeeper keeper(pace, label);
     const Timeouts timeouts = within(kProbeTimeouts, pace.wholeMs);
     result.error = beginExchange(url, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, timeouts, parts, exchange);
     if (!result.error.empty()) return result;
     const long long present = resume && !filePath.empty() ? sizeOfFile(filePath) : 0;
     const bool ranged = present > 0;
+    // The part already on disk is hashed before asking, so that the server's answer doesn't wait on it, and
+    // before the pace is kept, which judges the server alone.
+    RunningFingerprint hash;
+    if (fingerprint && ranged) hash.startWithFile(filePath, present);
+    PaceKeeper keeper(pace, label);
 
     const std::wstring range = ranged ? L"Range: bytes=" + std::to_wstring(present) + L"-\r\n" : std::wstring();
     if (!openRequest(exchange, parts, L"GET") || !sendAndReceive(exchange.request.get(), range, {})) {
@@ -336,7 +381,10 @@ HttpResult download(const std::wstring& url, std::string* memorySink, const std:
     }
 
     result.status = statusCode(exchange.request.get());
-    if (ranged && result.status == 416) return result;  // nothing lies beyond what we have: already complete
+    if (ranged && result.status == 416) {  // nothing lies beyond what we have: already complete
+        result.fingerprint = hash.finish();
+        return result;
+    }
     const bool appending = ranged && result.status == 206;
     if (result.status != 200 && !appending) {
         result.error = label + L" answered " + std::to_wstring(result.status) + L".";
@@ -360,7 +408,12 @@ HttpResult download(const std::wstring& url, std::string* memorySink, const std:
         }
         stream.file = file.get();
     }
+    if (fingerprint) {
+        if (!appending) hash.restart();
+        stream.fingerprint = &hash;
+    }
     result.error = streamAnswer(exchange.request.get(), stream, keeper, timeouts);
+    if (result.error.empty() && fingerprint) result.fingerprint = hash.finish();
     return result;
 }
 
