@@ -4,7 +4,11 @@
 #include <winhttp.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "core/files.h"
@@ -303,10 +307,72 @@ bool gatherBlock(HINTERNET request, std::vector<char>& block, DWORD& filled, boo
     return true;
 }
 
+// Hashes each block on a thread of its own while the next one is read: the system's SHA-256 can take about as
+// long as the reads themselves, and the two then overlap. It holds one block at most, the one before the block
+// being read; handing on the next waits until that one is hashed.
+class BlockHasher {
+public:
+    explicit BlockHasher(RunningFingerprint& sum) : sum_(sum), worker_([this] { run(); }) {}
+    ~BlockHasher() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            closing_ = true;
+        }
+        ready_.notify_all();
+        worker_.join();  // after the block in hand is hashed
+    }
+
+    // The caller leaves data as it is until the next hand().
+    void hand(const char* data, DWORD size) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        idle_.wait(lock, [this] { return pending_ == nullptr; });
+        pending_ = data;
+        size_ = size;
+        ready_.notify_all();
+    }
+
+private:
+    void run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            ready_.wait(lock, [this] { return pending_ != nullptr || closing_; });
+            if (pending_ == nullptr) return;
+            const char* data = pending_;
+            const DWORD size = size_;
+            lock.unlock();
+            sum_.add(data, size);
+            lock.lock();
+            pending_ = nullptr;
+            idle_.notify_all();
+        }
+    }
+
+    RunningFingerprint& sum_;
+    std::mutex mutex_;
+    std::condition_variable ready_, idle_;
+    const char* pending_ = nullptr;
+    DWORD size_ = 0;
+    bool closing_ = false;
+    std::thread worker_;  // last: started once everything above is set
+};
+
 // Reads the answer to its end; the error sentence, or empty when it was read whole.
 std::wstring streamAnswer(HINTERNET request, DownloadStream& stream, PaceKeeper& pace, const Timeouts& timeouts) {
-    std::vector<char> block(kDownloadBlock);
+    // With a fingerprint, blocks are read into two buffers in turn, one hashed while the other fills; when no
+    // thread can be started, each block is hashed in its turn.
+    std::vector<char> blocks[2];
+    std::optional<BlockHasher> hasher;
+    if (stream.fingerprint) {
+        try {
+            hasher.emplace(*stream.fingerprint);
+            blocks[1].resize(kDownloadBlock);
+        } catch (const std::system_error&) {
+        }
+    }
+    blocks[0].resize(kDownloadBlock);
+    int turn = 0;
     for (bool ended = false; !ended;) {
+        std::vector<char>& block = blocks[turn];
         DWORD got = 0;
         std::wstring error;
         if (!gatherBlock(request, block, got, ended, pace, timeouts, error)) return error;
@@ -320,7 +386,12 @@ std::wstring streamAnswer(HINTERNET request, DownloadStream& stream, PaceKeeper&
             if (stream.memory->size() + got > kLargestMemoryDownload) return L"The download was too big.";
             stream.memory->append(block.data(), got);
         }
-        if (stream.fingerprint) stream.fingerprint->add(block.data(), got);
+        if (hasher) {
+            hasher->hand(block.data(), got);
+            turn ^= 1;
+        } else if (stream.fingerprint) {
+            stream.fingerprint->add(block.data(), got);
+        }
         stream.done += got;
         const bool goOn = !stream.progress || !*stream.progress || (*stream.progress)(stream.done, stream.expected);
         if (!goOn) return L"Stopped.";

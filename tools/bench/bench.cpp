@@ -2,7 +2,7 @@
 // bare WinHTTP read loop that shows what the system's HTTP stack can do at best. Every timing mode prints one line:
 //   <seconds> <peak working set in MiB> [what it found]
 // Modes:
-//   download <url> <file>                      the launcher's download, fingerprinting on the way
+//   download <url> <file> [plain]              the launcher's download, fingerprinting on the way (plain: not)
 //   loop <url> <file> <KiB> <ask|read>         a bare read loop in buffers of KiB; ask: each read asks
 //                                              WinHttpQueryDataAvailable first and reads no more than is there
 //   cut-hash <file>                            the add-on piece cutter over a file, every piece hashed
@@ -140,12 +140,12 @@ int bareLoop(const std::wstring& url, const std::wstring& path, DWORD bufferByte
     return report(clock, std::to_string(total));
 }
 
-int launcherDownload(const std::wstring& url, const std::wstring& path) {
+int launcherDownload(const std::wstring& url, const std::wstring& path, bool fingerprint) {
     DeleteFileW(vorlane::longPath(path).c_str());
     Clock clock;
     const vorlane::HttpResult result = vorlane::download(
         url, nullptr, path, [](long long, long long) { return true; }, -1, false, L"The build server",
-        vorlane::kFilePace, true);
+        vorlane::kFilePace, fingerprint);
     if (!result.error.empty()) return failed(vorlane::toUtf8(result.error).c_str());
     return report(clock, vorlane::toUtf8(result.fingerprint));
 }
@@ -274,7 +274,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring mode = argc > 1 ? argv[1] : L"";
     auto arg = [&](int i) { return std::wstring(argv[i]); };
     auto number = [&](int i) { return std::wcstod(argv[i], nullptr); };
-    if (mode == L"download" && argc == 4) return launcherDownload(arg(2), arg(3));
+    if (mode == L"download" && (argc == 4 || argc == 5)) return launcherDownload(arg(2), arg(3), argc == 4);
     if (mode == L"loop" && argc == 6) return bareLoop(arg(2), arg(3), (DWORD)number(4) * 1024, arg(5) == L"ask");
     if (mode == L"cut-hash" && argc == 3) return cutAndHash(arg(2));
     if (mode == L"pieces-new" && argc == 4) return newPieceBytes(arg(2), arg(3));
