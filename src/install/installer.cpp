@@ -68,7 +68,11 @@ void deleteOtherDownloads(const std::wstring& downloads, const std::wstring& kee
     }
 }
 
-bool downloadZip(LauncherState& state, const BuildRecord& record, const std::wstring& zip, const JobControl& job) {
+// Downloads the zip, fingerprinting it on the way: fingerprint is the whole zip's, or empty when it wasn't worked
+// out (a zip an earlier try finished, a part on disk that couldn't be read) and the check reads the zip.
+bool downloadZip(LauncherState& state, const BuildRecord& record, const std::wstring& zip, const JobControl& job,
+                 std::wstring& fingerprint) {
+    fingerprint.clear();
     if (record.sha256.empty())
         return fail(state, L"The build server gave no fingerprint for build " + record.commit +
                                L", so it wasn't installed.");
@@ -95,8 +99,9 @@ bool downloadZip(LauncherState& state, const BuildRecord& record, const std::wst
         return !job.stopRequested();
     };
     HttpResult result = download(serverUrl(state.listSource, record.file), nullptr, part, onProgress, state.failAfter,
-                                 true, kBuildServerLabel);
+                                 true, kBuildServerLabel, kFilePace, true);
     if (!result.error.empty()) return fail(state, result.error + L" (the next try carries on where it stopped)");
+    fingerprint = result.fingerprint;
     DeleteFileW(longPath(zip).c_str());
     if (!MoveFileExW(longPath(part).c_str(), longPath(zip).c_str(), MOVEFILE_WRITE_THROUGH))
         return fail(state, systemFailure(L"Couldn't write " + zip + L"."));
@@ -104,11 +109,12 @@ bool downloadZip(LauncherState& state, const BuildRecord& record, const std::wst
     return true;
 }
 
+// known: the zip's fingerprint as its download worked it out; empty, the zip is read for it.
 bool checkZip(LauncherState& state, const BuildRecord& record, const std::wstring& zip, bool downloaded,
-              const JobControl& job) {
+              const std::wstring& known, const JobControl& job) {
     job.progress(0.7, L"Checking the download...");
-    std::wstring computed;
-    if (!sha256File(zip, computed)) computed.clear();
+    std::wstring computed = known;
+    if (computed.empty() && !sha256File(zip, computed)) computed.clear();
     if (sameFingerprint(computed, record.sha256)) return true;
     logLine(state, L"SHA-256 " + computed + L", expected " + record.sha256 + L".");
     if (downloaded) DeleteFileW(longPath(zip).c_str());
@@ -212,9 +218,10 @@ bool installBuild(LauncherState& state, const JobControl& job) {
     makeFolderTree(downloads);
     const bool downloaded = state.zipPath.empty();
     const std::wstring zip = downloaded ? joinPath(downloads, record.file) : state.zipPath;
-    if (downloaded && !downloadZip(state, record, zip, job)) return false;
+    std::wstring fingerprint;
+    if (downloaded && !downloadZip(state, record, zip, job, fingerprint)) return false;
     if (job.stopRequested()) return fail(state, kStopped);
-    if (!record.sha256.empty() && !checkZip(state, record, zip, downloaded, job)) return false;
+    if (!record.sha256.empty() && !checkZip(state, record, zip, downloaded, fingerprint, job)) return false;
     crashPoint(L"checked");
 
     const std::wstring staging = joinPath(state.installDir, record.commit) + kStagingSuffix;

@@ -4,11 +4,17 @@
 #include <winhttp.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "core/files.h"
 #include "core/handles.h"
 #include "core/text.h"
+#include "net/sha256.h"
 
 namespace vorlane {
 
@@ -207,9 +213,47 @@ private:
     long long windowBytes_ = 0;
 };
 
+// The fingerprint of what a download leaves behind, fed in the order the bytes lie in the file. It stops counting
+// (and gives no fingerprint) when the bytes already on disk couldn't be read.
+class RunningFingerprint {
+public:
+    // Starts over, for a file written from its first byte.
+    void restart() {
+        hasher_.emplace();
+        whole_ = true;
+    }
+
+    // Starts with the first `size` bytes of the file at path, which a resumed download goes on from.
+    void startWithFile(const std::wstring& path, long long size) {
+        restart();
+        long long read = 0;
+        const bool readAll = readFileInBlocks(path, kDownloadBlock, [&](const unsigned char* block, size_t got) {
+            read += (long long)got;
+            return read <= size && hasher_->add(block, got);
+        });
+        whole_ = readAll && read == size;
+    }
+
+    void add(const char* data, DWORD size) {
+        if (whole_) whole_ = hasher_->add(data, size);
+    }
+
+    // 64 hex digits, or empty when the count isn't whole.
+    std::wstring finish() {
+        Sha256Digest digest;
+        if (!hasher_ || !whole_ || !hasher_->finish(digest)) return {};
+        return toHex(digest);
+    }
+
+private:
+    std::optional<Sha256Hasher> hasher_;
+    bool whole_ = false;
+};
+
 // Where the blocks of a download go, and what has been counted so far.
 struct DownloadStream {
-    HANDLE file = INVALID_HANDLE_VALUE;  // none when no file was asked for
+    HANDLE file = INVALID_HANDLE_VALUE;         // none when no file was asked for
+    RunningFingerprint* fingerprint = nullptr;  // none when not asked for
     std::string* memory = nullptr;
     const ProgressCallback* progress = nullptr;
     long long failAfter = -1;
@@ -263,10 +307,72 @@ bool gatherBlock(HINTERNET request, std::vector<char>& block, DWORD& filled, boo
     return true;
 }
 
+// Hashes each block on a thread of its own while the next one is read: the system's SHA-256 can take about as
+// long as the reads themselves, and the two then overlap. It holds one block at most, the one before the block
+// being read; handing on the next waits until that one is hashed.
+class BlockHasher {
+public:
+    explicit BlockHasher(RunningFingerprint& sum) : sum_(sum), worker_([this] { run(); }) {}
+    ~BlockHasher() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            closing_ = true;
+        }
+        ready_.notify_all();
+        worker_.join();  // after the block in hand is hashed
+    }
+
+    // The caller leaves data as it is until the next hand().
+    void hand(const char* data, DWORD size) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        idle_.wait(lock, [this] { return pending_ == nullptr; });
+        pending_ = data;
+        size_ = size;
+        ready_.notify_all();
+    }
+
+private:
+    void run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            ready_.wait(lock, [this] { return pending_ != nullptr || closing_; });
+            if (pending_ == nullptr) return;
+            const char* data = pending_;
+            const DWORD size = size_;
+            lock.unlock();
+            sum_.add(data, size);
+            lock.lock();
+            pending_ = nullptr;
+            idle_.notify_all();
+        }
+    }
+
+    RunningFingerprint& sum_;
+    std::mutex mutex_;
+    std::condition_variable ready_, idle_;
+    const char* pending_ = nullptr;
+    DWORD size_ = 0;
+    bool closing_ = false;
+    std::thread worker_;  // last: started once everything above is set
+};
+
 // Reads the answer to its end; the error sentence, or empty when it was read whole.
 std::wstring streamAnswer(HINTERNET request, DownloadStream& stream, PaceKeeper& pace, const Timeouts& timeouts) {
-    std::vector<char> block(kDownloadBlock);
+    // With a fingerprint, blocks are read into two buffers in turn, one hashed while the other fills; when no
+    // thread can be started, each block is hashed in its turn.
+    std::vector<char> blocks[2];
+    std::optional<BlockHasher> hasher;
+    if (stream.fingerprint) {
+        try {
+            hasher.emplace(*stream.fingerprint);
+            blocks[1].resize(kDownloadBlock);
+        } catch (const std::system_error&) {
+        }
+    }
+    blocks[0].resize(kDownloadBlock);
+    int turn = 0;
     for (bool ended = false; !ended;) {
+        std::vector<char>& block = blocks[turn];
         DWORD got = 0;
         std::wstring error;
         if (!gatherBlock(request, block, got, ended, pace, timeouts, error)) return error;
@@ -279,6 +385,12 @@ std::wstring streamAnswer(HINTERNET request, DownloadStream& stream, PaceKeeper&
             // not be able to fill it.
             if (stream.memory->size() + got > kLargestMemoryDownload) return L"The download was too big.";
             stream.memory->append(block.data(), got);
+        }
+        if (hasher) {
+            hasher->hand(block.data(), got);
+            turn ^= 1;
+        } else if (stream.fingerprint) {
+            stream.fingerprint->add(block.data(), got);
         }
         stream.done += got;
         const bool goOn = !stream.progress || !*stream.progress || (*stream.progress)(stream.done, stream.expected);
@@ -316,16 +428,20 @@ HttpResult download(const std::wstring& url, std::string* memorySink, const std:
 
 HttpResult download(const std::wstring& url, std::string* memorySink, const std::wstring& filePath,
                     const ProgressCallback& progress, long long failAfter, bool resume, const std::wstring& label,
-                    const Pace& pace) {
+                    const Pace& pace, bool fingerprint) {
     HttpResult result;
     UrlParts parts;
     Exchange exchange;
-    PaceKeeper keeper(pace, label);
     const Timeouts timeouts = within(kProbeTimeouts, pace.wholeMs);
     result.error = beginExchange(url, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, timeouts, parts, exchange);
     if (!result.error.empty()) return result;
     const long long present = resume && !filePath.empty() ? sizeOfFile(filePath) : 0;
     const bool ranged = present > 0;
+    // The part already on disk is hashed before asking, so that the server's answer doesn't wait on it, and
+    // before the pace is kept, which judges the server alone.
+    RunningFingerprint hash;
+    if (fingerprint && ranged) hash.startWithFile(filePath, present);
+    PaceKeeper keeper(pace, label);
 
     const std::wstring range = ranged ? L"Range: bytes=" + std::to_wstring(present) + L"-\r\n" : std::wstring();
     if (!openRequest(exchange, parts, L"GET") || !sendAndReceive(exchange.request.get(), range, {})) {
@@ -336,7 +452,10 @@ HttpResult download(const std::wstring& url, std::string* memorySink, const std:
     }
 
     result.status = statusCode(exchange.request.get());
-    if (ranged && result.status == 416) return result;  // nothing lies beyond what we have: already complete
+    if (ranged && result.status == 416) {  // nothing lies beyond what we have: already complete
+        result.fingerprint = hash.finish();
+        return result;
+    }
     const bool appending = ranged && result.status == 206;
     if (result.status != 200 && !appending) {
         result.error = label + L" answered " + std::to_wstring(result.status) + L".";
@@ -360,7 +479,12 @@ HttpResult download(const std::wstring& url, std::string* memorySink, const std:
         }
         stream.file = file.get();
     }
+    if (fingerprint) {
+        if (!appending) hash.restart();
+        stream.fingerprint = &hash;
+    }
     result.error = streamAnswer(exchange.request.get(), stream, keeper, timeouts);
+    if (result.error.empty() && fingerprint) result.fingerprint = hash.finish();
     return result;
 }
 

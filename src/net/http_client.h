@@ -15,6 +15,10 @@ struct HttpResult {
     unsigned status = 0;                // 0 when nothing answered
     std::string body;                   // request(): the answer
     std::vector<std::wstring> headers;  // head(): values of the asked names, in order, empty when absent
+    // download() asked to fingerprint: the SHA-256 (64 lower-case hex digits) of the file as the download left it
+    // (with no file, of the bytes that came), worked out on the way; empty on failure, or when it couldn't be,
+    // and the caller then reads the file for it.
+    std::wstring fingerprint;
 };
 
 // Called after every block with the bytes done so far and the bytes expected in all (0 when unknown); answering
@@ -43,12 +47,14 @@ inline constexpr Pace kFilePace{0, 30000, 16384};
 // cuts the download off once that many bytes would be passed, to test resumption. label names the server in the
 // status sentence ("The build server", "Hugging Face"). Only error is meaningful to the caller; a partly written
 // file stays on disk in every case. Without a pace, a download with a file goes at kFilePace, one into memory
-// alone at kListPace.
+// alone at kListPace. With fingerprint, the result carries the fingerprint of the whole file: a resumed file's part
+// already on disk is hashed before the request, then every block as it is written, so no second pass over the
+// file is needed.
 HttpResult download(const std::wstring& url, std::string* memorySink, const std::wstring& filePath,
                     const ProgressCallback& progress, long long failAfter, bool resume, const std::wstring& label);
 HttpResult download(const std::wstring& url, std::string* memorySink, const std::wstring& filePath,
                     const ProgressCallback& progress, long long failAfter, bool resume, const std::wstring& label,
-                    const Pace& pace);
+                    const Pace& pace, bool fingerprint = false);
 
 // Sends method to url, with body as JSON when it isn't empty, and gathers the answer (at most 256 MiB) in body.
 // The status isn't judged here. error is a lower-case phrase for the caller's own sentence.

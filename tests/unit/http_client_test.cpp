@@ -10,6 +10,7 @@
 
 #include "core/files.h"
 #include "core/text.h"
+#include "net/sha256.h"
 #include "support/temp_folder.h"
 #include "support/test_http_server.h"
 
@@ -51,6 +52,12 @@ std::string distinctBytes(size_t size) {
         b = (char)(state >> 16);
     }
     return bytes;
+}
+
+std::wstring fingerprintOf(const std::string& bytes) {
+    Sha256Digest digest{};
+    EXPECT_TRUE(sha256(bytes, digest));
+    return toHex(digest);
 }
 
 struct ProgressLog {
@@ -169,6 +176,53 @@ TEST_F(HttpDownload, ResumingAFileThatIsAlreadyCompleteSucceedsWithoutTouchingIt
     EXPECT_EQ(readTestFile(file), present);
     EXPECT_TRUE(progress.calls.empty());
     EXPECT_TRUE(memory.empty());
+}
+
+// The fingerprint worked out on the way is the whole file's as the download leaves it: a resumed part on disk
+// counted once, before what came; none when not asked for or when the download failed.
+TEST_F(HttpDownload, TheFingerprintOnTheWayIsTheWholeFiles) {
+    const std::string body = distinctBytes(3 * kMiB + 77);
+    const struct {
+        const char* name;
+        std::string partOnDisk;  // empty: no part file
+        bool ignoreRange;
+        long long cutAfter;
+        bool asked;
+        unsigned status;
+        std::string fileAfter;  // what the file holds after the download; empty: a failed one, no fingerprint
+    } cases[] = {
+        {"a new download", "", false, -1, true, 200, body},
+        {"resumed past a few bytes", body.substr(0, 1000), false, -1, true, 206, body},
+        {"resumed past whole blocks", body.substr(0, 2 * kMiB + 5), false, -1, true, 206, body},
+        {"a server that ignores the range", std::string(1000, 'x'), true, -1, true, 200, body},
+        {"a part already complete", std::string(body.size(), 'z'), false, -1, true, 416, std::string(body.size(), 'z')},
+        {"not asked for", body.substr(0, 1000), false, -1, false, 206, body},
+        {"a download that breaks off", body.substr(0, 1000), false, kMiB, true, 206, ""},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        TestRoute route;
+        route.body = body;
+        route.ignoreRange = test.ignoreRange;
+        route.cutAfter = test.cutAfter;
+        server.serve("/b.zip", route);
+        const std::wstring file = folder.file(L"b.zip.part");
+        DeleteFileW(file.c_str());
+        if (!test.partOnDisk.empty()) folder.writeFile(L"b.zip.part", test.partOnDisk);
+
+        HttpResult result =
+            download(server.url("/b.zip"), nullptr, file, {}, -1, true, kBuildServer, kFilePace, test.asked);
+
+        EXPECT_EQ(result.status, test.status);
+        if (test.fileAfter.empty()) {
+            EXPECT_NE(result.error, L"");
+            EXPECT_EQ(result.fingerprint, L"");
+            continue;
+        }
+        EXPECT_EQ(result.error, L"");
+        EXPECT_TRUE(readTestFile(file) == test.fileAfter);
+        EXPECT_EQ(result.fingerprint, test.asked ? fingerprintOf(test.fileAfter) : L"");
+    }
 }
 
 TEST_F(HttpDownload, AsksForARangeOnlyWhenResumingAFileThatHasBytes) {

@@ -202,6 +202,43 @@ TEST_F(Installer, AWrongFingerprintDeletesTheDownloadAndLogsBoth) {
     EXPECT_TRUE(listFolder(downloads()).empty());
 }
 
+// The fingerprint is worked out while the zip downloads; a resumed download's is still the whole zip's (its part
+// on disk counted once), and a wrong one still deletes the zip.
+TEST_F(Installer, AResumedDownloadIsCheckedWhole) {
+    const std::string zip = buildZip();
+    const std::wstring wrong(64, L'a');
+    const struct {
+        const char* name;
+        size_t partSize;  // 0: no part file
+        bool rightFingerprint;
+    } cases[] = {
+        {"new, wrong", 0, false},
+        {"resumed, wrong", 1000, false},
+        {"resumed from all but one byte, wrong", zip.size() - 1, false},
+        {"part already whole, wrong", zip.size(), false},
+        {"resumed, right", 1000, true},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        offer(zip, kCommit, test.rightFingerprint ? L"?" : wrong);
+        deleteFolderTree(downloads());
+        makeFolderTree(downloads());
+        if (test.partSize > 0)
+            writeFileAtomically(joinPath(downloads(), L"Vorlane-" + kCommit + L".zip.part"),
+                                zip.substr(0, test.partSize));
+
+        const bool installed = installBuild(state, progress);
+
+        EXPECT_EQ(installed, test.rightFingerprint) << toUtf8(state.lastError);
+        EXPECT_TRUE(listFolder(downloads()).empty());
+        if (test.rightFingerprint) continue;
+        EXPECT_EQ(state.lastError, L"The download doesn't match the build server's fingerprint; it wasn't installed.");
+        Sha256Digest digest;
+        ASSERT_TRUE(vorlane::sha256(zip, digest));
+        EXPECT_EQ(log().back(), L"SHA-256 " + toHex(digest) + L", expected " + wrong + L".");
+    }
+}
+
 // Zips that tar unpacks but that aren't laid out as a build say what is wrong.
 TEST_F(Installer, AZipNotLaidOutAsABuildSaysWhatIsMissingAndKeepsTheDownload) {
     const struct {
