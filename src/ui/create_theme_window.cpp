@@ -72,14 +72,14 @@ const wchar_t kNoSlotList[] =
 // A note is a label in the smaller font.
 enum class Kind { Label, Line, Note, Edit, Button, Check, Combo, List, Progress, LogBox };
 
-struct ControlSpec {
+struct ControlEntry {
     int id;
     Kind kind;
     const wchar_t* text;
 };
 
 // Every control, top to bottom; where each goes is layOut's business.
-const ControlSpec kControls[] = {
+const ControlEntry kControls[] = {
     {kNameLabelId, Kind::Label, L"Theme name"},
     {kThemeNameId, Kind::Edit, L""},
     {kFolderHintId, Kind::Line, L""},
@@ -326,37 +326,37 @@ void CreateThemeWindow::onDpiChanged() {
 
 void CreateThemeWindow::OnCreate() {
     self_ = hwnd();
-    for (const ControlSpec& spec : kControls) {
-        switch (spec.kind) {
+    for (const ControlEntry& entry : kControls) {
+        switch (entry.kind) {
         case Kind::Label:
         case Kind::Note:
-            addControl(WC_STATICW, spec.text, WS_VISIBLE | SS_LEFT | SS_NOPREFIX, spec.id);
+            addControl(WC_STATICW, entry.text, WS_VISIBLE | SS_LEFT | SS_NOPREFIX, entry.id);
             break;
         case Kind::Line:
-            addControl(WC_STATICW, spec.text, WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, spec.id);
+            addControl(WC_STATICW, entry.text, WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, entry.id);
             break;
         case Kind::Edit:
-            addControl(WC_EDITW, spec.text, WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, spec.id,
+            addControl(WC_EDITW, entry.text, WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, entry.id,
                               WS_EX_CLIENTEDGE);
             break;
         case Kind::Button:
-            addControl(WC_BUTTONW, spec.text, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, spec.id);
+            addControl(WC_BUTTONW, entry.text, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, entry.id);
             break;
         case Kind::Check:
-            addControl(WC_BUTTONW, spec.text, WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, spec.id);
+            addControl(WC_BUTTONW, entry.text, WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, entry.id);
             break;
         case Kind::Combo:
-            addControl(WC_COMBOBOXW, L"", WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, spec.id);
+            addControl(WC_COMBOBOXW, L"", WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, entry.id);
             break;
         case Kind::List:
             addControl(WC_LISTVIEWW, L"",
-                              WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS, spec.id,
+                              WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS, entry.id,
                               WS_EX_CLIENTEDGE);
             break;
-        case Kind::Progress: addControl(PROGRESS_CLASSW, L"", WS_VISIBLE, spec.id); break;
+        case Kind::Progress: addControl(PROGRESS_CLASSW, L"", WS_VISIBLE, entry.id); break;
         case Kind::LogBox:
             addControl(WC_EDITW, L"",
-                              WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, spec.id,
+                              WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, entry.id,
                               WS_EX_CLIENTEDGE);
             break;
         }
@@ -417,8 +417,8 @@ void CreateThemeWindow::makeFonts() {
     // The controls let go of the old fonts before they are deleted.
     FontHandle font = messageFont(scale(15), FW_NORMAL);
     FontHandle noteFont = messageFont(scale(13), FW_NORMAL);
-    for (const ControlSpec& spec : kControls)
-        setControlFont(control(spec.id), spec.kind == Kind::Note ? noteFont.get() : font.get());
+    for (const ControlEntry& entry : kControls)
+        setControlFont(control(entry.id), entry.kind == Kind::Note ? noteFont.get() : font.get());
     font_ = std::move(font);
     noteFont_ = std::move(noteFont);
 }
