@@ -106,13 +106,20 @@ private:
     }
 };
 
+// Rounds halves to even, as nearbyint does in the default rounding mode, without a library call: adding and taking
+// away 1.5 * 2^52 leaves no fraction bits, so the addition itself rounds. For |value| below 2^51 only.
+double roundToEven(double value) {
+    constexpr double kShifter = 6755399441055744.0;
+    return (value + kShifter) - kShifter;
+}
+
 int16_t ditheredSample(float sample, TriangularDither& dither) {
     double d = dither.next();
-    double value = std::nearbyint(static_cast<double>(sample) * 32767.0 + d);  // halves to even
+    double value = static_cast<double>(sample) * 32767.0 + d;
     if (std::isnan(value)) return 0;
-    if (value > 32767.0) return 32767;
-    if (value < -32768.0) return -32768;
-    return static_cast<int16_t>(value);
+    if (value >= 32767.0) return 32767;
+    if (value <= -32768.0) return -32768;
+    return static_cast<int16_t>(roundToEven(value));
 }
 
 }  // namespace
@@ -162,8 +169,15 @@ std::string WriteWav(const AudioBuffer& audio) {
     bytes += "data";
     append32(bytes, dataSize);
 
+    size_t header = bytes.size();
+    bytes.resize(header + audio.samples.size() * 2);
+    unsigned char* out = reinterpret_cast<unsigned char*>(bytes.data() + header);
     TriangularDither dither;
-    for (float sample : audio.samples) append16(bytes, static_cast<uint16_t>(ditheredSample(sample, dither)));
+    for (float sample : audio.samples) {
+        uint16_t value = static_cast<uint16_t>(ditheredSample(sample, dither));
+        *out++ = static_cast<unsigned char>(value & 0xFF);
+        *out++ = static_cast<unsigned char>(value >> 8);
+    }
     return bytes;
 }
 
