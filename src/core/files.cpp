@@ -35,10 +35,31 @@ bool readFileInBlocks(const std::wstring& path, size_t blockSize, const FileBloc
 
 bool readWholeFile(const std::wstring& path, std::string& bytes) {
     bytes.clear();
-    return readFileInBlocks(path, 65536, [&](const unsigned char* block, size_t size) {
-        bytes.append(reinterpret_cast<const char*>(block), size);
-        return true;
-    });
+    FileHandle file(CreateFileW(longPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) return false;
+    // Straight into room for the size the file has now, in large reads; what it grows by meanwhile is appended.
+    LARGE_INTEGER size{};
+    if (GetFileSizeEx(file.get(), &size) && size.QuadPart > 0) bytes.resize(static_cast<size_t>(size.QuadPart));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD want = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, size_t{1} << 24));
+        DWORD got = 0;
+        if (!ReadFile(file.get(), bytes.data() + done, want, &got, nullptr)) {
+            bytes.resize(done);
+            return false;
+        }
+        if (got == 0) break;
+        done += got;
+    }
+    bytes.resize(done);
+    std::vector<char> block(65536);
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), block.data(), (DWORD)block.size(), &got, nullptr)) return false;
+        if (got == 0) return true;
+        bytes.append(block.data(), got);
+    }
 }
 
 std::string readWholeFile(const std::wstring& path) {

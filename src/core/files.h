@@ -21,8 +21,8 @@ std::wstring longPath(const std::wstring& path);
 using FileBlockSink = std::function<bool(const unsigned char* bytes, size_t size)>;
 bool readFileInBlocks(const std::wstring& path, size_t blockSize, const FileBlockSink& onBlock);
 
-// The whole file in 64 KiB reads, shared for reading; false when it can't be
-// opened or read (an empty file is fine).
+// The whole file, shared for reading; false when it can't be opened or read
+// (an empty file is fine).
 bool readWholeFile(const std::wstring& path, std::string& bytes);
 // The same, for callers to whom a missing file and an empty one are alike.
 std::string readWholeFile(const std::wstring& path);
