@@ -90,25 +90,73 @@ void Resample(AudioBuffer& audio, int newRate) {
     const long long inFrames = static_cast<long long>(audio.frames());
     const long long outFrames = inFrames * up / down;
     std::vector<float> samples(static_cast<size_t>(outFrames) * channels);
+    const float* input = audio.samples.data();
+    float* output = samples.data();
+    const int half = filter.half();
+    auto weightsFor = [&](long long phase) {
+        if (precomputed) return static_cast<const double*>(&bank[static_cast<size_t>(phase * taps)]);
+        filter.make(static_cast<double>(phase) / up, bank.data());
+        return static_cast<const double*>(bank.data());
+    };
+
+    // Output frames whose taps all fall inside the input: from the first with t - half + 1 >= 0 to the last with
+    // t + half < inFrames. Their sums are worked out several frames at a time, each in its own order as below, so
+    // the additions of one don't wait for those of another.
+    long long innerBegin = (static_cast<long long>(half - 1) * up + down - 1) / down;
+    long long innerEnd = inFrames > half ? ((inFrames - half) * up + down - 1) / down : 0;
+    innerEnd = std::min(innerEnd, outFrames);
+    if (!precomputed || channels > 2 || innerBegin >= innerEnd) innerBegin = innerEnd = outFrames;
+
     std::vector<double> sums(channels);
-    for (long long i = 0; i < outFrames; ++i) {
+    auto edgeFrame = [&](long long i) {
         const long long position = i * down;
         const long long t = position / up;
-        const long long phase = position % up;
-        const double* weights = &bank[precomputed ? static_cast<size_t>(phase * taps) : 0];
-        if (!precomputed) filter.make(static_cast<double>(phase) / up, bank.data());
+        const double* weights = weightsFor(position % up);
 
         // Input frames outside the buffer are left out of the sum.
-        const long long first = t - filter.half() + 1;
+        const long long first = t - half + 1;
         const int kBegin = static_cast<int>(std::max(0LL, -first));
         const int kEnd = static_cast<int>(std::min<long long>(taps, inFrames - first));
         std::fill(sums.begin(), sums.end(), 0.0);
         for (int k = kBegin; k < kEnd; ++k) {
-            const float* frame = &audio.samples[static_cast<size_t>(first + k) * channels];
+            const float* frame = &input[static_cast<size_t>(first + k) * channels];
             for (size_t c = 0; c < channels; ++c) sums[c] += frame[c] * weights[k];
         }
-        for (size_t c = 0; c < channels; ++c) samples[static_cast<size_t>(i) * channels + c] = static_cast<float>(sums[c]);
+        for (size_t c = 0; c < channels; ++c)
+            output[static_cast<size_t>(i) * channels + c] = static_cast<float>(sums[c]);
+    };
+
+    for (long long i = 0; i < innerBegin; ++i) edgeFrame(i);
+    constexpr int kGroup = 4;
+    long long i = innerBegin;
+    for (; i + kGroup <= innerEnd; i += kGroup) {
+        const double* weights[kGroup];
+        const float* frames[kGroup];
+        for (int g = 0; g < kGroup; ++g) {
+            const long long position = (i + g) * down;
+            weights[g] = &bank[static_cast<size_t>((position % up) * taps)];
+            frames[g] = &input[static_cast<size_t>(position / up - half + 1) * channels];
+        }
+        if (channels == 2) {
+            double left[kGroup] = {}, right[kGroup] = {};
+            for (int k = 0; k < taps; ++k) {
+                for (int g = 0; g < kGroup; ++g) {
+                    left[g] += frames[g][2 * k] * weights[g][k];
+                    right[g] += frames[g][2 * k + 1] * weights[g][k];
+                }
+            }
+            for (int g = 0; g < kGroup; ++g) {
+                output[static_cast<size_t>(i + g) * 2] = static_cast<float>(left[g]);
+                output[static_cast<size_t>(i + g) * 2 + 1] = static_cast<float>(right[g]);
+            }
+        } else {
+            double sum[kGroup] = {};
+            for (int k = 0; k < taps; ++k)
+                for (int g = 0; g < kGroup; ++g) sum[g] += frames[g][k] * weights[g][k];
+            for (int g = 0; g < kGroup; ++g) output[static_cast<size_t>(i + g)] = static_cast<float>(sum[g]);
+        }
     }
+    for (; i < outFrames; ++i) edgeFrame(i);
     audio.samples = std::move(samples);
     audio.rate = newRate;
 }
