@@ -198,8 +198,12 @@ std::wstring SaveOutputFile(const std::wstring& address, const JsonValue& fileRe
 }
 
 std::wstring WriteOutputFile(const std::wstring& path, const std::string& bytes) {
+    return WriteOutputFile(path, wholeString(bytes));
+}
+
+std::wstring WriteOutputFile(const std::wstring& path, const FileBlockSource& source) {
     const std::wstring folder = parentFolder(path);
-    if ((!folder.empty() && !makeFolderTree(folder)) || !writeFileAtomically(path, bytes))
+    if ((!folder.empty() && !makeFolderTree(folder)) || !writeFileAtomically(path, source))
         return systemFailure(L"Couldn't write " + path + L" (is the disk full, or the file open in another program?).")
             .text();
     return L"";

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "core/files.h"
 #include "core/job.h"
 #include "core/json.h"
 
@@ -78,6 +79,8 @@ std::wstring SaveOutputFile(const std::wstring& address, const JsonValue& fileRe
 // ".part" file, so a failure never leaves part of a file in its place. The
 // error sentence (with the system's error number), empty on success.
 std::wstring WriteOutputFile(const std::wstring& path, const std::string& bytes);
+// The same for a file handed over block by block.
+std::wstring WriteOutputFile(const std::wstring& path, const FileBlockSource& source);
 
 // A sentence for a history entry whose status is "error".
 std::wstring DescribeFailure(const JsonValue& entry);

@@ -68,23 +68,38 @@ std::string readWholeFile(const std::wstring& path) {
     return bytes;
 }
 
+FileBlockSource wholeString(const std::string& bytes) {
+    return [&bytes](const FileBlockSink& write) {
+        return write(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    };
+}
+
 bool writeFileThrough(const std::wstring& path, const std::string& bytes) {
+    return writeFileThrough(path, wholeString(bytes));
+}
+
+bool writeFileThrough(const std::wstring& path, const FileBlockSource& source) {
     const std::wstring target = longPath(path);
     DWORD error = ERROR_SUCCESS;
     {
         FileHandle file(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                     nullptr));
         if (!file) return false;
-        size_t done = 0;
-        while (done < bytes.size() && error == ERROR_SUCCESS) {
-            DWORD chunk = (DWORD)std::min<size_t>(bytes.size() - done, 1048576);
-            DWORD written = 0;
-            if (!WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr))
-                error = GetLastError();
-            else if (written != chunk)
-                error = ERROR_DISK_FULL;
-            done += written;
-        }
+        const FileBlockSink write = [&](const unsigned char* bytes, size_t size) {
+            size_t done = 0;
+            while (done < size && error == ERROR_SUCCESS) {
+                DWORD chunk = (DWORD)std::min<size_t>(size - done, 1048576);
+                DWORD written = 0;
+                if (!WriteFile(file.get(), bytes + done, chunk, &written, nullptr))
+                    error = GetLastError();
+                else if (written != chunk)
+                    error = ERROR_DISK_FULL;
+                done += written;
+            }
+            return error == ERROR_SUCCESS;
+        };
+        // A source that gives up without a failed write still leaves no file behind.
+        if (!source(write) && error == ERROR_SUCCESS) error = ERROR_CANCELLED;
         if (error == ERROR_SUCCESS && !FlushFileBuffers(file.get())) error = GetLastError();
     }
     if (error == ERROR_SUCCESS) return true;
@@ -100,8 +115,12 @@ bool flushFile(const std::wstring& path) {
 }
 
 bool writeFileAtomically(const std::wstring& path, const std::string& bytes) {
+    return writeFileAtomically(path, wholeString(bytes));
+}
+
+bool writeFileAtomically(const std::wstring& path, const FileBlockSource& source) {
     const std::wstring part = path + L".part";
-    if (!writeFileThrough(part, bytes)) return false;
+    if (!writeFileThrough(part, source)) return false;
     if (MoveFileExW(longPath(part).c_str(), longPath(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
     const DWORD error = GetLastError();

@@ -27,13 +27,21 @@ bool readWholeFile(const std::wstring& path, std::string& bytes);
 // The same, for callers to whom a missing file and an empty one are alike.
 std::string readWholeFile(const std::wstring& path);
 
+// Hands a file's bytes, block by block, to `write`; false when a write failed
+// (it then stops). A large file need never be held whole in memory this way.
+using FileBlockSource = std::function<bool(const FileBlockSink& write)>;
+// Bytes in memory as one block; they must outlive the source.
+FileBlockSource wholeString(const std::string& bytes);
+
 // Writes path + ".part" and flushes it to disk, then moves it over path in one
 // step. Nothing is left behind on failure, and GetLastError tells why.
 bool writeFileAtomically(const std::wstring& path, const std::string& bytes);
+bool writeFileAtomically(const std::wstring& path, const FileBlockSource& source);
 
 // Writes the file anew and flushes it to disk; on failure it is deleted and
 // GetLastError tells why.
 bool writeFileThrough(const std::wstring& path, const std::string& bytes);
+bool writeFileThrough(const std::wstring& path, const FileBlockSource& source);
 // Flushes what was written to a file through to the disk.
 bool flushFile(const std::wstring& path);
 

@@ -46,6 +46,12 @@ struct CloseFindHandle {
 // A kernel object handle whose "none" is null (processes, threads, mutexes, events).
 using ObjectHandle = UniqueHandle<HANDLE, CloseKernelHandle>;
 
+// A view of a file mapped into memory, from MapViewOfFile.
+struct UnmapView {
+    void operator()(const void* view) const { UnmapViewOfFile(view); }
+};
+using MappedView = UniqueHandle<const void*, UnmapView>;
+
 // A file handle, whose "none" is INVALID_HANDLE_VALUE.
 class FileHandle {
 public:

@@ -77,7 +77,7 @@ AudioSaveResult SaveDecodedAudio(AudioBuffer audio, const std::wstring& name, co
         if (verdict.tooBright) return {verdict.error, false, true};
     }
 
-    return {WriteOutputFile(outputPath, WriteWav(audio))};
+    return {WriteOutputFile(outputPath, [&audio](const FileBlockSink& write) { return WriteWav(audio, write); })};
 }
 
 AudioSaveResult SaveFlacAudio(const std::string& flacBytes, const std::wstring& name, const std::wstring& outputPath,

@@ -73,6 +73,24 @@ public:
         }
     }
 
+    // A Rice code read from one load when it lies within the next 57 bits and 8 bytes remain: the zeros before the
+    // next one bit (`quotient`) and the `parameter` bits after it (`low`, parameter 1 to 56). False, having read
+    // nothing, otherwise: the caller then reads it with unary() and bits().
+    bool riceInOneLoad(unsigned parameter, uint64_t& quotient, uint64_t& low) {
+        const size_t byte = bytePosition();
+        if (size_ - byte < 8) return false;
+        const unsigned skip = static_cast<unsigned>(position_ & 7);
+        const uint64_t window = load64(byte) << skip;
+        if (window == 0) return false;
+        const unsigned leading = static_cast<unsigned>(std::countl_zero(window));
+        const unsigned used = leading + 1 + parameter;
+        if (parameter == 0 || used > 64 - skip) return false;
+        quotient = leading;
+        low = (window << (leading + 1)) >> (64 - parameter);
+        position_ += used;
+        return true;
+    }
+
 private:
     const unsigned char* data_;
     size_t size_;

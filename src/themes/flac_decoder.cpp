@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "themes/bit_reader.h"
@@ -33,10 +34,11 @@ constexpr unsigned kMaxLpcOrder = 32;
 // How decoding one piece of a frame went.
 enum class Status { ok, damaged, cutShort };
 
-// CRC-8 (polynomial 0x07) of a frame header and CRC-16 (polynomial 0x8005) of a whole frame.
+// CRC-8 (polynomial 0x07) of a frame header and CRC-16 (polynomial 0x8005) of a whole frame. The CRC-16 takes
+// eight bytes a step: crc16By[k][b] is the CRC of byte b followed by k zero bytes.
 struct CrcTables {
     std::array<uint8_t, 256> crc8{};
-    std::array<uint16_t, 256> crc16{};
+    std::array<std::array<uint16_t, 256>, 8> crc16By{};
     CrcTables() {
         for (unsigned i = 0; i < 256; ++i) {
             unsigned c8 = i;
@@ -46,8 +48,13 @@ struct CrcTables {
                 c16 = (c16 & 0x8000) ? ((c16 << 1) ^ 0x8005) : (c16 << 1);
             }
             crc8[i] = static_cast<uint8_t>(c8);
-            crc16[i] = static_cast<uint16_t>(c16);
+            crc16By[0][i] = static_cast<uint16_t>(c16);
         }
+        for (unsigned k = 1; k < 8; ++k)
+            for (unsigned i = 0; i < 256; ++i) {
+                const uint16_t previous = crc16By[k - 1][i];
+                crc16By[k][i] = static_cast<uint16_t>((previous << 8) ^ crc16By[0][previous >> 8]);
+            }
     }
 };
 
@@ -64,9 +71,16 @@ uint8_t crc8(const unsigned char* data, size_t size) {
 }
 
 uint16_t crc16(const unsigned char* data, size_t size) {
-    const auto& table = crcTables().crc16;
+    const auto& by = crcTables().crc16By;
     uint16_t crc = 0;
-    for (size_t i = 0; i < size; ++i) crc = static_cast<uint16_t>((crc << 8) ^ table[(crc >> 8) ^ data[i]]);
+    size_t i = 0;
+    // The running CRC is the same as its two bytes laid over the next two of the data.
+    for (; i + 8 <= size; i += 8) {
+        const unsigned char* d = data + i;
+        crc = static_cast<uint16_t>(by[7][d[0] ^ (crc >> 8)] ^ by[6][d[1] ^ (crc & 0xFF)] ^ by[5][d[2]] ^ by[4][d[3]] ^
+                                    by[3][d[4]] ^ by[2][d[5]] ^ by[1][d[6]] ^ by[0][d[7]]);
+    }
+    for (; i < size; ++i) crc = static_cast<uint16_t>((crc << 8) ^ by[0][(crc >> 8) ^ data[i]]);
     return crc;
 }
 
@@ -193,9 +207,12 @@ Status readResidual(BitReader& reader, unsigned blockSize, unsigned order, int64
             // Residuals fit in 32 bits: a longer quotient can only be damage.
             uint64_t largestQuotient = 0xFFFFFFFFull >> parameter;
             for (unsigned i = 0; i < count; ++i) {
-                uint64_t quotient = reader.unary();
+                uint64_t quotient = 0, low = 0;
+                const bool inOneLoad = reader.riceInOneLoad(parameter, quotient, low);
+                if (!inOneLoad) quotient = reader.unary();
                 if (quotient > largestQuotient) return reader.exhausted() ? Status::cutShort : Status::damaged;
-                uint64_t folded = (quotient << parameter) | reader.bits(parameter);
+                if (!inOneLoad) low = reader.bits(parameter);
+                uint64_t folded = (quotient << parameter) | low;
                 *out++ = static_cast<int64_t>(folded >> 1) ^ -static_cast<int64_t>(folded & 1);
             }
         }
@@ -226,7 +243,36 @@ Status restoreFixed(int64_t* s, unsigned blockSize, unsigned order, unsigned bit
     return Status::ok;
 }
 
+// The predictor's sum for orders known when compiling is written out by the compiler.
+template <unsigned Order, size_t... J>
+int64_t lpcSum(const int64_t* c, const int64_t* s, std::index_sequence<J...>) {
+    return ((c[J] * s[-1 - static_cast<ptrdiff_t>(J)]) + ...);
+}
+
+template <unsigned Order>
+Status restoreLpcOf(int64_t* s, unsigned blockSize, const int64_t* coefficients, unsigned shift, unsigned bits) {
+    int64_t c[Order];
+    std::copy(coefficients, coefficients + Order, c);
+    for (unsigned i = Order; i < blockSize; ++i) {
+        s[i] += lpcSum<Order>(c, s + i, std::make_index_sequence<Order>()) >> shift;
+        if (!fitsIn(s[i], bits)) return Status::damaged;
+    }
+    return Status::ok;
+}
+
 Status restoreLpc(int64_t* s, unsigned blockSize, const int64_t* coefficients, unsigned order, unsigned shift, unsigned bits) {
+    switch (order) {
+    case 1: return restoreLpcOf<1>(s, blockSize, coefficients, shift, bits);
+    case 2: return restoreLpcOf<2>(s, blockSize, coefficients, shift, bits);
+    case 3: return restoreLpcOf<3>(s, blockSize, coefficients, shift, bits);
+    case 4: return restoreLpcOf<4>(s, blockSize, coefficients, shift, bits);
+    case 5: return restoreLpcOf<5>(s, blockSize, coefficients, shift, bits);
+    case 6: return restoreLpcOf<6>(s, blockSize, coefficients, shift, bits);
+    case 7: return restoreLpcOf<7>(s, blockSize, coefficients, shift, bits);
+    case 8: return restoreLpcOf<8>(s, blockSize, coefficients, shift, bits);
+    case 12: return restoreLpcOf<12>(s, blockSize, coefficients, shift, bits);
+    default: break;
+    }
     for (unsigned i = order; i < blockSize; ++i) {
         int64_t sum = 0;
         const int64_t* history = s + i;
@@ -295,12 +341,12 @@ const char* sentenceFor(Status status) { return status == Status::cutShort ? kCu
 // Decodes the frames one after another, appending their samples to a buffer.
 class FrameDecoder {
 public:
-    FrameDecoder(const std::string& bytes, const StreamInfo& info)
+    FrameDecoder(std::string_view bytes, const StreamInfo& info)
         : data_(reinterpret_cast<const unsigned char*>(bytes.data())),
           size_(bytes.size()),
           info_(info),
           sampleLimit_(uint64_t{info.channels} * info.rate * kMaxSeconds),
-          scale_(1.0 / static_cast<double>(uint64_t{1} << (info.bitsPerSample - 1))) {}
+          scale_(1.0f / static_cast<float>(uint64_t{1} << (info.bitsPerSample - 1))) {}
 
     // Decodes the frame at `offset` and moves `offset` past it; a sentence when it can't.
     const char* decodeFrame(size_t& offset, std::vector<float>& out) {
@@ -334,7 +380,7 @@ public:
         float* target = out.data() + first;
         for (unsigned i = 0; i < header.blockSize; ++i)
             for (unsigned channel = 0; channel < header.channels; ++channel)
-                *target++ = static_cast<float>(static_cast<double>(channels_[channel][i]) * scale_);
+                *target++ = static_cast<float>(channels_[channel][i]) * scale_;
         offset += reader.bytePosition();
         return nullptr;
     }
@@ -344,7 +390,9 @@ private:
     size_t size_;
     StreamInfo info_;
     uint64_t sampleLimit_;
-    double scale_;
+    // A power of two, so rounding the sample to a float first and scaling it after gives the same float as doing
+    // both in doubles and rounding once.
+    float scale_;
     std::vector<int64_t> channels_[2];
 
     void restoreStereo(const FrameHeader& header) {
@@ -370,7 +418,7 @@ private:
 
 }  // namespace
 
-std::string DecodeFlac(const std::string& bytes, AudioBuffer& out) {
+std::string DecodeFlac(std::string_view bytes, AudioBuffer& out) {
     out = AudioBuffer();
     const unsigned char* data = reinterpret_cast<const unsigned char*>(bytes.data());
     size_t size = bytes.size();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "themes/audio_buffer.h"
 
@@ -9,6 +10,6 @@ namespace vorlane {
 
 // Decodes the bytes of a FLAC file into `out`. Returns an empty text on success,
 // otherwise the sentence that says what is wrong with it (and `out` is empty).
-std::string DecodeFlac(const std::string& bytes, AudioBuffer& out);
+std::string DecodeFlac(std::string_view bytes, AudioBuffer& out);
 
 }  // namespace vorlane

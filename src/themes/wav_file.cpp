@@ -1,9 +1,12 @@
 #include "themes/wav_file.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <span>
+#include <vector>
 
 namespace vorlane {
 
@@ -68,6 +71,15 @@ bool decodeSamples(const WavFormat& format, const unsigned char* data, size_t si
         // Left-align each sample in 32 bits so the arithmetic shift back sign-extends it.
         int shift = 32 - format.bitsPerSample;
         double scale = 1.0 / static_cast<double>(1ull << (format.bitsPerSample - 1));
+        if (format.bitsPerSample == 16) {
+            // The usual layout, with the byte loop below written out.
+            for (size_t i = 0; i < count; ++i, p += 2) {
+                const int16_t value = static_cast<int16_t>(littleEndian16(p));
+                audio.samples[i] = static_cast<float>(value * scale);
+            }
+            out = std::move(audio);
+            return true;
+        }
         for (size_t i = 0; i < count; ++i, p += bytesPerSample) {
             uint32_t raw = 0;
             for (size_t b = 0; b < bytesPerSample; ++b) raw |= static_cast<uint32_t>(p[b]) << (8 * b);
@@ -124,7 +136,7 @@ int16_t ditheredSample(float sample, TriangularDither& dither) {
 
 }  // namespace
 
-bool ReadWav(const std::string& bytes, AudioBuffer& out) {
+bool ReadWav(std::string_view bytes, AudioBuffer& out) {
     const unsigned char* file = reinterpret_cast<const unsigned char*>(bytes.data());
     size_t size = bytes.size();
     if (size < 12 || std::memcmp(file, "RIFF", 4) != 0 || std::memcmp(file + 8, "WAVE", 4) != 0) return false;
@@ -149,35 +161,50 @@ bool ReadWav(const std::string& bytes, AudioBuffer& out) {
     return false;
 }
 
-std::string WriteWav(const AudioBuffer& audio) {
+bool WriteWav(const AudioBuffer& audio, const FileBlockSink& write) {
     uint32_t channels = static_cast<uint32_t>(audio.channels);
     uint32_t rate = static_cast<uint32_t>(audio.rate);
     uint32_t dataSize = static_cast<uint32_t>(audio.samples.size() * 2);
 
+    std::string header;
+    header += "RIFF";
+    append32(header, 36 + dataSize);
+    header += "WAVEfmt ";
+    append32(header, 16);
+    append16(header, kTagPcm);
+    append16(header, channels);
+    append32(header, rate);
+    append32(header, rate * channels * 2);
+    append16(header, channels * 2);
+    append16(header, 16);
+    header += "data";
+    append32(header, dataSize);
+    if (!write(reinterpret_cast<const unsigned char*>(header.data()), header.size())) return false;
+
+    // The samples in blocks of 256 KiB, the one buffer used again for each.
+    constexpr size_t kBlockSamples = 131072;
+    std::vector<unsigned char> block(std::min(audio.samples.size(), kBlockSamples) * 2);
+    TriangularDither dither;
+    for (size_t first = 0; first < audio.samples.size(); first += kBlockSamples) {
+        const size_t count = std::min(audio.samples.size() - first, kBlockSamples);
+        unsigned char* out = block.data();
+        for (const float sample : std::span(audio.samples).subspan(first, count)) {
+            uint16_t value = static_cast<uint16_t>(ditheredSample(sample, dither));
+            *out++ = static_cast<unsigned char>(value & 0xFF);
+            *out++ = static_cast<unsigned char>(value >> 8);
+        }
+        if (!write(block.data(), count * 2)) return false;
+    }
+    return true;
+}
+
+std::string WriteWav(const AudioBuffer& audio) {
     std::string bytes;
     bytes.reserve(44 + audio.samples.size() * 2);
-    bytes += "RIFF";
-    append32(bytes, 36 + dataSize);
-    bytes += "WAVEfmt ";
-    append32(bytes, 16);
-    append16(bytes, kTagPcm);
-    append16(bytes, channels);
-    append32(bytes, rate);
-    append32(bytes, rate * channels * 2);
-    append16(bytes, channels * 2);
-    append16(bytes, 16);
-    bytes += "data";
-    append32(bytes, dataSize);
-
-    size_t header = bytes.size();
-    bytes.resize(header + audio.samples.size() * 2);
-    unsigned char* out = reinterpret_cast<unsigned char*>(bytes.data() + header);
-    TriangularDither dither;
-    for (float sample : audio.samples) {
-        uint16_t value = static_cast<uint16_t>(ditheredSample(sample, dither));
-        *out++ = static_cast<unsigned char>(value & 0xFF);
-        *out++ = static_cast<unsigned char>(value >> 8);
-    }
+    WriteWav(audio, [&bytes](const unsigned char* data, size_t size) {
+        bytes.append(reinterpret_cast<const char*>(data), size);
+        return true;
+    });
     return bytes;
 }
 

@@ -160,6 +160,25 @@ TEST(FileHelpers, WriteFileAtomicallyKeepsTheOldFileWhenTheMoveFails) {
     EXPECT_FALSE(fileExists(path + L".part"));
 }
 
+TEST(FileHelpers, WriteFileAtomicallyInBlocks) {
+    TempFolder temp;
+    const std::wstring path = temp.writeFile(L"music.wav", "old");
+    const std::string first = patterned(1048576 + 3), second = patterned(5);
+    ASSERT_TRUE(writeFileAtomically(path, [&](const FileBlockSink& write) {
+        return write(reinterpret_cast<const unsigned char*>(first.data()), first.size()) &&
+               write(reinterpret_cast<const unsigned char*>(second.data()), second.size());
+    }));
+    EXPECT_EQ(readWholeFile(path), first + second);
+
+    // A source that gives up halfway leaves the old file and no part file.
+    EXPECT_FALSE(writeFileAtomically(path, [&](const FileBlockSink& write) {
+        return write(reinterpret_cast<const unsigned char*>(second.data()), second.size()) && false;
+    }));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_CANCELLED);
+    EXPECT_EQ(readWholeFile(path), first + second);
+    EXPECT_EQ(namesIn(temp.path()), std::vector<std::wstring>{L"music.wav"});
+}
+
 // ---- Paths beyond the classic length limit ----
 
 TEST(FileHelpers, PathsLongerThanTheClassicLimit) {

@@ -9,6 +9,7 @@
 
 #include "support/audio_fixtures.h"
 #include "support/flac_writer.h"
+#include "themes/bit_reader.h"
 #include "themes/flac_decoder.h"
 
 namespace vorlane {
@@ -52,6 +53,33 @@ std::vector<float> scaled(const std::vector<int64_t>& values, unsigned bits) {
     std::vector<float> samples;
     for (int64_t value : values) samples.push_back(static_cast<float>(static_cast<double>(value) / std::ldexp(1.0, bits - 1)));
     return samples;
+}
+
+TEST(FlacBitReader, RiceCodesReadAlikeInOneLoadOrBitByBit) {
+    // Codes of every parameter and of short and long quotients, so some fit in one load and some don't, and the last
+    // ones lie in the final bytes where only the bit-by-bit reading may go.
+    std::vector<std::pair<unsigned, uint64_t>> codes;  // parameter, folded value
+    BitWriter w;
+    for (unsigned parameter = 1; parameter <= 30; ++parameter)
+        for (uint64_t quotient : {0, 1, 7, 40, 56, 57, 63, 64, 100}) {
+            const uint64_t folded = (quotient << parameter) | ((0x5A5A5A5Au * parameter) & ((1u << parameter) - 1));
+            codes.emplace_back(parameter, folded);
+            w.unary(static_cast<unsigned>(quotient)).bits(folded & ((1u << parameter) - 1), parameter);
+        }
+    const std::string& data = w.data();
+    BitReader reader(reinterpret_cast<const unsigned char*>(data.data()), data.size());
+    size_t inOneLoad = 0;
+    for (auto [parameter, folded] : codes) {
+        uint64_t quotient = 0, low = 0;
+        if (reader.riceInOneLoad(parameter, quotient, low))
+            ++inOneLoad;
+        else
+            quotient = reader.unary(), low = reader.bits(parameter);
+        ASSERT_EQ((quotient << parameter) | low, folded) << "parameter " << parameter;
+    }
+    EXPECT_FALSE(reader.exhausted());
+    EXPECT_GT(inOneLoad, codes.size() / 3);
+    EXPECT_LT(inOneLoad, codes.size() - 10);
 }
 
 FrameCodes block(unsigned size) {

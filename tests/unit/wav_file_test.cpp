@@ -229,6 +229,32 @@ TEST(WavWriter, WhatItWritesReadsBackWithinTheDither) {
     EXPECT_GT(worst, 0.5) << "the dither moves samples by more than rounding alone";
 }
 
+TEST(WavWriter, ALongSoundIsWrittenInBlocksThatAllReadBack) {
+    AudioBuffer audio;
+    audio.rate = 48000;
+    audio.channels = 2;
+    for (int i = 0; i < 300002; ++i) audio.samples.push_back(static_cast<float>((i % 60000) / 30000.0 - 1.0));
+    std::vector<size_t> blocks;
+    std::string file;
+    ASSERT_TRUE(WriteWav(audio, [&](const unsigned char* data, size_t size) {
+        blocks.push_back(size);
+        file.append(reinterpret_cast<const char*>(data), size);
+        return true;
+    }));
+    EXPECT_EQ(blocks, (std::vector<size_t>{44, 262144, 262144, 75716}));
+    EXPECT_EQ(file, WriteWav(audio));
+    AudioBuffer back = read(file);
+    ASSERT_EQ(back.samples.size(), audio.samples.size());
+    size_t astray = 0;
+    for (size_t i = 0; i < audio.samples.size(); ++i) astray += std::fabs(back.samples[i] - audio.samples[i]) * 32768.0 > 2.5;
+    EXPECT_EQ(astray, 0u);
+
+    // A write that fails stops the writing there.
+    int calls = 0;
+    EXPECT_FALSE(WriteWav(audio, [&](const unsigned char*, size_t) { return ++calls < 2; }));
+    EXPECT_EQ(calls, 2);
+}
+
 // Files that sox wrote read exactly as sox reads them back.
 TEST(WavFiles, EveryLayoutSoxWritesReadsAsSoxReadsIt) {
     std::vector<AudioFixture> fixtures = testing::audioFixtures("wav");

@@ -84,17 +84,50 @@ int failed(const char* what) {
 
 std::string readOrEmpty(const std::wstring& path) { return vorlane::readWholeFile(path); }
 
-bool writeFile(const std::wstring& path, const std::string& bytes) {
+// A big input file mapped for reading rather than read into a string: the native tools beside it read theirs in
+// small blocks and never hold the whole, and in the launcher these bytes arrive in memory from the network.
+class MappedInput {
+public:
+    explicit MappedInput(const std::wstring& path)
+        : file_(CreateFileW(vorlane::longPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr)) {
+        LARGE_INTEGER size{};
+        if (!file_ || !GetFileSizeEx(file_.get(), &size) || size.QuadPart == 0) return;
+        mapping_.reset(CreateFileMappingW(file_.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+        if (mapping_) view_.reset(MapViewOfFile(mapping_.get(), FILE_MAP_READ, 0, 0, 0));
+        if (view_) size_ = (size_t)size.QuadPart;
+    }
+    std::string_view bytes() const { return {static_cast<const char*>(view_.get()), size_}; }
+
+private:
+    vorlane::FileHandle file_;
+    vorlane::ObjectHandle mapping_;
+    vorlane::MappedView view_;
+    size_t size_ = 0;
+};
+
+// Writes the file block by block, as the launcher does, but without flushing it to the disk: the native tools
+// beside it don't either.
+bool writeFile(const std::wstring& path, const vorlane::FileBlockSource& source) {
     vorlane::FileHandle file(CreateFileW(vorlane::longPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
-    for (size_t done = 0; done < bytes.size();) {
-        const DWORD chunk = (DWORD)std::min<size_t>(bytes.size() - done, 1 << 24);
-        DWORD written = 0;
-        if (!WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr) || written != chunk) return false;
-        done += chunk;
-    }
-    return true;
+    return file && source([&](const unsigned char* bytes, size_t size) {
+        for (size_t done = 0; done < size;) {
+            const DWORD chunk = (DWORD)std::min<size_t>(size - done, 1 << 24);
+            DWORD written = 0;
+            if (!WriteFile(file.get(), bytes + done, chunk, &written, nullptr) || written != chunk) return false;
+            done += chunk;
+        }
+        return true;
+    });
+}
+
+bool writeFile(const std::wstring& path, const std::string& bytes) {
+    return writeFile(path, vorlane::wholeString(bytes));
+}
+
+bool writeWav(const std::wstring& path, const vorlane::AudioBuffer& audio) {
+    return writeFile(path, [&](const vorlane::FileBlockSink& write) { return vorlane::WriteWav(audio, write); });
 }
 
 // A bare GET read to its end into a file, with nothing of the launcher's around it.
@@ -175,18 +208,18 @@ int newPieceBytes(const std::wstring& oldPath, const std::wstring& newPath) {
 int decodeFlac(const std::wstring& in, const std::wstring& out) {
     Clock clock;
     vorlane::AudioBuffer audio;
-    const std::string problem = vorlane::DecodeFlac(readOrEmpty(in), audio);
+    const std::string problem = vorlane::DecodeFlac(MappedInput(in).bytes(), audio);
     if (!problem.empty()) return failed(problem.c_str());
-    if (!writeFile(out, vorlane::WriteWav(audio))) return failed("can't write the WAV");
+    if (!writeWav(out, audio)) return failed("can't write the WAV");
     return report(clock, std::to_string(audio.frames()) + " frames");
 }
 
 int resample(const std::wstring& in, int rate, const std::wstring& out) {
     Clock clock;
     vorlane::AudioBuffer audio;
-    if (!vorlane::ReadWav(readOrEmpty(in), audio)) return failed("not a WAV");
+    if (!vorlane::ReadWav(MappedInput(in).bytes(), audio)) return failed("not a WAV");
     vorlane::Resample(audio, rate);
-    if (!writeFile(out, vorlane::WriteWav(audio))) return failed("can't write the WAV");
+    if (!writeWav(out, audio)) return failed("can't write the WAV");
     return report(clock, std::to_string(audio.frames()) + " frames");
 }
 
@@ -231,7 +264,7 @@ int makeWav(const std::wstring& out, double seconds, int rate, unsigned seed) {
         audio.samples[2 * i] = tone + noise(random);
         audio.samples[2 * i + 1] = 0.8f * tone + noise(random);
     }
-    return writeFile(out, vorlane::WriteWav(audio)) ? 0 : failed("can't write the WAV");
+    return writeWav(out, audio) ? 0 : failed("can't write the WAV");
 }
 
 int makeGlb(const std::wstring& out, int divisions) {
