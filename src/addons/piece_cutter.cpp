@@ -3,6 +3,12 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/files.h"
@@ -45,11 +51,9 @@ const std::array<uint64_t, 256>& gearTable() {
     return table;
 }
 
-PieceCutter::PieceCutter(PieceSink onPiece) : onPiece_(std::move(onPiece)), gear_(gearTable()) {}
+PieceEnds::PieceEnds() : gear_(gearTable()) {}
 
-bool PieceCutter::add(const unsigned char* data, size_t size) {
-    if (failed_) return false;
-    size_t unhashed = 0;  // the start of the bytes of this block not yet given to the hasher
+bool PieceEnds::find(const unsigned char* data, size_t size, size_t& used) {
     size_t i = 0;
     while (i < size) {
         if (length_ < kRollFrom) {
@@ -62,14 +66,27 @@ bool PieceCutter::add(const unsigned char* data, size_t size) {
         ++i;
         ++length_;
         if ((length_ >= kShortestCut && rolling_ < kCutBelow) || length_ == kLongestPiece) {
-            if (!hasher_->add(data + unhashed, i - unhashed) || !endPiece()) {
-                failed_ = true;
-                return false;
-            }
-            unhashed = i;
+            length_ = 0;
+            rolling_ = 0;
+            used = i;
+            return true;
         }
     }
-    if (!hasher_->add(data + unhashed, size - unhashed)) failed_ = true;
+    used = size;
+    return false;
+}
+
+PieceCutter::PieceCutter(PieceSink onPiece) : onPiece_(std::move(onPiece)) {}
+
+bool PieceCutter::add(const unsigned char* data, size_t size) {
+    while (!failed_ && size > 0) {
+        size_t used = 0;
+        const bool ends = ends_.find(data, size, used);
+        length_ += (uint32_t)used;
+        if (!hasher_->add(data, used) || (ends && !endPiece())) failed_ = true;
+        data += used;
+        size -= used;
+    }
     return !failed_;
 }
 
@@ -90,16 +107,153 @@ bool PieceCutter::endPiece() {
     hasher_.emplace();
     offset_ += length_;
     length_ = 0;
-    rolling_ = 0;
     onPiece_(piece);
     return true;
 }
 
+namespace {
+
+// Hashes whole pieces on helper threads, one piece at a time each, and hands them on in order on the thread that
+// gave them. At most kMostInHand pieces (4 MiB) wait or are being hashed at once. Without helper threads (one
+// processor, or none could be started) each piece is hashed as it is given.
+class PieceHashers {
+public:
+    explicit PieceHashers(const PieceSink& onPiece) : onPiece_(onPiece) {
+        const unsigned threads = std::min(std::thread::hardware_concurrency(), 4u);
+        try {
+            for (unsigned i = 0; threads > 1 && i < threads; ++i) workers_.emplace_back([this] { run(); });
+        } catch (const std::system_error&) {
+        }
+    }
+    ~PieceHashers() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            closing_ = true;
+        }
+        ready_.notify_all();
+        for (std::thread& worker : workers_) worker.join();  // each after the piece in its hands
+    }
+
+    // False once a piece before it couldn't be hashed.
+    bool add(uint64_t offset, std::string bytes) {
+        if (!handOn(kMostInHand - 1)) return false;
+        Job* job;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            job = &inHand_.emplace_back(Job{offset, std::move(bytes)});
+            if (!workers_.empty()) waiting_.push_back(job);
+        }
+        if (!workers_.empty()) {
+            ready_.notify_one();
+            return true;
+        }
+        hash(*job);
+        return handOn(0);
+    }
+    // Hands on every piece left; false when one couldn't be hashed.
+    bool finish() { return handOn(0); }
+
+    // An empty buffer for the next piece: one a piece handed on has left, so the same few are used throughout.
+    std::string emptyBuffer() {
+        std::string buffer;
+        if (!spare_.empty()) {
+            buffer = std::move(spare_.back());
+            spare_.pop_back();
+        }
+        buffer.clear();
+        buffer.reserve(kLongestPiece);
+        return buffer;
+    }
+
+private:
+    static constexpr size_t kMostInHand = 8;
+
+    struct Job {
+        uint64_t offset = 0;
+        std::string bytes;
+        Sha256Digest digest{};
+        bool ok = false;
+        bool hashed = false;  // set under the lock, after digest and ok
+    };
+
+    void hash(Job& job) {
+        const bool ok = sha256(job.bytes, job.digest);
+        std::lock_guard<std::mutex> lock(mutex_);
+        job.ok = ok;
+        job.hashed = true;
+        hashed_.notify_all();
+    }
+
+    void run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            ready_.wait(lock, [this] { return !waiting_.empty() || closing_; });
+            if (closing_) return;
+            Job* job = waiting_.front();
+            waiting_.pop_front();
+            lock.unlock();
+            hash(*job);
+            lock.lock();
+        }
+    }
+
+    // Hands on the hashed pieces at the front, in order, waiting for more while over `keep` are in hand.
+    bool handOn(size_t keep) {
+        while (!failed_) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            hashed_.wait(lock, [&] { return inHand_.size() <= keep || inHand_.front().hashed; });
+            if (inHand_.empty() || !inHand_.front().hashed) return true;
+            Job job = std::move(inHand_.front());
+            inHand_.pop_front();
+            lock.unlock();
+            // Nothing after a piece that couldn't be hashed is handed on.
+            failed_ = !job.ok;
+            if (failed_) break;
+            Piece piece;
+            piece.offset = job.offset;
+            piece.size = (uint32_t)job.bytes.size();
+            piece.digest = job.digest;
+            onPiece_(piece);
+            spare_.push_back(std::move(job.bytes));
+        }
+        return false;
+    }
+
+    const PieceSink& onPiece_;
+    std::mutex mutex_;
+    std::condition_variable ready_, hashed_;
+    std::deque<Job> inHand_;     // in the file's order; elements stay where they are as others come and go
+    std::deque<Job*> waiting_;   // for a helper thread
+    bool closing_ = false;
+    bool failed_ = false;              // the giving thread's alone, as is spare_
+    std::vector<std::string> spare_;
+    std::vector<std::thread> workers_;  // last: started once everything above is set
+};
+
+}  // namespace
+
 bool cutPieces(const std::wstring& file, const PieceSink& onPiece) {
-    PieceCutter cutter(onPiece);
-    return readFileInBlocks(file, kReadBlock,
-                            [&](const unsigned char* block, size_t size) { return cutter.add(block, size); }) &&
-           cutter.finish();
+    PieceHashers hashers(onPiece);
+    PieceEnds ends;
+    uint64_t offset = 0;
+    std::string piece = hashers.emptyBuffer();
+    const bool read = readFileInBlocks(file, kReadBlock, [&](const unsigned char* block, size_t size) {
+        while (size > 0) {
+            size_t used = 0;
+            const bool ended = ends.find(block, size, used);
+            piece.append(reinterpret_cast<const char*>(block), used);
+            block += used;
+            size -= used;
+            if (!ended) continue;
+            const uint64_t start = offset;
+            offset += piece.size();
+            if (!hashers.add(start, std::exchange(piece, hashers.emptyBuffer()))) return false;
+        }
+        return true;
+    });
+    // What was read before a failure is still handed on, up to the last whole piece.
+    if (read && !piece.empty() && !hashers.add(offset, std::move(piece))) return false;
+    return hashers.finish() && read;
 }
 
 std::string readRange(const std::wstring& file, uint64_t offset, uint32_t size) {

@@ -35,6 +35,20 @@ struct Piece {
 
 using PieceSink = std::function<void(const Piece& piece)>;
 
+// Finds where pieces end in a stream of bytes that arrives in blocks of any size.
+class PieceEnds {
+public:
+    PieceEnds();
+    // Looks through data for the end of the current piece. True when it ends there, after the first `used` bytes
+    // (a new piece then starts); false when all `size` bytes belong to it (`used` is size).
+    bool find(const unsigned char* data, size_t size, size_t& used);
+
+private:
+    const std::array<uint64_t, 256>& gear_;
+    uint32_t length_ = 0;   // bytes in the current piece so far
+    uint64_t rolling_ = 0;  // the running value h
+};
+
 // Cuts a stream of bytes that arrives in blocks of any size; each piece is
 // handed on as soon as its last byte is in, already hashed.
 class PieceCutter {
@@ -49,17 +63,18 @@ private:
     bool endPiece();
 
     PieceSink onPiece_;
-    const std::array<uint64_t, 256>& gear_;
+    PieceEnds ends_;
     std::optional<Sha256Hasher> hasher_{std::in_place};  // the current piece's
-    uint64_t offset_ = 0;   // where the current piece starts
-    uint32_t length_ = 0;   // bytes in the current piece so far
-    uint64_t rolling_ = 0;  // the running value h
+    uint64_t offset_ = 0;  // where the current piece starts
+    uint32_t length_ = 0;  // bytes in the current piece so far
     bool failed_ = false;
 };
 
 // Cuts a file read in 4 MiB blocks (shared reading, sequential scan) and calls
-// onPiece for every piece in order. False when the file can't be opened or
-// read, or the hashing service fails.
+// onPiece for every piece in order, on the calling thread; with more than one
+// processor the pieces are hashed on helper threads meanwhile. False when the
+// file can't be opened or read, or the hashing service fails; the pieces
+// before the failure have been handed on by then.
 bool cutPieces(const std::wstring& file, const PieceSink& onPiece);
 
 // Reads `size` bytes at `offset` of a file (shared reading); fewer when the

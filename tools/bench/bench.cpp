@@ -6,6 +6,7 @@
 //   loop <url> <file> <KiB> <ask|read>         a bare read loop in buffers of KiB; ask: each read asks
 //                                              WinHttpQueryDataAvailable first and reads no more than is there
 //   cut-hash <file>                            the add-on piece cutter over a file, every piece hashed
+//   hash <file>                                the file's SHA-256 alone, through the system's hashing service
 //   pieces-new <old-file> <new-file>           bytes of the new file's pieces that the old one lacks (not timed)
 //   flac <in.flac> <out.wav>                   read, decode and write as WAV
 //   resample <in.wav> <rate> <out.wav>         read, convert the rate and write
@@ -183,6 +184,13 @@ int launcherDownload(const std::wstring& url, const std::wstring& path, bool fin
     return report(clock, vorlane::toUtf8(result.fingerprint));
 }
 
+int hashOnly(const std::wstring& path) {
+    Clock clock;
+    std::wstring fingerprint;
+    if (!vorlane::sha256File(path, fingerprint)) return failed("can't hash the file");
+    return report(clock, vorlane::toUtf8(fingerprint));
+}
+
 int cutAndHash(const std::wstring& path) {
     Clock clock;
     long long pieces = 0;
@@ -310,6 +318,7 @@ int wmain(int argc, wchar_t** argv) {
     if (mode == L"download" && (argc == 4 || argc == 5)) return launcherDownload(arg(2), arg(3), argc == 4);
     if (mode == L"loop" && argc == 6) return bareLoop(arg(2), arg(3), (DWORD)number(4) * 1024, arg(5) == L"ask");
     if (mode == L"cut-hash" && argc == 3) return cutAndHash(arg(2));
+    if (mode == L"hash" && argc == 3) return hashOnly(arg(2));
     if (mode == L"pieces-new" && argc == 4) return newPieceBytes(arg(2), arg(3));
     if (mode == L"flac" && argc == 4) return decodeFlac(arg(2), arg(3));
     if (mode == L"resample" && argc == 5) return resample(arg(2), (int)number(3), arg(4));
