@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "core/text.h"
 #include "themes/audio_conversion.h"
@@ -80,11 +81,12 @@ AudioSaveResult SaveDecodedAudio(AudioBuffer audio, const std::wstring& name, co
     return {WriteOutputFile(outputPath, [&audio](const FileBlockSink& write) { return WriteWav(audio, write); })};
 }
 
-AudioSaveResult SaveFlacAudio(const std::string& flacBytes, const std::wstring& name, const std::wstring& outputPath,
+AudioSaveResult SaveFlacAudio(std::string flacBytes, const std::wstring& name, const std::wstring& outputPath,
                               const SoundParams& params, AudioMemory& memory, std::wstring& note) {
     AudioBuffer audio;
     const std::string problem = DecodeFlac(flacBytes, audio);
     if (!problem.empty()) return {L"ComfyUI's " + name + L" couldn't be read: " + toUtf16(problem) + L"."};
+    std::string().swap(flacBytes);
     return SaveDecodedAudio(std::move(audio), name, outputPath, params, memory, note);
 }
 
@@ -94,7 +96,8 @@ AudioSaveResult SaveAudioOutput(const std::wstring& address, const JsonValue& fi
     std::string flac;
     const std::wstring error = FetchOutputFile(address, fileReference, "fLaC", flac);
     if (!error.empty()) return {error};
-    return SaveFlacAudio(flac, textWide(member(fileReference, "filename")), outputPath, params, memory, note);
+    return SaveFlacAudio(std::move(flac), textWide(member(fileReference, "filename")), outputPath, params, memory,
+                         note);
 }
 
 AudioOutputSaver audioOutputSaver(const std::wstring& outputPath, const SoundParams& params, AudioMemory& memory) {

@@ -42,8 +42,8 @@ LoopPlan PlanLoop(const SoundSpan& span, const SoundParams& params, const std::w
 AudioSaveResult SaveDecodedAudio(AudioBuffer audio, const std::wstring& name, const std::wstring& outputPath,
                                  const SoundParams& params, AudioMemory& memory, std::wstring& note);
 
-// The same from the bytes of ComfyUI's FLAC file.
-AudioSaveResult SaveFlacAudio(const std::string& flacBytes, const std::wstring& name, const std::wstring& outputPath,
+// The same from the bytes of ComfyUI's FLAC file, which are let go once decoded, before the work on the sound.
+AudioSaveResult SaveFlacAudio(std::string flacBytes, const std::wstring& name, const std::wstring& outputPath,
                               const SoundParams& params, AudioMemory& memory, std::wstring& note);
 
 // The whole way from ComfyUI's output to the WAV: fetches the FLAC file that
