@@ -114,8 +114,7 @@ bool PieceCutter::endPiece() {
 namespace {
 
 // Hashes whole pieces on helper threads, one piece at a time each, and hands them on in order on the thread that
-// gave them. At most kMostInHand pieces (4 MiB) wait or are being hashed at once. Without helper threads (one
-// processor, or none could be started) each piece is hashed as it is given.
+// gave them. At most kMostInHand pieces (4 MiB) wait or are being hashed at once.
 class PieceHashers {
 public:
     explicit PieceHashers(const PieceSink& onPiece) : onPiece_(onPiece) {
@@ -134,21 +133,18 @@ public:
         for (std::thread& worker : workers_) worker.join();  // each after the piece in its hands
     }
 
+    // None with one processor, or when no thread could be started.
+    bool started() const { return !workers_.empty(); }
+
     // False once a piece before it couldn't be hashed.
     bool add(uint64_t offset, std::string bytes) {
         if (!handOn(kMostInHand - 1)) return false;
-        Job* job;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            job = &inHand_.emplace_back(Job{offset, std::move(bytes)});
-            if (!workers_.empty()) waiting_.push_back(job);
+            waiting_.push_back(&inHand_.emplace_back(Job{offset, std::move(bytes)}));
         }
-        if (!workers_.empty()) {
-            ready_.notify_one();
-            return true;
-        }
-        hash(*job);
-        return handOn(0);
+        ready_.notify_one();
+        return true;
     }
     // Hands on every piece left; false when one couldn't be hashed.
     bool finish() { return handOn(0); }
@@ -176,14 +172,6 @@ private:
         bool hashed = false;  // set under the lock, after digest and ok
     };
 
-    void hash(Job& job) {
-        const bool ok = sha256(job.bytes, job.digest);
-        std::lock_guard<std::mutex> lock(mutex_);
-        job.ok = ok;
-        job.hashed = true;
-        hashed_.notify_all();
-    }
-
     void run() {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
@@ -192,8 +180,11 @@ private:
             Job* job = waiting_.front();
             waiting_.pop_front();
             lock.unlock();
-            hash(*job);
+            const bool ok = sha256(job->bytes, job->digest);
             lock.lock();
+            job->ok = ok;
+            job->hashed = true;
+            hashed_.notify_all();
         }
     }
 
@@ -234,6 +225,13 @@ private:
 
 bool cutPieces(const std::wstring& file, const PieceSink& onPiece) {
     PieceHashers hashers(onPiece);
+    if (!hashers.started()) {
+        // One thread: each piece is hashed as its bytes are read.
+        PieceCutter cutter(onPiece);
+        return readFileInBlocks(file, kReadBlock,
+                                [&](const unsigned char* block, size_t size) { return cutter.add(block, size); }) &&
+               cutter.finish();
+    }
     PieceEnds ends;
     uint64_t offset = 0;
     std::string piece = hashers.emptyBuffer();

@@ -226,38 +226,40 @@ bool fitsIn(int64_t value, unsigned bits) {
     return value >= -limit && value < limit;
 }
 
-// Adds the fixed predictor of `order` (0 to 4) to the residuals that follow the warm-up samples.
-Status restoreFixed(int64_t* s, unsigned blockSize, unsigned order, unsigned bits) {
+// Adds the prediction, sumAt(the sample's place) >> shift, to each residual after the `order` warm-up samples.
+template <typename Sum>
+Status addPredictions(int64_t* s, unsigned blockSize, unsigned order, unsigned shift, unsigned bits, Sum sumAt) {
     for (unsigned i = order; i < blockSize; ++i) {
-        int64_t prediction = 0;
-        switch (order) {
-        case 1: prediction = s[i - 1]; break;
-        case 2: prediction = 2 * s[i - 1] - s[i - 2]; break;
-        case 3: prediction = 3 * s[i - 1] - 3 * s[i - 2] + s[i - 3]; break;
-        case 4: prediction = 4 * s[i - 1] - 6 * s[i - 2] + 4 * s[i - 3] - s[i - 4]; break;
-        default: break;
-        }
-        s[i] += prediction;
+        s[i] += sumAt(s + i) >> shift;
         if (!fitsIn(s[i], bits)) return Status::damaged;
     }
     return Status::ok;
 }
 
+// The fixed predictor of `order` (0 to 4).
+Status restoreFixed(int64_t* s, unsigned blockSize, unsigned order, unsigned bits) {
+    auto restore = [&](auto sumAt) { return addPredictions(s, blockSize, order, 0, bits, sumAt); };
+    switch (order) {
+    case 1: return restore([](const int64_t* at) { return at[-1]; });
+    case 2: return restore([](const int64_t* at) { return 2 * at[-1] - at[-2]; });
+    case 3: return restore([](const int64_t* at) { return 3 * at[-1] - 3 * at[-2] + at[-3]; });
+    case 4: return restore([](const int64_t* at) { return 4 * at[-1] - 6 * at[-2] + 4 * at[-3] - at[-4]; });
+    default: return restore([](const int64_t*) { return int64_t{0}; });
+    }
+}
+
 // The predictor's sum for orders known when compiling is written out by the compiler.
-template <unsigned Order, size_t... J>
-int64_t lpcSum(const int64_t* c, const int64_t* s, std::index_sequence<J...>) {
-    return ((c[J] * s[-1 - static_cast<ptrdiff_t>(J)]) + ...);
+template <size_t... J>
+int64_t lpcSum(const int64_t* c, const int64_t* at, std::index_sequence<J...>) {
+    return ((c[J] * at[-1 - static_cast<ptrdiff_t>(J)]) + ...);
 }
 
 template <unsigned Order>
 Status restoreLpcOf(int64_t* s, unsigned blockSize, const int64_t* coefficients, unsigned shift, unsigned bits) {
-    int64_t c[Order];
+    int64_t c[Order];  // a copy the samples' stores can't alias, so it stays in registers
     std::copy(coefficients, coefficients + Order, c);
-    for (unsigned i = Order; i < blockSize; ++i) {
-        s[i] += lpcSum<Order>(c, s + i, std::make_index_sequence<Order>()) >> shift;
-        if (!fitsIn(s[i], bits)) return Status::damaged;
-    }
-    return Status::ok;
+    return addPredictions(s, blockSize, Order, shift, bits,
+                          [&c](const int64_t* at) { return lpcSum(c, at, std::make_index_sequence<Order>()); });
 }
 
 Status restoreLpc(int64_t* s, unsigned blockSize, const int64_t* coefficients, unsigned order, unsigned shift, unsigned bits) {
@@ -271,16 +273,13 @@ Status restoreLpc(int64_t* s, unsigned blockSize, const int64_t* coefficients, u
     case 7: return restoreLpcOf<7>(s, blockSize, coefficients, shift, bits);
     case 8: return restoreLpcOf<8>(s, blockSize, coefficients, shift, bits);
     case 12: return restoreLpcOf<12>(s, blockSize, coefficients, shift, bits);
-    default: break;
+    default:
+        return addPredictions(s, blockSize, order, shift, bits, [&](const int64_t* at) {
+            int64_t sum = 0;
+            for (unsigned j = 0; j < order; ++j) sum += coefficients[j] * at[-1 - static_cast<ptrdiff_t>(j)];
+            return sum;
+        });
     }
-    for (unsigned i = order; i < blockSize; ++i) {
-        int64_t sum = 0;
-        const int64_t* history = s + i;
-        for (unsigned j = 0; j < order; ++j) sum += coefficients[j] * history[-1 - static_cast<int>(j)];
-        s[i] += sum >> shift;
-        if (!fitsIn(s[i], bits)) return Status::damaged;
-    }
-    return Status::ok;
 }
 
 // One subframe of `bits` bits per sample (the frame's, plus one for a side channel).

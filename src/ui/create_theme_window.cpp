@@ -516,10 +516,10 @@ void CreateThemeWindow::OnNameChanged() {
 void CreateThemeWindow::fillFromExistingTheme(const std::wstring& folderName) {
     if (folderName == lastFolderName_) return;
     const std::wstring folder = ThemeFolderFor(state_, folderName);
-    if (folder.empty() || !fileExists(joinPath(folder, L"theme.json"))) return;
-    lastFolderName_ = folderName;
     ExistingThemeForm form;
-    if (!ReadExistingThemeForm(folder, subjects_, form)) return;
+    // No theme.json (or none that reads) fills nothing, and is looked for again when the name comes back.
+    if (folder.empty() || !ReadExistingThemeForm(folder, subjects_, form)) return;
+    lastFolderName_ = folderName;
 
     for (int row = 0; row < static_cast<int>(subjects_.size()); ++row) drawSubjectRow(row);
     showSubjectPane();
