@@ -83,7 +83,6 @@ int failed(const char* what) {
     return 1;
 }
 
-std::string readOrEmpty(const std::wstring& path) { return vorlane::readWholeFile(path); }
 
 // A big input file mapped for reading rather than read into a string: the native tools beside it read theirs in
 // small blocks and never hold the whole, and in the launcher these bytes arrive in memory from the network.
@@ -233,7 +232,7 @@ int resample(const std::wstring& in, int rate, const std::wstring& out) {
 
 int brightness(const std::wstring& in) {
     vorlane::AudioBuffer audio;
-    if (!vorlane::ReadWav(readOrEmpty(in), audio)) return failed("not a WAV");
+    if (!vorlane::ReadWav(vorlane::readWholeFile(in), audio)) return failed("not a WAV");
     Clock clock;
     const vorlane::Brightness measured = vorlane::MeasureBrightness(audio, vorlane::kBrightnessCutoffHz);
     char found[64];
@@ -242,7 +241,7 @@ int brightness(const std::wstring& in) {
 }
 
 int shardScore(const std::wstring& in) {
-    const std::string bytes = readOrEmpty(in);
+    const std::string bytes = vorlane::readWholeFile(in);
     Clock clock;
     const double score = vorlane::ShardScore(bytes);
     char found[32];
@@ -253,7 +252,7 @@ int shardScore(const std::wstring& in) {
 int parseJson(const std::wstring& in) {
     Clock clock;
     vorlane::JsonValue document;
-    if (!vorlane::parseDocument(readOrEmpty(in), document)) return failed("not a JSON document");
+    if (!vorlane::parseDocument(vorlane::readWholeFile(in), document)) return failed("not a JSON document");
     return report(clock);
 }
 
@@ -296,7 +295,7 @@ int makeTheme(const std::wstring& out, long long mib, unsigned seed) {
 }
 
 int editTheme(const std::wstring& in, const std::wstring& out, int places, double percent, unsigned seed) {
-    std::string bytes = readOrEmpty(in);
+    std::string bytes = vorlane::readWholeFile(in);
     if (bytes.empty() || places <= 0) return failed("nothing to edit");
     const size_t each = (size_t)(bytes.size() * percent / 100 / places);
     const size_t stride = bytes.size() / (size_t)places;
