@@ -142,6 +142,26 @@ TEST(FlacDecoder, FixedPredictorsOfEveryOrderExtendTheirPolynomials) {
     }
 }
 
+// A first partition exactly as long as the predictor's order holds only its Rice parameter: the format allows it
+// and the reference decoder reads it, though the reference encoder never writes one.
+TEST(FlacDecoder, AFirstPartitionAsLongAsTheOrderHoldsNoResiduals) {
+    // FIXED order 4 over 16 samples in four partitions of 4: the first is all warm-up. The cubic n^3 goes on
+    // but for a residual of 5 at sample 9 and of -3 at sample 14.
+    const std::string stream = flacStart(8000, 1, 16) + flacFrame(block(16), [](BitWriter& w) {
+                                   subframeHeader(w, 8 + 4);
+                                   for (int64_t value : {0, 1, 8, 27}) w.signedBits(value, 16);
+                                   w.bits(0, 2).bits(2, 4);  // 4-bit Rice parameters, partition order 2
+                                   w.bits(7, 4);             // the first partition: a parameter, no residuals
+                                   const int64_t residuals[12] = {0, 0, 0, 0, 0, 5, 0, 0, 0, 0, -3, 0};
+                                   for (int partition = 1; partition < 4; ++partition) {
+                                       w.bits(partition, 4);
+                                       for (int i = 0; i < 4; ++i) w.rice(residuals[(partition - 1) * 4 + i], partition);
+                                   }
+                               });
+    EXPECT_EQ(decoded(stream).samples,
+              scaled({0, 1, 8, 27, 64, 125, 216, 343, 512, 734, 1020, 1381, 1828, 2372, 3021, 3783}, 16));
+}
+
 TEST(FlacDecoder, LpcPredictionShiftsTowardsMinusInfinity) {
     // One coefficient of 3 with a shift of 1: each sample is 1.5 times the one before, rounded down.
     auto lpcStream = [](int64_t warmUp) {

@@ -283,6 +283,26 @@ TEST_F(Installer, AFinishedDownloadIsUsedAndOtherBuildsDownloadsGo) {
     EXPECT_TRUE(listFolder(downloads()).empty());
 }
 
+// A zip a killed run left whole is checked like a new download: another zip in its place (here a good build of
+// the same commit, but not the listed one) is refused and deleted, and the next try downloads the build again.
+TEST_F(Installer, AFinishedDownloadThatIsntTheBuildIsDeletedAndFetchedAgain) {
+    offer(buildZip());
+    makeFolderTree(downloads());
+    TempFolder packing{L"packing"};
+    writeFileAtomically(joinPath(downloads(), L"Vorlane-" + kCommit + L".zip"),
+                        readTestFile(makeBuildZip(packing.path(), kCommit, 1000)));
+
+    EXPECT_FALSE(installBuild(state, progress));
+    EXPECT_EQ(state.lastError, L"The download doesn't match the build server's fingerprint; it wasn't installed.");
+    EXPECT_TRUE(server.requests().empty());
+    EXPECT_TRUE(listFolder(downloads()).empty());
+    EXPECT_TRUE(state.current.empty());
+
+    ASSERT_TRUE(installBuild(state, progress)) << toUtf8(state.lastError);
+    EXPECT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(state.current, kCommit);
+}
+
 // Until launcher.ini records the new build, it isn't installed.
 TEST_F(Installer, ASaveThatFailsIsAFailedInstall) {
     offer(buildZip());

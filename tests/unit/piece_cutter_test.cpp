@@ -13,6 +13,7 @@
 #include "core/text.h"
 #include "net/sha256.h"
 #include "support/addon_themes.h"
+#include "support/launcher_process.h"
 #include "support/publisher.h"
 #include "support/temp_folder.h"
 
@@ -77,6 +78,38 @@ std::vector<Cut> cutFile(const std::wstring& path) {
         cuts.push_back({piece.offset, piece.size, toHex(piece.digest)});
     }));
     return cuts;
+}
+
+// The gear table worked out here, apart from the launcher's.
+const std::vector<uint64_t>& ownGear() {
+    static const std::vector<uint64_t> gear = [] {
+        uint64_t state = 0x566F726C616E6547ull;  // "VorlaneG"
+        std::vector<uint64_t> table;
+        for (int i = 0; i < 256; ++i) table.push_back(splitMix64Next(state));
+        return table;
+    }();
+    return gear;
+}
+
+// The running value after the first `count` bytes, cutting nowhere.
+uint64_t runningValue(const std::string& bytes, size_t count) {
+    uint64_t h = 0;
+    for (size_t i = 0; i < count; ++i) h = 2 * h + ownGear()[(unsigned char)bytes[i]];
+    return h;
+}
+
+// Sets the three bytes before `end` so that the running value after `end` bytes is below 2^47: where a piece that
+// began at byte 0 may end, if `end` is long enough for one.
+void bringTheValueLowAt(std::string& bytes, size_t end) {
+    const uint64_t before = runningValue(bytes, end - 3);
+    for (int a = 0; a < 256; ++a)
+        for (int b = 0; b < 256; ++b)
+            for (int c = 0; c < 256; ++c)
+                if (8 * before + 4 * ownGear()[a] + 2 * ownGear()[b] + ownGear()[c] < 0x800000000000ull) {
+                    bytes[end - 3] = (char)a, bytes[end - 2] = (char)b, bytes[end - 1] = (char)c;
+                    return;
+                }
+    ADD_FAILURE() << "no three bytes bring the value low at " << end;
 }
 
 }  // namespace
@@ -190,4 +223,29 @@ TEST(PieceCutting, ThePublisherCutsAThemeIntoThePiecesTheLauncherFinds) {
     }
     EXPECT_EQ(published.sha256, sha256Hex(bytes));
     EXPECT_EQ(published.size, bytes.size());
+}
+
+// Inputs made to sit on the rule's edges, cut into the pieces written down once in tests/golden/piece_edges.txt:
+// every published theme and build depends on these staying where they are.
+TEST(PieceCutting, TheRulesEdgesCutAsTheGoldenFileSays) {
+    std::string at32768 = noiseBytes(100000, 1);
+    bringTheValueLowAt(at32768, 32768);
+    std::string at32767 = noiseBytes(100000, 2);
+    bringTheValueLowAt(at32767, 32767);
+    if (runningValue(at32767, 32768) < 0x800000000000ull) at32767[32767] ^= 1;
+    ASSERT_GE(runningValue(at32767, 32768), 0x800000000000ull);
+    const std::pair<const char*, std::string> inputs[] = {
+        {"value low at 32768", at32768},
+        {"value low at 32767 only", at32767},
+        {"noise, then zeros that force pieces of 524288", noiseBytes(100000, 4) + std::string(1000000, '\0')},
+        {"shorter than a piece", noiseBytes(20000, 3)},
+        {"zeros", std::string(1100000, '\0')},
+    };
+    TempFolder temp{L"piece-edges"};
+    std::string cuts;
+    for (const auto& [name, bytes] : inputs)
+        for (const Cut& cut : cutFile(temp.writeFile(L"edge.pak", bytes)))
+            cuts += std::string(name) + ": " + std::to_string(cut.offset) + " " + std::to_string(cut.size) + " " +
+                    toUtf8(cut.hash) + "\n";
+    EXPECT_EQ(cuts, readWholeFile(sourceTreeFile(L"tests\\golden\\piece_edges.txt")));
 }

@@ -83,26 +83,31 @@ TEST(WorkflowGraph, WritesNodesInApiForm) {
                             R"("z10":{"class_type":"KSampler","inputs":{"seed":-3,"denoise":0.600,"vae":["1",2]}}})");
 }
 
+// A picture's wait is 700 ms in 100 ms steps: a stop asked during any step of it, the last one too, is seen
+// before the history is asked for.
 TEST(ComfyRun, AStopInTheFirstWaitCancelsWithoutAskingForTheHistory) {
-    ComfyDouble comfy(HistoryScript({}));
-    TempFolder folder;
-    SteppedClock clock(100);
-    clock.stopAfterSteps = 3;
-    const RunResult run = RunOn(comfy, {PictureGraph(), PictureOutput, folder.file(L"a.png")}, clock);
-    EXPECT_EQ(run.outcome, RunStopped);
-    EXPECT_EQ(run.message, L"Stopped.");
-    EXPECT_EQ(clock.steps, 3);
-    EXPECT_EQ(comfy.sequence(), (std::vector<std::string>{"POST /prompt", "POST /queue", "POST /interrupt"}));
-    const std::vector<DoubleRequest> asked = comfy.requests();
-    ASSERT_EQ(asked.size(), 3u);
-    EXPECT_EQ(asked[0].body, "{\"prompt\":" + PictureGraph() + ",\"client_id\":\"0F8FAD5B-D9CB-469F-A165-70867728950E\"}");
-    JsonValue dropped;
-    ASSERT_TRUE(parseDocument(asked[1].body, dropped));
-    const std::string id = member(dropped, "delete").items.at(0).text;
-    EXPECT_EQ(id.size(), 36u);
-    EXPECT_EQ(asked[1].body, "{\"delete\":[\"" + id + "\"]}");
-    EXPECT_EQ(asked[2].body, "{\"prompt_id\":\"" + id + "\"}");
-    EXPECT_FALSE(fileExists(folder.file(L"a.png")));
+    for (int stopAfterSteps : {3, 7}) {
+        SCOPED_TRACE(stopAfterSteps);
+        ComfyDouble comfy(HistoryScript({}));
+        TempFolder folder;
+        SteppedClock clock(100);
+        clock.stopAfterSteps = stopAfterSteps;
+        const RunResult run = RunOn(comfy, {PictureGraph(), PictureOutput, folder.file(L"a.png")}, clock);
+        EXPECT_EQ(run.outcome, RunStopped);
+        EXPECT_EQ(run.message, L"Stopped.");
+        EXPECT_EQ(clock.steps, stopAfterSteps);
+        EXPECT_EQ(comfy.sequence(), (std::vector<std::string>{"POST /prompt", "POST /queue", "POST /interrupt"}));
+        const std::vector<DoubleRequest> asked = comfy.requests();
+        ASSERT_EQ(asked.size(), 3u);
+        EXPECT_EQ(asked[0].body, "{\"prompt\":" + PictureGraph() + ",\"client_id\":\"0F8FAD5B-D9CB-469F-A165-70867728950E\"}");
+        JsonValue dropped;
+        ASSERT_TRUE(parseDocument(asked[1].body, dropped));
+        const std::string id = member(dropped, "delete").items.at(0).text;
+        EXPECT_EQ(id.size(), 36u);
+        EXPECT_EQ(asked[1].body, "{\"delete\":[\"" + id + "\"]}");
+        EXPECT_EQ(asked[2].body, "{\"prompt_id\":\"" + id + "\"}");
+        EXPECT_FALSE(fileExists(folder.file(L"a.png")));
+    }
 }
 
 TEST(ComfyRun, OnlyTenFailedPollsInARowGiveUp) {
