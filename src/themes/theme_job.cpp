@@ -14,7 +14,7 @@
 #include "slots/checklist.h"
 #include "slots/theme_slots.h"
 #include "themes/audio_saver.h"
-#include "themes/glb_model.h"
+#include "media/glb_model.h"
 #include "themes/theme_json.h"
 
 namespace vorlane {

@@ -10,7 +10,7 @@
 #include "core/text.h"
 #include "support/comfyui_double.h"
 #include "support/temp_folder.h"
-#include "themes/glb_model.h"
+#include "media/glb_model.h"
 #include "themes/theme_job.h"
 
 using namespace vorlane;

@@ -13,7 +13,7 @@
 #include "support/comfyui_double.h"
 #include "support/temp_folder.h"
 #include "themes/audio_saver.h"
-#include "themes/wav_file.h"
+#include "media/wav_file.h"
 
 using namespace vorlane;
 using namespace vorlane::testing;
