@@ -6,6 +6,7 @@
 #include <atomic>
 #include <memory>
 
+#include "comfy/picture_graph.h"
 #include "comfy/workflow_graph.h"
 #include "comfy/workflow_run.h"
 #include "core/files.h"
@@ -274,6 +275,22 @@ TEST(ComfyRun, AGraphComfyWouldRefuseIsRefusedWithItsReason) {
         EXPECT_EQ(run.outcome, c.message.empty() ? RunMade : RunFailed);
         EXPECT_EQ(fileExists(folder.file(L"a.png")), c.message.empty());
     }
+}
+
+// The picture comes back at the size the graph scales it to before saving it,
+// not the size it is made at.
+TEST(ComfyRun, APictureHasTheSizeOfTheLastScalingBeforeItsSavingNode) {
+    ComfyDouble comfy("{" + allModelFilesMember() + R"(,"prompts":[{"outputs":[)" + kPicture + "]}]}");
+    TempFolder folder;
+    SteppedClock clock(100);
+    const std::optional<PictureSize> size = PictureSizes(L"200x120 PNG");
+    ASSERT_TRUE(size);
+    const std::string graph = BuildPictureGraph(L"a reef", *size, true, 1, L"Vorlane/Reef/Icon");
+    const RunResult run = RunOn(comfy, {graph, PictureOutput, folder.file(L"icon.png")}, clock);
+    ASSERT_EQ(run.outcome, RunMade) << toUtf8(run.message);
+    const std::string png = readWholeFile(folder.file(L"icon.png"));
+    ASSERT_GE(png.size(), 24u);
+    EXPECT_EQ(png.substr(16, 8), std::string("\0\0\0\xC8\0\0\0\x78", 8));  // 200 x 120
 }
 
 // A file ComfyUI names but hasn't, a file that can't be written over, and
