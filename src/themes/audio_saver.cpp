@@ -5,11 +5,11 @@
 #include <utility>
 
 #include "core/text.h"
-#include "themes/audio_conversion.h"
-#include "themes/audio_levels.h"
-#include "themes/audio_text.h"
-#include "themes/flac_decoder.h"
-#include "themes/wav_file.h"
+#include "media/audio_conversion.h"
+#include "media/audio_levels.h"
+#include "media/audio_text.h"
+#include "media/flac_decoder.h"
+#include "media/wav_file.h"
 
 namespace vorlane {
 

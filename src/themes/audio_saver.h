@@ -7,10 +7,10 @@
 
 #include "comfy/workflow_run.h"
 #include "core/json.h"
-#include "themes/audio_buffer.h"
-#include "themes/brightness_step.h"
+#include "media/audio_buffer.h"
+#include "media/brightness_step.h"
 #include "themes/sound_params.h"
-#include "themes/sound_shaping.h"
+#include "media/sound_shaping.h"
 
 namespace vorlane {
 

@@ -7,7 +7,7 @@
 #include "core/files.h"
 #include "core/files_below.h"
 #include "core/text.h"
-#include "themes/glb_model.h"
+#include "media/glb_model.h"
 
 namespace vorlane {
 

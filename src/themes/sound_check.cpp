@@ -6,8 +6,8 @@
 #include "core/files.h"
 #include "core/files_below.h"
 #include "core/text.h"
-#include "themes/brightness.h"
-#include "themes/wav_file.h"
+#include "media/brightness.h"
+#include "media/wav_file.h"
 
 namespace vorlane {
 

@@ -13,6 +13,7 @@
 
 #include "core/launcher_state.h"
 #include "ui/gdi.h"
+#include "ui/theme_slots_load.h"
 #include "ui/window_base.h"
 
 namespace vorlane {
@@ -28,6 +29,8 @@ public:
     // Registers the window's class (once) and opens the window; false when it
     // couldn't be created.
     bool open(HINSTANCE instance);
+    // Brings the window forward, shown again if it was closed while its list loaded.
+    void showAgain();
 
 protected:
     LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -35,6 +38,8 @@ protected:
 
 private:
     void OnCreate();
+    void OnClose();
+    void OnSlotsLoaded(LPARAM lParam);
     void OnSize();
     void OnMinMaxInfo(LPARAM lParam);
     void OnActivate(WPARAM wParam);
@@ -68,10 +73,12 @@ private:
     // Set while the window itself changes the list or the style box, so that
     // their notifications aren't taken for the player's.
     bool quiet_ = false;
+    // Declared last, so destroyed first: its thread is joined before what it uses goes.
+    ThemeSlotsLoad slotsLoad_;
 };
 
-// Opens the theme files window with a fresh slot list into `window`, or brings
-// the open one to the front.
+// Opens the theme files window into `window` at once, with the slot list the
+// state has while a fresh one loads, or brings the open one to the front.
 void openThemeFilesWindow(std::unique_ptr<ThemeFilesWindow>& window, LauncherState& state, HINSTANCE instance);
 
 }  // namespace vorlane

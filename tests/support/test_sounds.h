@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "themes/audio_buffer.h"
+#include "media/audio_buffer.h"
 
 namespace vorlane::testing {
 

@@ -7,7 +7,7 @@
 #include <random>
 
 #include "support/test_sounds.h"
-#include "themes/audio_conversion.h"
+#include "media/audio_conversion.h"
 
 using namespace vorlane;
 using namespace vorlane::testing;

@@ -10,11 +10,11 @@
 #include "core/text.h"
 #include "support/temp_folder.h"
 #include "support/test_sounds.h"
-#include "themes/audio_conversion.h"
-#include "themes/audio_levels.h"
+#include "media/audio_conversion.h"
+#include "media/audio_levels.h"
 #include "themes/audio_saver.h"
-#include "themes/brightness.h"
-#include "themes/wav_file.h"
+#include "media/brightness.h"
+#include "media/wav_file.h"
 
 using namespace vorlane;
 using namespace vorlane::testing;

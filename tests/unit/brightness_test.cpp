@@ -8,10 +8,10 @@
 
 #include "core/text.h"
 #include "support/test_sounds.h"
-#include "themes/audio_levels.h"
-#include "themes/brightness.h"
-#include "themes/brightness_step.h"
-#include "themes/soften_highs.h"
+#include "media/audio_levels.h"
+#include "media/brightness.h"
+#include "media/brightness_step.h"
+#include "media/soften_highs.h"
 
 using namespace vorlane;
 using namespace vorlane::testing;

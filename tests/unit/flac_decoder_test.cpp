@@ -9,8 +9,8 @@
 
 #include "support/audio_fixtures.h"
 #include "support/flac_writer.h"
-#include "themes/bit_reader.h"
-#include "themes/flac_decoder.h"
+#include "media/bit_reader.h"
+#include "media/flac_decoder.h"
 
 namespace vorlane {
 namespace {

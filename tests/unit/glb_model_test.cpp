@@ -6,7 +6,7 @@
 
 #include "core/json.h"
 #include "glb_writer/glb_writer.h"
-#include "themes/glb_model.h"
+#include "media/glb_model.h"
 
 using namespace vorlane;
 using namespace vorlane::testing;

@@ -10,7 +10,7 @@
 #include "support/temp_folder.h"
 #include "support/test_sounds.h"
 #include "themes/sound_check.h"
-#include "themes/wav_file.h"
+#include "media/wav_file.h"
 
 using namespace vorlane;
 using namespace vorlane::testing;

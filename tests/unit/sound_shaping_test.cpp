@@ -6,8 +6,8 @@
 #include <numbers>
 
 #include "support/test_sounds.h"
-#include "themes/audio_levels.h"
-#include "themes/sound_shaping.h"
+#include "media/audio_levels.h"
+#include "media/sound_shaping.h"
 
 using namespace vorlane;
 using namespace vorlane::testing;

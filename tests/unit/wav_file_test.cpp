@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "support/audio_fixtures.h"
-#include "themes/wav_file.h"
+#include "media/wav_file.h"
 
 namespace vorlane {
 namespace {

@@ -41,12 +41,12 @@
 #include "glb_writer/glb_writer.h"
 #include "net/http_client.h"
 #include "net/sha256.h"
-#include "themes/audio_buffer.h"
-#include "themes/audio_conversion.h"
-#include "themes/brightness.h"
-#include "themes/flac_decoder.h"
-#include "themes/glb_model.h"
-#include "themes/wav_file.h"
+#include "media/audio_buffer.h"
+#include "media/audio_conversion.h"
+#include "media/brightness.h"
+#include "media/flac_decoder.h"
+#include "media/glb_model.h"
+#include "media/wav_file.h"
 
 namespace {
 

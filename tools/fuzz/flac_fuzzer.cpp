@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "themes/flac_decoder.h"
+#include "media/flac_decoder.h"
 
 namespace {
 

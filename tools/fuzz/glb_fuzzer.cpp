@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "themes/glb_model.h"
+#include "media/glb_model.h"
 
 namespace {
 

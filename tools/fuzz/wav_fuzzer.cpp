@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "themes/wav_file.h"
+#include "media/wav_file.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "themes/sound_shaping.h"
+#include "media/sound_shaping.h"
 
 #include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <vector>
 
-#include "themes/audio_levels.h"
+#include "media/audio_levels.h"
 
 namespace vorlane {
 

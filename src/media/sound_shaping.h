@@ -2,7 +2,7 @@
 // one-shot sound to its audible part.
 #pragma once
 
-#include "themes/audio_buffer.h"
+#include "media/audio_buffer.h"
 
 namespace vorlane {
 

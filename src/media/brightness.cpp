@@ -1,4 +1,4 @@
-#include "themes/brightness.h"
+#include "media/brightness.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,8 +6,8 @@
 #include <numbers>
 #include <vector>
 
-#include "themes/audio_text.h"
-#include "themes/fft.h"
+#include "media/audio_text.h"
+#include "media/fft.h"
 
 namespace vorlane {
 

@@ -2,8 +2,8 @@
 // isn't or the limit is reached.
 #pragma once
 
-#include "themes/audio_buffer.h"
-#include "themes/brightness.h"
+#include "media/audio_buffer.h"
+#include "media/brightness.h"
 
 namespace vorlane {
 

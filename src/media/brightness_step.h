@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "themes/audio_buffer.h"
-#include "themes/brightness.h"
+#include "media/audio_buffer.h"
+#include "media/brightness.h"
 
 namespace vorlane {
 

@@ -1,4 +1,4 @@
-#include "themes/audio_conversion.h"
+#include "media/audio_conversion.h"
 
 #include <emmintrin.h>
 

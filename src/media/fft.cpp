@@ -1,4 +1,4 @@
-#include "themes/fft.h"
+#include "media/fft.h"
 
 #include <cmath>
 #include <numbers>

@@ -1,11 +1,11 @@
-#include "themes/soften_highs.h"
+#include "media/soften_highs.h"
 
 #include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <vector>
 
-#include "themes/audio_levels.h"
+#include "media/audio_levels.h"
 
 namespace vorlane {
 

@@ -1,7 +1,7 @@
 // Peak and loudness of a sound, and the levels the saved sounds are set to.
 #pragma once
 
-#include "themes/audio_buffer.h"
+#include "media/audio_buffer.h"
 
 namespace vorlane {
 

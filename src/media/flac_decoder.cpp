@@ -1,4 +1,4 @@
-#include "themes/flac_decoder.h"
+#include "media/flac_decoder.h"
 
 #include <algorithm>
 #include <array>
@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "themes/bit_reader.h"
+#include "media/bit_reader.h"
 
 namespace vorlane {
 

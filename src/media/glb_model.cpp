@@ -1,4 +1,4 @@
-#include "themes/glb_model.h"
+#include "media/glb_model.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
-#include "themes/brightness_step.h"
+#include "media/brightness_step.h"
 
-#include "themes/audio_text.h"
-#include "themes/soften_highs.h"
+#include "media/audio_text.h"
+#include "media/soften_highs.h"
 
 namespace vorlane {
 

@@ -1,7 +1,7 @@
 // Converting a sound to the channel count and sample rate a theme file wants.
 #pragma once
 
-#include "themes/audio_buffer.h"
+#include "media/audio_buffer.h"
 
 namespace vorlane {
 

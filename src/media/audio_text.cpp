@@ -1,4 +1,4 @@
-#include "themes/audio_text.h"
+#include "media/audio_text.h"
 
 #include <cstdarg>
 #include <cwchar>

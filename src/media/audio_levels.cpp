@@ -1,4 +1,4 @@
-#include "themes/audio_levels.h"
+#include "media/audio_levels.h"
 
 #include <algorithm>
 #include <cmath>

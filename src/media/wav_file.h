@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "core/files.h"
-#include "themes/audio_buffer.h"
+#include "media/audio_buffer.h"
 
 namespace vorlane {
 
