@@ -238,4 +238,11 @@ std::wstring zipBesideLauncher(const LauncherState& state) {
     return latest;
 }
 
+void lookForZipBesideLauncher(LauncherState& state) {
+    if (!state.zipPath.empty()) return;
+    state.zipPath = zipBesideLauncher(state);
+    state.zipLookedFor = true;
+    if (!state.zipPath.empty()) logLine(state, L"Installs come from " + state.zipPath + L" beside the launcher.");
+}
+
 }  // namespace vorlane
