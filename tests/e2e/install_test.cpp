@@ -427,7 +427,7 @@ TEST_F(Install, AnUnpackThatLeavesFilesOutIsNotRecordedAsInstalled) {
     // A whole unpack installs the same zip.
     EXPECT_EQ(runCommand(L"update"), 0u);
     EXPECT_EQ(setting(L"Current"), kNew);
-    EXPECT_EQ(readTestFile(joinPath(buildFolderOf(kNew), L"Content\\Paks\\Data.pak")), std::string(300000, 'd'));
+    EXPECT_TRUE(readTestFile(joinPath(buildFolderOf(kNew), L"Content\\Paks\\Data.pak")) == std::string(300000, 'd'));
 }
 
 // A link in a build zip would lead the files after it outside the build, and
