@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "addons/theme_folders.h"
 #include "addons/theme_update.h"
@@ -299,6 +300,9 @@ private:
         setText(button(kBackId), L"Back to build " + s.previous);
         showControl(button(kBackId), installed && !s.previous.empty());
         EnableWindow(button(kBackId), !busy && !themeMaking && !checkingAtStart_);
+        // The theme windows start from the theme files list, which comes with the start-up checks.
+        EnableWindow(button(kThemeFilesId), !checkingAtStart_);
+        EnableWindow(button(kCreateThemeId), !checkingAtStart_);
 
         // The status lines are written last: what reads them finds the rest done.
         statusLine1_ = firstStatusLine();
@@ -344,6 +348,8 @@ private:
                          ? L"Couldn't update the launcher: " + state_.lastError
                          : startText_;
         refreshStatus();
+        // A theme window asked for meanwhile opens now, on the list the checks brought.
+        if (openWhenChecked_) OnCommand(static_cast<WORD>(std::exchange(openWhenChecked_, 0)));
     }
 
     // Starts an install or add-on job on a copy of the state; the window keeps
@@ -498,13 +504,19 @@ private:
 
     // The theme files window is brought forward when it is open, else opened
     // on a freshly loaded slot list.
-    void OnThemeFiles() { openThemeFilesWindow(themeFiles_, state_, instance_); }
+    void OnThemeFiles() {
+        if (checkingAtStart_) openWhenChecked_ = kThemeFilesId;
+        else openThemeFilesWindow(themeFiles_, state_, instance_);
+    }
 
     void OnWhatsNew() {
         MessageBoxW(hwnd(), whatsNewText(state_).c_str(), L"What's new", MB_OK | MB_ICONINFORMATION);
     }
 
-    void OnCreateTheme() { OpenCreateThemeWindow(createTheme_, state_, instance_, modelsHub_); }
+    void OnCreateTheme() {
+        if (checkingAtStart_) openWhenChecked_ = kCreateThemeId;
+        else OpenCreateThemeWindow(createTheme_, state_, instance_, modelsHub_);
+    }
 
     // ---- Closing -----------------------------------------------------------------
 
@@ -598,6 +610,7 @@ private:
     UpdateCheck check_;
     bool closeWhenStopped_ = false;
     bool checkingAtStart_ = false;
+    int openWhenChecked_ = 0;  // a theme window's button pressed during the start-up checks
     std::wstring startText_;  // the status line the start gave, shown once the checks end
     HINSTANCE instance_ = nullptr;
     const std::wstring modelsHub_;

@@ -94,8 +94,10 @@ TEST_F(WindowAtOnce, TwoSilentServersBeforeAGoodOneKeepNobodyWaitingForTheWindow
         ASSERT_TRUE(answers()) << "after " << answered << " answers";
         ++answered;
         ASSERT_LT(answered, 2000u) << "the check never ended";
-        if (controlText(window, kStatusTextId) == L"Checking for updates...")
+        if (controlText(window, kStatusTextId) == L"Checking for updates...") {
             EXPECT_FALSE(controlEnabled(window, kMainButtonId));
+            EXPECT_FALSE(controlEnabled(window, kCreateThemeId));
+        }
         Sleep(100);
     }
     EXPECT_GT(answered, 10u);
@@ -103,6 +105,7 @@ TEST_F(WindowAtOnce, TwoSilentServersBeforeAGoodOneKeepNobodyWaitingForTheWindow
     // Then the good server's build is offered.
     EXPECT_EQ(controlText(window, kMainButtonId), L"Install && Play");
     EXPECT_TRUE(controlEnabled(window, kMainButtonId));
+    EXPECT_TRUE(controlEnabled(window, kCreateThemeId));
     EXPECT_EQ(controlText(window, kStatusLine2Id).rfind(L"Latest: build " + commit + L", released ", 0), 0u);
     const std::vector<std::wstring> lines = log();
     EXPECT_TRUE(contains(lines, L"The build server at " + server->url() + L" lists 1 builds; the latest is " + commit +
