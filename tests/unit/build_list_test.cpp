@@ -303,6 +303,8 @@ TEST_F(BuildListFetchTest, AHugeSignedListIsRefusedWithinAFewHundredMegabytes) {
     EXPECT_EQ(fetch.refusalReason, L"the list is too big to read");
     PROCESS_MEMORY_COUNTERS after{};
     ASSERT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &after, sizeof after));
+    RecordProperty("PeakMB", std::to_string(after.PeakWorkingSetSize >> 20));
+    RecordProperty("PeakBeforeMB", std::to_string(before.PeakWorkingSetSize >> 20));
     EXPECT_LT(after.PeakWorkingSetSize, before.PeakWorkingSetSize + (300u << 20))
         << "peak " << (after.PeakWorkingSetSize >> 20) << " MB";
 }
