@@ -4,7 +4,7 @@
 #include <set>
 
 #include "addons/piece_cutter.h"
-#include "addons/value_count.h"
+#include "core/value_count.h"
 #include "core/json.h"
 #include "core/text.h"
 

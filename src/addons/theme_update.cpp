@@ -6,7 +6,7 @@
 #include "addons/theme_folders.h"
 #include "addons/theme_index.h"
 #include "addons/themes_list.h"
-#include "addons/value_count.h"
+#include "core/value_count.h"
 #include "core/files.h"
 #include "core/handles.h"
 #include "core/log.h"

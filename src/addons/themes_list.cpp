@@ -1,6 +1,6 @@
 #include "addons/themes_list.h"
 
-#include "addons/value_count.h"
+#include "core/value_count.h"
 #include "core/json.h"
 
 namespace vorlane {

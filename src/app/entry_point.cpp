@@ -16,7 +16,6 @@
 #include "install/shortcuts.h"
 #include "net/http_client.h"
 #include "net/release_key.h"
-#include "slots/theme_slots.h"
 #include "ui/main_window.h"
 
 namespace vorlane {
@@ -71,27 +70,13 @@ int runLauncher(HINSTANCE instance, int showCommand) {
 
     loadSettings(state);
     logStart(state);
-    fetchBuildListAtStart(state);
-    startTick = GetTickCount64();
-
-    // A window start that put a newer launcher in place hands over to it and goes.
-    const SelfUpdateOutcome selfUpdated = selfUpdateAtStart(state, options);
-    if (!options.command && selfUpdated == SelfUpdateOutcome::Updated && startNewLauncher(state)) {
-        closeLog(state);
-        single.release();
-        return 0;
-    }
-
-    // Shortcuts are repaired by a windowed start and by the command that asks for it only.
-    if (!options.command || *options.command == L"repair-shortcuts") repairShortcuts(state);
-
-    if (state.zipPath.empty()) {
-        state.zipPath = zipBesideLauncher(state);
-        state.zipLookedFor = true;
-        if (!state.zipPath.empty()) logLine(state, L"Installs come from " + state.zipPath + L" beside the launcher.");
-    }
 
     if (options.command) {
+        fetchBuildListAtStart(state);
+        startTick = GetTickCount64();
+        selfUpdateAtStart(state, options);
+        if (*options.command == L"repair-shortcuts") repairShortcuts(state);
+        lookForZipBesideLauncher(state);
         int code = runCommand(state, options, *options.command);
         logLine(state, L"Done (" + *options.command + L", exit " + std::to_wstring(code) + L", installed: " +
                            (state.current.empty() ? L"nothing" : state.current) + L").");
@@ -99,15 +84,15 @@ int runLauncher(HINSTANCE instance, int showCommand) {
         return code;
     }
 
-    // The window's theme windows start from the slot list; commands that use it load it themselves.
-    loadThemeSlots(state);
+    // The window comes at once: the build list, the self-update check, the
+    // shortcut repair and the search beside the launcher run on its job
+    // runner, and a newer launcher found then is handed over to from there.
+    startTick = GetTickCount64();
     if (options.updated)
         statusText = L"The launcher updated itself to " + launcherVersion() + L" (the old one is kept beside it).";
-    else if (selfUpdated == SelfUpdateOutcome::Failed)
-        statusText = L"Couldn't update the launcher: " + state.lastError;
     const std::wstring modelsHub = options.theme.modelsFrom.empty() ? std::wstring(kHuggingFaceHub)
                                                                    : normaliseBaseUrl(options.theme.modelsFrom);
-    int code = runMainWindow(state, instance, showCommand, hash, modelsHub);
+    int code = runMainWindow(state, instance, showCommand, hash, modelsHub, options);
     closeLog(state);
     single.release();
     return code;

@@ -91,7 +91,8 @@ int ListModelChoices(const std::wstring& address, const ModelFile& row, std::vec
 }
 
 bool CheckComfy(const std::wstring& address, unsigned kinds, const ReportSink& report,
-                std::vector<std::wstring>& missing, std::wstring* version, std::vector<const ModelFile*>* missingRows) {
+                std::vector<std::wstring>& missing, std::wstring* version, std::vector<const ModelFile*>* missingRows,
+                const std::wstring& hubBase) {
     missing.clear();
     if (missingRows) missingRows->clear();
     std::vector<const ModelFile*> rows;  // the row of each missing entry
@@ -151,7 +152,7 @@ bool CheckComfy(const std::wstring& address, unsigned kinds, const ReportSink& r
            L" model file(s). Download models gets them from Hugging Face; or get each from its page there and put it "
            L"in ComfyUI's models folder, in the folder named, then check again:");
     for (size_t i = 0; i < missing.size(); ++i)
-        report(L"  models\\" + missing[i] + L", from " + kHuggingFaceHub + L"/" + wide(rows[i]->repository));
+        report(L"  models\\" + missing[i] + L", from " + hubBase + L"/" + wide(rows[i]->repository));
     return true;
 }
 

@@ -33,7 +33,8 @@ struct ModelFile {
 inline constexpr int kModelFileCount = 15;
 extern const ModelFile ModelFileTable[kModelFileCount];
 
-// The hub whose repository pages the missing-files report names.
+// The hub whose repository pages the missing-files report names, unless the
+// check is given the base address the files come from in its place.
 inline constexpr wchar_t kHuggingFaceHub[] = L"https://huggingface.co";
 
 using ReportSink = std::function<void(const std::wstring& line)>;
@@ -41,10 +42,11 @@ using ReportSink = std::function<void(const std::wstring& line)>;
 // Asks address whether ComfyUI answers and whether it has each model file that
 // `kinds` needs, reporting in lines to `report`. `missing` (cleared first) gets
 // "folder\file" per missing file, `missingRows` the rows they stand for, and
-// `version` ComfyUI's version text. True when ComfyUI answered.
+// `version` ComfyUI's version text. The report names each missing file's page
+// at hubBase. True when ComfyUI answered.
 bool CheckComfy(const std::wstring& address, unsigned kinds, const ReportSink& report,
                 std::vector<std::wstring>& missing, std::wstring* version = nullptr,
-                std::vector<const ModelFile*>* missingRows = nullptr);
+                std::vector<const ModelFile*>* missingRows = nullptr, const std::wstring& hubBase = kHuggingFaceHub);
 
 // The outcomes of ListModelChoices.
 enum ModelChoices : int { ChoicesUnknown = 0, ChoicesListed = 1, NodeMissing = 2 };

@@ -96,6 +96,8 @@ std::wstring finish(const PlannedFile& file, const ReportSink& report) {
             return L"It didn't match Hugging Face's fingerprint for it, so it's thrown away.";
         }
     }
+    // What is put in place is on the disk first, so that a power cut can't leave a hollow model file.
+    if (!flushFile(file.part)) return systemFailure(L"Couldn't put it in place as " + file.target + L".").text();
     if (!MoveFileExW(longPath(file.part).c_str(), longPath(file.target).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return systemFailure(L"Couldn't put it in place as " + file.target + L".").text();
@@ -106,7 +108,10 @@ std::wstring finish(const PlannedFile& file, const ReportSink& report) {
 
 std::wstring sizeText(long long bytes) {
     wchar_t text[64];
-    if (bytes < 1000000000LL)
+    // Below what rounds to 1 MB, in KB, so that a small file isn't "0 MB".
+    if (bytes < 999500)
+        swprintf(text, 64, L"%lld KB", (bytes + 500) / 1000);
+    else if (bytes < 1000000000LL)
         swprintf(text, 64, L"%lld MB", (bytes + 500000) / 1000000);
     else
         swprintf(text, 64, L"%.2f GB", bytes / 1e9);
@@ -154,7 +159,7 @@ bool getModels(const std::wstring& comfyAddress, unsigned kinds, const ModelDown
     const JobControl& control = reporter.control;
     std::vector<std::wstring> missing;
     std::vector<const ModelFile*> rows;
-    if (!CheckComfy(comfyAddress, kinds, report, missing, nullptr, &rows)) return false;
+    if (!CheckComfy(comfyAddress, kinds, report, missing, nullptr, &rows, hubBase)) return false;
     if (rows.empty()) return true;
     if (!isLoopbackUrl(comfyAddress)) {
         report(L"Download models puts them in ComfyUI's own models folder, so it needs the ComfyUI on this PC. "
@@ -271,7 +276,7 @@ bool getModels(const std::wstring& comfyAddress, unsigned kinds, const ModelDown
 
     control.progress(1, L"");
     std::vector<std::wstring> stillMissing;
-    return CheckComfy(comfyAddress, kinds, report, stillMissing) && stillMissing.empty() && allWell;
+    return CheckComfy(comfyAddress, kinds, report, stillMissing, nullptr, nullptr, hubBase) && stillMissing.empty() && allWell;
 }
 
 }  // namespace vorlane

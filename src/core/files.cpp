@@ -219,7 +219,8 @@ bool deleteFolderTree(const std::wstring& folder) {
             SetFileAttributesW(longPath(path).c_str(), FILE_ATTRIBUTE_NORMAL);
             RemoveDirectoryW(longPath(path).c_str());
         } else {
-            SetFileAttributesW(longPath(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+            // A link's attributes would be those of what it points at.
+            if (!entry.isLink) SetFileAttributesW(longPath(path).c_str(), FILE_ATTRIBUTE_NORMAL);
             DeleteFileW(longPath(path).c_str());
         }
     }

@@ -19,9 +19,15 @@ constexpr DWORD kRootLockWaitMs = 5000;
 // nothing was changed. Try again when it has finished."
 extern const wchar_t* const kRootBusySentence;
 
-// A named mutex held for a scope: "Local\VorlaneLauncher" + what + "-" + the
-// root folder's instance key. One left by a launcher that was killed counts as
-// free. It belongs to the thread that took it, which must release it.
+// A lock of one root folder held for a scope: the file "launcher-" + what in
+// lower case + ".lock" in the root folder, held open without sharing. Every
+// spelling of the folder (a link to it, another drive letter, its short name,
+// a "\\?\" path) reaches the same file, so launchers meet at the same lock
+// however they were given the root. The system closes the file when its
+// launcher ends, killed or not, so a lock is never left behind. Where the file
+// can't be made (the folder is missing or can't be written), the lock is a
+// named mutex, "Local\VorlaneLauncher" + what + "-" + the root folder's
+// instance key, as good as the spelling.
 class RootMutex {
 public:
     RootMutex() = default;
@@ -33,9 +39,15 @@ public:
     void release();
 
 private:
+    bool acquireByName(const std::wstring& what, const std::wstring& rootFolder, DWORD waitMs);
+
+    FileHandle file_;
     ObjectHandle mutex_;
     bool owned_ = false;
 };
+
+// The lock file of `what` in a root folder.
+std::wstring rootLockFile(const std::wstring& what, const std::wstring& rootFolder);
 
 // The lock of the jobs that change an installation.
 class RootLock {

@@ -117,6 +117,12 @@ void loadInstallState(LauncherState& state) {
     state.previousReleased = readSetting(state, L"PreviousReleased");
     state.heldBack = readSetting(state, L"HeldBack");
     state.currentFilesPresent = !state.current.empty() && fileExists(gameProgram(state, state.current));
+    // A previous build whose folder is gone (an uninstall cut short, a folder
+    // removed by hand) is no longer there to go back to.
+    if (!state.previous.empty() && !folderExists(joinPath(state.installDir, state.previous))) {
+        state.previous.clear();
+        state.previousReleased.clear();
+    }
 }
 
 Failure saveInstallState(const LauncherState& state) {

@@ -11,6 +11,7 @@
 #include "core/log.h"
 #include "core/settings.h"
 #include "core/text.h"
+#include "core/value_count.h"
 #include "net/build_server.h"
 #include "net/release_key.h"
 #include "net/signature.h"
@@ -89,6 +90,12 @@ BuildListFetch fetchBuildList(const std::vector<std::wstring>& servers, const st
                        L"the list isn't signed", L""};
     };
     RefusalRule notOlder = [&](const SignedDocument& document) {
+        // Counted before it is read: a signed list of millions of values would take gigabytes.
+        if (!atMostJsonValues(document.bytes))
+            return Refusal{L"The build list from " + document.server +
+                               L" is too big to read, so nothing from it is installed.",
+                           L"the list is too big to read",
+                           L"more than " + std::to_wstring(kMostJsonValues) + L" JSON values"};
         std::vector<BuildRecord> builds = readBuildRecords(document.bytes);
         const long long seen = parseIsoTime(newestList);
         // A developer's build takes any list; so does a launcher that has seen none.
@@ -229,6 +236,13 @@ std::wstring zipBesideLauncher(const LauncherState& state) {
         }
     }
     return latest;
+}
+
+void lookForZipBesideLauncher(LauncherState& state) {
+    if (!state.zipPath.empty()) return;
+    state.zipPath = zipBesideLauncher(state);
+    state.zipLookedFor = true;
+    if (!state.zipPath.empty()) logLine(state, L"Installs come from " + state.zipPath + L" beside the launcher.");
 }
 
 }  // namespace vorlane

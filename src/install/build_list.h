@@ -62,4 +62,8 @@ std::wstring formatReleased(const std::wstring& text);
 // A build zip beside the running launcher to install from, or empty.
 std::wstring zipBesideLauncher(const LauncherState& state);
 
+// The start-up search: when no zip was given, takes the one beside the
+// launcher (logging where installs come from) and notes that it looked.
+void lookForZipBesideLauncher(LauncherState& state);
+
 }  // namespace vorlane

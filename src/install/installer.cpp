@@ -15,6 +15,7 @@
 #include "install/player_data.h"
 #include "install/run_captured.h"
 #include "install/shortcuts.h"
+#include "install/zip_listing.h"
 #include "net/build_server.h"
 #include "net/http_client.h"
 #include "net/sha256.h"
@@ -121,11 +122,21 @@ bool checkZip(LauncherState& state, const BuildRecord& record, const std::wstrin
     return fail(state, L"The download doesn't match the build server's fingerprint; it wasn't installed.");
 }
 
+// listing: what the zip holds, for the check of what was unpacked; empty when it can't be read.
 bool unpackZip(LauncherState& state, const BuildRecord& record, const std::wstring& zip, const std::wstring& staging,
-               const JobControl& job) {
+               const JobControl& job, std::vector<ZipEntry>& listing) {
     deleteFolderTree(staging);
     makeFolderTree(staging);
     const std::wstring tar = systemTar();
+
+    // A link would lead what is unpacked after it outside the build, and stay behind where nothing removes it.
+    readZipListing(zip, listing);
+    for (const ZipEntry& entry : listing)
+        if (entry.isLink) {
+            deleteFolderTree(staging);
+            return fail(state, L"The zip holds a link, " + toUtf16(entry.name) +
+                                   L", which a build never has, so it wasn't installed.");
+        }
 
     long long entries = 0;
     runCaptured(tar + L" -tf " + quoted(zip), [&](const std::string&) { ++entries; });
@@ -149,6 +160,23 @@ bool unpackZip(LauncherState& state, const BuildRecord& record, const std::wstri
         return fail(state, L"The zip's folder " + std::wstring(kBuildZipPrefix) + record.commit +
                                L" has no Vorlane.exe, so it wasn't installed.");
     return fail(state, L"Unpacking the build failed (tar exit code " + std::to_wstring(code) + L").");
+}
+
+// Every file of the zip must be in the staging folder, at its size, before the
+// build is recorded: a tar that stopped early, or files removed meanwhile,
+// would otherwise leave a build recorded as installed that doesn't play.
+bool checkUnpacked(LauncherState& state, const BuildRecord& record, const std::wstring& staging,
+                   const std::vector<ZipEntry>& listing) {
+    const std::string saved = toUtf8(kBuildZipPrefix + record.commit) + "/Vorlane/Saved/";
+    const UnpackShortfall shortfall = compareUnpacked(listing, staging, saved);
+    if (!listing.empty() && shortfall.missing == 0) return true;
+    deleteFolderTree(staging);
+    if (listing.empty())
+        return fail(state, L"The zip's listing can't be read, so what was unpacked can't be checked; it wasn't "
+                           L"installed.");
+    return fail(state, L"Unpacking left out " + std::to_wstring(shortfall.missing) + L" of the build's " +
+                           std::to_wstring(shortfall.files) + L" files (" + toUtf16(shortfall.first) +
+                           L" among them), so it wasn't installed.");
 }
 
 bool bringSavesOver(LauncherState& state, const BuildRecord& record, const std::wstring& staging,
@@ -226,10 +254,12 @@ bool installBuild(LauncherState& state, const JobControl& job) {
 
     const std::wstring staging = joinPath(state.installDir, record.commit) + kStagingSuffix;
     if (job.stopRequested()) return fail(state, kStopped);
-    if (!unpackZip(state, record, zip, staging, job)) return false;
+    std::vector<ZipEntry> listing;
+    if (!unpackZip(state, record, zip, staging, job, listing)) return false;
     crashPoint(L"unpacked");
     if (!bringSavesOver(state, record, staging, job)) return false;
     crashPoint(L"saves-copied");
+    if (!checkUnpacked(state, record, staging, listing)) return false;
     if (job.stopRequested()) {
         deleteFolderTree(staging);
         return fail(state, kStopped);

@@ -6,6 +6,7 @@
 #include "core/log.h"
 #include "core/root_lock.h"
 #include "core/text.h"
+#include "core/value_count.h"
 #include "net/build_server.h"
 #include "net/http_client.h"
 #include "net/sha256.h"
@@ -120,6 +121,11 @@ SelfUpdateOutcome selfUpdate(LauncherState& state, const std::wstring& runningPr
         return fail(state, L"launcher.json isn't signed with Vorlane's key.",
                     L"Didn't update the launcher: launcher.json from " + state.listSource +
                         L" isn't signed with Vorlane's key. (" + document.error + L")");
+
+    if (!atMostJsonValues(document.bytes))
+        return fail(state, L"launcher.json is too big to read.",
+                    L"Didn't update the launcher: launcher.json from " + state.listSource +
+                        L" is too big to read. (more than " + std::to_wstring(kMostJsonValues) + L" JSON values)");
 
     const LauncherRecord record = readLauncherRecord(document.bytes);
     if (!isUsableLauncherRecord(record)) return SelfUpdateOutcome::NoneOffered;

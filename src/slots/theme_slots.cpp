@@ -12,6 +12,7 @@
 #include "core/root_lock.h"
 #include "core/settings.h"
 #include "core/text.h"
+#include "core/value_count.h"
 #include "net/build_server.h"
 #include "net/signature.h"
 
@@ -85,6 +86,12 @@ bool keepSignedList(const LauncherState& state, const SignedDocument& document) 
 
 void refreshKeptCopy(LauncherState& state, const ReleaseKey& key) {
     const SignedDocument document = fetchSigned(state.listSource, kThemeSlotsName, key);
+    if (document.answered && !atMostJsonValues(document.bytes)) {
+        logLine(state, L"The theme files list from " + state.listSource +
+                           L" is too big to read, so it isn't used. (more than " + std::to_wstring(kMostJsonValues) +
+                           L" JSON values)");
+        return;
+    }
     // A list that didn't come, or names no slot, leaves the kept copy as it is.
     if (!document.answered || parseThemeSlots(document.bytes).empty()) return;
     if (!document.error.empty()) {
@@ -105,6 +112,8 @@ void refreshKeptCopy(LauncherState& state, const ReleaseKey& key) {
 
 std::vector<ThemeSlot> parseThemeSlots(const std::string& bytes) {
     std::vector<ThemeSlot> slots;
+    // Counted before it is read, like every signed list.
+    if (!atMostJsonValues(bytes)) return slots;
     for (const FlatRecord& record : readFlatRecords(bytes)) {
         ThemeSlot slot = slotOf(record);
         if (!slot.Id.empty() && !slot.File.empty()) slots.push_back(std::move(slot));
@@ -113,6 +122,9 @@ std::vector<ThemeSlot> parseThemeSlots(const std::string& bytes) {
 }
 
 std::wstring themeSlotsListProblem(const std::string& bytes) {
+    if (!atMostJsonValues(bytes))
+        return L"The theme files list is too big to read (more than " + std::to_wstring(kMostJsonValues) +
+               L" JSON values).";
     JsonValue document;
     if (!parseDocument(bytes, document) || document.kind != JsonKind::Array)
         return L"The theme files list isn't a JSON array.";

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "addons/theme_folders.h"
 #include "addons/theme_update.h"
@@ -30,6 +31,7 @@
 #include "ui/gdi.h"
 #include "ui/main_window_controls.h"
 #include "ui/shell.h"
+#include "ui/start_up_check.h"
 #include "ui/theme_files_window.h"
 #include "ui/window_base.h"
 
@@ -134,7 +136,8 @@ void paintGradient(HDC dc, const RECT& area) {
 
 class MainWindow final : public WindowBase {
 public:
-    MainWindow(LauncherState& state, std::wstring modelsHub) : state_(state), modelsHub_(std::move(modelsHub)) {}
+    MainWindow(LauncherState& state, std::wstring modelsHub, StartOptions options)
+        : state_(state), modelsHub_(std::move(modelsHub)), options_(std::move(options)) {}
 
     bool open(HINSTANCE instance, int showCommand, unsigned instanceHash) {
         instance_ = instance;
@@ -170,6 +173,7 @@ protected:
         case kJobDoneMessage: OnJobDone(lParam); return 0;
         case kCheckResultMessage: OnCheckResult(lParam); return 0;
         case kOpenedAgainMessage: OnOpenedAgain(); return 0;
+        case kStartUpDoneMessage: OnStartUpDone(lParam); return 0;
         }
         return WindowBase::handleMessage(message, wParam, lParam);
     }
@@ -195,6 +199,7 @@ private:
         for (int i = 0; i < 3; ++i) statusMirror_[i] = addControl(WC_STATICW, L"", 0, kStatusLineIds[i]);
         makeFonts();
         layOut();
+        startStartUpCheck();
         refreshStatus();
         SetTimer(hwnd(), kCheckTimerId, checkEveryMs, nullptr);
     }
@@ -252,6 +257,7 @@ private:
 
     std::wstring secondStatusLine() const {
         const LauncherState& s = state_;
+        if (checkingAtStart_) return L"";  // nothing is known of the build servers yet
         if (!s.builds.empty()) {
             const BuildRecord& latest = s.builds.front();
             std::wstring line = latest.commit != s.current ? L"Latest: build " + latest.commit + L", released " +
@@ -283,15 +289,20 @@ private:
     void refreshStatus() {
         const LauncherState& s = state_;
         const bool installed = !s.current.empty();
-        setText(button(kMainButtonId), mainButtonLabel());
-        EnableWindow(button(kMainButtonId), !busy && !(!installed && s.builds.empty() && s.zipPath.empty()));
+        // Until the start-up checks end, the button can't tell what it would do.
+        setText(button(kMainButtonId), checkingAtStart_ ? L"" : mainButtonLabel());
+        EnableWindow(button(kMainButtonId),
+                     !busy && !checkingAtStart_ && !(!installed && s.builds.empty() && s.zipPath.empty()));
         EnableWindow(button(kOpenFolderId), installed && !busy);
-        EnableWindow(button(kUninstallId), installed && !busy && !themeMaking);
+        EnableWindow(button(kUninstallId), installed && !busy && !themeMaking && !checkingAtStart_);
         showControl(button(kChangeFolderId), !installed);
         EnableWindow(button(kChangeFolderId), !busy);
         setText(button(kBackId), L"Back to build " + s.previous);
         showControl(button(kBackId), installed && !s.previous.empty());
-        EnableWindow(button(kBackId), !busy && !themeMaking);
+        EnableWindow(button(kBackId), !busy && !themeMaking && !checkingAtStart_);
+        // The theme windows start from the theme files list, which comes with the start-up checks.
+        EnableWindow(button(kThemeFilesId), !checkingAtStart_);
+        EnableWindow(button(kCreateThemeId), !checkingAtStart_);
 
         // The status lines are written last: what reads them finds the rest done.
         statusLine1_ = firstStatusLine();
@@ -305,6 +316,41 @@ private:
     }
 
     // ---- Jobs --------------------------------------------------------------------
+
+    // The start-up checks run beside the open window; until they end the status
+    // line says so and the button waits.
+    void startStartUpCheck() {
+        startText_ = statusText;
+        const LauncherState copy = state_;
+        const StartOptions options = options_;
+        checkingAtStart_ = jobs_.start<StartUpOutcome>(
+            hwnd(), 0, kStartUpDoneMessage,
+            [copy, options](const JobControl& control) { return runStartUpCheck(copy, options, control); });
+        // A launcher that has just updated itself says so rather than that it checks.
+        if (checkingAtStart_ && !options_.updated) statusText = L"Checking for updates...";
+    }
+
+    void OnStartUpDone(LPARAM lParam) {
+        const std::unique_ptr<StartUpOutcome> outcome = takeJobResult<StartUpOutcome>(lParam);
+        jobs_.finish();
+        checkingAtStart_ = false;
+        takeStartUpOutcome(state_, *outcome);
+        if (closeWhenStopped_) {
+            DestroyWindow(hwnd());
+            return;
+        }
+        // A newer launcher put in place takes over; should it not start, this one goes on.
+        if (outcome->selfUpdated == SelfUpdateOutcome::Updated && startNewLauncher(state_)) {
+            DestroyWindow(hwnd());
+            return;
+        }
+        statusText = outcome->selfUpdated == SelfUpdateOutcome::Failed
+                         ? L"Couldn't update the launcher: " + state_.lastError
+                         : startText_;
+        refreshStatus();
+        // A theme window asked for meanwhile opens now, on the list the checks brought.
+        if (openWhenChecked_) OnCommand(static_cast<WORD>(std::exchange(openWhenChecked_, 0)));
+    }
 
     // Starts an install or add-on job on a copy of the state; the window keeps
     // showing the state it has until the job's done message hands the copy back.
@@ -359,7 +405,7 @@ private:
     }
 
     void OnTimer(WPARAM id) {
-        if (id == kCheckTimerId) check_.start(state_, hwnd());
+        if (id == kCheckTimerId && !checkingAtStart_) check_.start(state_, hwnd());
     }
 
     void OnActivate(WPARAM wParam) {
@@ -367,7 +413,7 @@ private:
         // A theme run may have started or ended in the create-theme window meanwhile.
         refreshStatus();
         const unsigned long long wait = std::min<unsigned long long>(checkEveryMs, 60000);
-        if (GetTickCount64() - startTick >= wait) check_.start(state_, hwnd());
+        if (!checkingAtStart_ && GetTickCount64() - startTick >= wait) check_.start(state_, hwnd());
     }
 
     void OnOpenedAgain() {
@@ -392,7 +438,7 @@ private:
     }
 
     void OnMainButton() {
-        if (busy) return;
+        if (busy || checkingAtStart_) return;
         if (bringGameToFront(state_)) {
             const bool wouldInstall = state_.current.empty() || !state_.currentFilesPresent || updateDue(state_);
             setStatusText(wouldInstall
@@ -458,13 +504,19 @@ private:
 
     // The theme files window is brought forward when it is open, else opened
     // on a freshly loaded slot list.
-    void OnThemeFiles() { openThemeFilesWindow(themeFiles_, state_, instance_); }
+    void OnThemeFiles() {
+        if (checkingAtStart_) openWhenChecked_ = kThemeFilesId;
+        else openThemeFilesWindow(themeFiles_, state_, instance_);
+    }
 
     void OnWhatsNew() {
         MessageBoxW(hwnd(), whatsNewText(state_).c_str(), L"What's new", MB_OK | MB_ICONINFORMATION);
     }
 
-    void OnCreateTheme() { OpenCreateThemeWindow(createTheme_, state_, instance_, modelsHub_); }
+    void OnCreateTheme() {
+        if (checkingAtStart_) openWhenChecked_ = kCreateThemeId;
+        else OpenCreateThemeWindow(createTheme_, state_, instance_, modelsHub_);
+    }
 
     // ---- Closing -----------------------------------------------------------------
 
@@ -472,6 +524,14 @@ private:
     // the job's done message comes. A theme being made is asked about too.
     void OnClose() {
         if (closeWhenStopped_) return;
+        // The start-up checks can't be cut short mid-request: the window goes
+        // at once and the launcher when they end.
+        if (checkingAtStart_) {
+            closeWhenStopped_ = true;
+            jobs_.requestStop();
+            ShowWindow(hwnd(), SW_HIDE);
+            return;
+        }
         if (jobs_.started()) {
             const int answer = MessageBoxW(
                 hwnd(), L"An update is running. Stop it and close? It carries on from where it stopped next time.",
@@ -549,8 +609,12 @@ private:
     JobRunner jobs_;
     UpdateCheck check_;
     bool closeWhenStopped_ = false;
+    bool checkingAtStart_ = false;
+    int openWhenChecked_ = 0;  // a theme window's button pressed during the start-up checks
+    std::wstring startText_;  // the status line the start gave, shown once the checks end
     HINSTANCE instance_ = nullptr;
     const std::wstring modelsHub_;
+    const StartOptions options_;
     std::unique_ptr<CreateThemeWindow> createTheme_;
     std::unique_ptr<ThemeFilesWindow> themeFiles_;
 };
@@ -558,11 +622,11 @@ private:
 }  // namespace
 
 int runMainWindow(LauncherState& state, HINSTANCE instance, int showCommand, unsigned instanceHash,
-                  const std::wstring& modelsHub) {
+                  const std::wstring& modelsHub, const StartOptions& options) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
 
-    MainWindow window(state, modelsHub);
+    MainWindow window(state, modelsHub, options);
     if (!window.open(instance, showCommand, instanceHash)) return 1;
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {

@@ -54,15 +54,14 @@ TEST_F(HubGetModelsCommand, FetchesTheSoundModelsAndExitsWithZero) {
         L"Download models: ComfyUI 0.3.64 answers at " + comfy.address() + L".",
         L"Download models: It's missing 2 model file(s). Download models gets them from Hugging Face; or get each "
         L"from its page there and put it in ComfyUI's models folder, in the folder named, then check again:",
-        L"Download models:   models\\checkpoints\\stable_audio_3_small_sfx.safetensors, from "
-        L"https://huggingface.co/Comfy-Org/stable-audio-3",
-        L"Download models:   models\\text_encoders\\t5gemma_b_b_ul2.safetensors, from "
-        L"https://huggingface.co/Comfy-Org/stable-audio-3",
+        // The pages named are those of the base the files come from.
+        L"Download models:   models\\checkpoints\\stable_audio_3_small_sfx.safetensors, from " + page,
+        L"Download models:   models\\text_encoders\\t5gemma_b_b_ul2.safetensors, from " + page,
         L"Download models: Asked (and --auto says yes): Download 2 model file(s), 3 MB, from Hugging Face into "
         L"ComfyUI's models folder (" + models + L")?",
         L"",
         L"  stable_audio_3_small_sfx.safetensors (3 MB)",
-        L"  t5gemma_b_b_ul2.safetensors (0 MB)",
+        L"  t5gemma_b_b_ul2.safetensors (2 KB)",
         L"",
         L"Whose each is, and its licence, is on its page:",
         L"  " + page,
@@ -70,7 +69,7 @@ TEST_F(HubGetModelsCommand, FetchesTheSoundModelsAndExitsWithZero) {
         L"Download models: Downloading models\\checkpoints\\stable_audio_3_small_sfx.safetensors (3 MB)...",
         L"Download models:   Checking it...",
         L"Download models:   Got it: models\\checkpoints\\stable_audio_3_small_sfx.safetensors",
-        L"Download models: Downloading models\\text_encoders\\t5gemma_b_b_ul2.safetensors (0 MB)...",
+        L"Download models: Downloading models\\text_encoders\\t5gemma_b_b_ul2.safetensors (2 KB)...",
         L"Download models:   Got it: models\\text_encoders\\t5gemma_b_b_ul2.safetensors",
         L"Download models: ComfyUI 0.3.64 answers at " + comfy.address() + L".",
         L"Download models: It has every model file this needs.",

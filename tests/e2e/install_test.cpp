@@ -10,6 +10,7 @@
 
 #include "core/files.h"
 #include "core/text.h"
+#include "net/build_server.h"
 #include "support/build_server.h"
 #include "support/installed_game.h"
 #include "support/launcher_test.h"
@@ -17,6 +18,7 @@
 #include "support/nginx_server.h"
 #include "support/temp_folder.h"
 #include "support/test_http_server.h"
+#include "support/zip_writer.h"
 
 using namespace vorlane;
 using namespace vorlane::testing;
@@ -372,4 +374,88 @@ TEST_F(Install, GoingBackWithoutAPreviousBuildFails) {
     const std::vector<std::wstring> lines = newLogLines();
     EXPECT_EQ(lines[lines.size() - 2], L"Failed: There's no previous build to go back to.");
     EXPECT_EQ(setting(L"Current"), kOld);
+}
+
+namespace {
+
+// The files of a build of `commit`, in the order the zip holds them, the game program first.
+std::vector<ZipWriterEntry> buildEntries(const std::wstring& commit) {
+    const std::string top = toUtf8(L"Vorlane-" + commit) + "/";
+    return {{top, ""},
+            {top + "Vorlane.exe", readTestFile(joinPath(testProgramFolder(), L"fake_game\\Vorlane.exe"))},
+            {top + "Build.ini", buildIniText(commit)},
+            {top + "Content/", ""},
+            {top + "Content/Paks/", ""},
+            {top + "Content/Paks/Data.pak", std::string(300000, 'd')},
+            {top + "Content/Movies.pak", std::string(2000, 'm')}};
+}
+
+// Sets an environment variable for the launchers this test starts (and their tar.exe).
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const wchar_t* name, const wchar_t* value) : name_(name) { SetEnvironmentVariableW(name, value); }
+    ~ScopedEnvironment() { SetEnvironmentVariableW(name_, nullptr); }
+
+private:
+    const wchar_t* name_;
+};
+
+}  // namespace
+
+// A tar that stops early (told to by the shim) and still says all went well:
+// the files left out are found before anything is recorded.
+TEST_F(Install, AnUnpackThatLeavesFilesOutIsNotRecordedAsInstalled) {
+    server->publishBuild(kOld, kOldReleased);
+    ASSERT_EQ(runCommand(L"install"), 0u);
+    const std::wstring zip = temp.file(buildZipName(kNew));
+    ASSERT_TRUE(writeZip(zip, buildEntries(kNew)));
+    ASSERT_TRUE(server->publish(zip, kNewReleased));
+
+    newLogLines();
+    {
+        ScopedEnvironment stopEarly(L"VORLANE_TAR_STOP_AFTER", L"4");
+        EXPECT_EQ(runCommand(L"update"), 1u);
+    }
+    const std::vector<std::wstring> lines = newLogLines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], L"Failed: Unpacking left out 2 of the build's 4 files (Vorlane-" + kNew +
+                                           L"/Content/Paks/Data.pak among them), so it wasn't installed.");
+    EXPECT_EQ(lines.back(), L"Done (update, exit 1, installed: " + kOld + L").");
+    EXPECT_EQ(setting(L"Current"), kOld);
+    EXPECT_EQ(installedFolders(), std::vector<std::wstring>{kOld});
+
+    // A whole unpack installs the same zip.
+    EXPECT_EQ(runCommand(L"update"), 0u);
+    EXPECT_EQ(setting(L"Current"), kNew);
+    EXPECT_TRUE(readTestFile(joinPath(buildFolderOf(kNew), L"Content\\Paks\\Data.pak")) == std::string(300000, 'd'));
+}
+
+// A link in a build zip would lead the files after it outside the build, and
+// stay behind where no removal reaches it: the zip is refused before it is unpacked.
+TEST_F(Install, ASignedZipHoldingALinkIsRefusedWritesNothingOutsideAndLeavesNothingBehind) {
+    server->publishBuild(kOld, kOldReleased);
+    ASSERT_EQ(runCommand(L"install"), 0u);
+    const std::wstring outside = temp.makeFolder(L"Outside");
+    std::vector<ZipWriterEntry> entries = buildEntries(kNew);
+    const std::string top = toUtf8(L"Vorlane-" + kNew) + "/";
+    entries.insert(entries.begin() + 2, ZipWriterEntry{top + "Saved", "../../../../Outside", true});
+    entries.push_back({top + "Saved/evil.txt", "written through the link"});
+    const std::wstring zip = temp.file(buildZipName(kNew));
+    ASSERT_TRUE(writeZip(zip, entries));
+    ASSERT_TRUE(server->publish(zip, kNewReleased));
+
+    newLogLines();
+    EXPECT_EQ(runCommand(L"update"), 1u);
+    const std::vector<std::wstring> lines = newLogLines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], L"Failed: The zip holds a link, Vorlane-" + kNew +
+                                           L"/Saved, which a build never has, so it wasn't installed.");
+    EXPECT_TRUE(listFolder(outside).empty());
+    EXPECT_FALSE(pathExists(joinPath(game, kNew + L".new")));
+    EXPECT_EQ(installedFolders(), std::vector<std::wstring>{kOld});
+
+    EXPECT_EQ(runCommand(L"uninstall"), 0u);
+    EXPECT_EQ(newLogLines().back(), L"Done (uninstall, exit 0, installed: nothing).");
+    EXPECT_FALSE(folderExists(joinPath(game, kOld)));
+    EXPECT_TRUE(listFolder(outside).empty());
 }

@@ -14,7 +14,7 @@
 #include "addons/theme_folders.h"
 #include "addons/theme_index.h"
 #include "addons/theme_update.h"
-#include "addons/value_count.h"
+#include "core/value_count.h"
 #include "core/files.h"
 #include "core/files_below.h"
 #include "core/launcher_state.h"

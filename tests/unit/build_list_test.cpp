@@ -1,10 +1,15 @@
 // The build list: which records count, which lists count, and what the player is told.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <psapi.h>
+
 #include "core/files.h"
 #include "core/log.h"
 #include "core/settings.h"
 #include "core/text.h"
+#include "core/value_count.h"
 #include "install/build_list.h"
 #include "support/launcher_process.h"
 #include "support/signing_key.h"
@@ -252,4 +257,54 @@ TEST_F(BuildListFetchTest, ApplyingRecordsTheServerAndTheNewestTime) {
     applyBuildList(state, older);
     EXPECT_EQ(readSetting(state, L"NewestList"), L"2026-02-01T00:00:00Z");
     closeLog(state);
+}
+
+// A list of `values` JSON values in all: an array of zeros.
+static std::string listOfValues(size_t values) {
+    std::string text = "[";
+    for (size_t i = 2; i < values; ++i) text += "0,";
+    return text + "0]";
+}
+
+TEST_F(BuildListFetchTest, ASignedListOfMoreValuesThanTheBoundIsRefusedUnreadAndTheNextCounts) {
+    publish(first, listOfValues(kMostJsonValues + 1));
+    publish(second, newer);
+    BuildListFetch fetch = fetchBuildList({first.baseUrl(), second.baseUrl()}, L"");
+    EXPECT_EQ(fetch.source, second.baseUrl());
+    ASSERT_EQ(fetch.notes.size(), 2u);
+    EXPECT_EQ(fetch.notes[0], L"The build list from " + first.baseUrl() +
+                                  L" is too big to read, so nothing from it is installed. (more than 1048576 JSON "
+                                  L"values)");
+
+    BuildListFetch alone = fetchBuildList({first.baseUrl()}, L"");
+    EXPECT_TRUE(alone.source.empty());
+    EXPECT_EQ(alone.refusalReason, L"the list is too big to read");
+    EXPECT_EQ(alone.refusal,
+              L"The build list from " + first.baseUrl() + L" is too big to read, so nothing from it is installed.");
+
+    // At the bound the list is read (it lists no build).
+    publish(first, listOfValues(kMostJsonValues));
+    EXPECT_EQ(fetchBuildList({first.baseUrl()}, L"").source, first.baseUrl());
+}
+
+// Ten million empty records (30 MB) would take gigabytes as records; counted
+// first, the refusal costs little more than the bytes themselves.
+TEST_F(BuildListFetchTest, AHugeSignedListIsRefusedWithinAFewHundredMegabytes) {
+    PROCESS_MEMORY_COUNTERS before{};
+    ASSERT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof before));
+    {
+        std::string huge = "[";
+        huge.reserve(30000002);
+        for (int i = 0; i < 10000000; ++i) huge += "{},";
+        huge += "{}]";
+        publish(first, huge);
+    }
+    BuildListFetch fetch = fetchBuildList({first.baseUrl()}, L"");
+    EXPECT_EQ(fetch.refusalReason, L"the list is too big to read");
+    PROCESS_MEMORY_COUNTERS after{};
+    ASSERT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &after, sizeof after));
+    RecordProperty("PeakMB", std::to_string(after.PeakWorkingSetSize >> 20));
+    RecordProperty("PeakBeforeMB", std::to_string(before.PeakWorkingSetSize >> 20));
+    EXPECT_LT(after.PeakWorkingSetSize, before.PeakWorkingSetSize + (300u << 20))
+        << "peak " << (after.PeakWorkingSetSize >> 20) << " MB";
 }

@@ -26,9 +26,10 @@ namespace {
 
 const ModelFile kRow{"vae", "x.safetensors", "VAELoader", "vae_name", Models, "Org/repo", "p/x.safetensors"};
 
-TEST(HubSizeText, RoundsToDecimalMegabytesThenGigabytes) {
+TEST(HubSizeText, RoundsToDecimalKilobytesThenMegabytesThenGigabytes) {
     const std::pair<long long, const wchar_t*> cases[] = {
-        {0, L"0 MB"}, {999499999, L"999 MB"}, {999500000, L"1000 MB"}, {1000000000, L"1.00 GB"},
+        {0, L"0 KB"}, {1000, L"1 KB"}, {1500, L"2 KB"}, {999499, L"999 KB"}, {999500, L"1 MB"}, {1499999, L"1 MB"},
+        {999499999, L"999 MB"}, {999500000, L"1000 MB"}, {1000000000, L"1.00 GB"},
         {1234567890123, L"1234.57 GB"}};
     for (const auto& [bytes, text] : cases) EXPECT_EQ(sizeText(bytes), text) << bytes;
 }
@@ -192,7 +193,7 @@ TEST_F(HubModels, CountsAPartAsHereAlreadyAndNeedsOnlyTheRest) {
     EXPECT_EQ(questions[0], L"Download 2 model file(s), 700 MB (300 MB of 1.00 GB is here already), from Hugging "
                             L"Face into ComfyUI's models folder (" + models + L")?\n\n"
                             L"  stable_audio_3_small_sfx.safetensors (1.00 GB)\n"
-                            L"  t5gemma_b_b_ul2.safetensors (0 MB)\n\n"
+                            L"  t5gemma_b_b_ul2.safetensors (1 KB)\n\n"
                             L"Whose each is, and its licence, is on its page:\n  " +
                                 hub.address() + L"/Comfy-Org/stable-audio-3");
     EXPECT_EQ(lines.back(), L"Nothing downloaded.");

@@ -13,6 +13,7 @@
 #include "core/launcher_state.h"
 #include "core/log.h"
 #include "core/text.h"
+#include "core/value_count.h"
 #include "install/self_update.h"
 #include "net/sha256.h"
 #include "support/launcher_process.h"
@@ -260,6 +261,19 @@ TEST_F(SelfUpdate, ARecordWithoutItsSignatureFileFails) {
     EXPECT_EQ(log(), std::vector<std::wstring>{L"Didn't update the launcher: launcher.json from " + server.baseUrl() +
                                                L" isn't signed with Vorlane's key. (launcher.json.sig: The build "
                                                L"server answered 404.)"});
+}
+
+TEST_F(SelfUpdate, ASignedRecordOfMoreValuesThanTheBoundFailsUnread) {
+    std::string huge = "[";
+    for (size_t i = 0; i < kMostJsonValues; ++i) huge += "{},";
+    offerRecord(huge + "{\"File\": \"Launcher-2.exe\", \"Sha256\": \"" + toUtf8(fingerprintOf(kOffered)) + "\"}]");
+    server.serve("/Launcher-2.exe", kOffered);
+    EXPECT_EQ(selfUpdate(state, running), SelfUpdateOutcome::Failed);
+    EXPECT_EQ(state.lastError, L"launcher.json is too big to read.");
+    EXPECT_EQ(log(), std::vector<std::wstring>{L"Didn't update the launcher: launcher.json from " + server.baseUrl() +
+                                               L" is too big to read. (more than 1048576 JSON values)"});
+    EXPECT_FALSE(asked("/Launcher-2.exe"));
+    EXPECT_EQ(installed(), kRunning);
 }
 
 TEST_F(SelfUpdate, TheRunningLauncherIsTheOfferedOneWhateverTheCaseOfTheFingerprint) {

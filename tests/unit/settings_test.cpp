@@ -67,11 +67,13 @@ TEST_F(Settings, AnEmptyInstallDirMeansTheDefault) {
 }
 
 TEST_F(Settings, ValuesAreReadAsStored) {
-    writeIni("InstallDir=D:\\Games\r\nServers=http://one;http://two\r\nCurrent=abcdef1\r\n"
+    const std::wstring games = temp.file(L"Games");
+    ASSERT_TRUE(makeFolderTree(joinPath(games, L"1234567")));
+    writeIni("InstallDir=" + toUtf8(games) + "\r\nServers=http://one;http://two\r\nCurrent=abcdef1\r\n"
              "CurrentReleased=2026-01-01T00:00:00Z\r\nPrevious=1234567\r\nPreviousReleased=2025-12-01T00:00:00Z\r\n"
              "HeldBack=fedcba9\r\n");
     loadSettings(state);
-    EXPECT_EQ(state.installDir, L"D:\\Games");
+    EXPECT_EQ(state.installDir, games);
     EXPECT_EQ(state.servers, (std::vector<std::wstring>{L"http://one", L"http://two"}));
     EXPECT_EQ(state.current, L"abcdef1");
     EXPECT_EQ(state.currentReleased, L"2026-01-01T00:00:00Z");
@@ -125,6 +127,22 @@ TEST_F(Settings, InstallStateIsWrittenAsOne) {
     EXPECT_EQ(iniValue(L"Previous"), L"1234567");
     EXPECT_EQ(iniValue(L"PreviousReleased"), L"");
     EXPECT_EQ(iniValue(L"HeldBack"), L"7654321");
+}
+
+// An uninstall cut short after it set the builds aside leaves Previous naming a
+// folder that is gone: there is nothing to go back to, so the state says so.
+TEST_F(Settings, APreviousBuildWhoseFolderIsGoneIsClearedWhenTheStateIsRead) {
+    writeIni("Current=abcdef1\r\nPrevious=1234567\r\nPreviousReleased=2025-12-01T00:00:00Z\r\nHeldBack=fedcba9\r\n");
+    loadSettings(state);
+    EXPECT_EQ(state.current, L"abcdef1");
+    EXPECT_EQ(state.previous, L"");
+    EXPECT_EQ(state.previousReleased, L"");
+    EXPECT_EQ(state.heldBack, L"fedcba9");
+
+    ASSERT_TRUE(makeFolderTree(joinPath(root, L"Game\\1234567")));
+    loadInstallState(state);
+    EXPECT_EQ(state.previous, L"1234567");
+    EXPECT_EQ(state.previousReleased, L"2025-12-01T00:00:00Z");
 }
 
 TEST_F(Settings, MissingGameFilesAreNotedOnce) {

@@ -7,6 +7,7 @@
 #include "core/files.h"
 #include "core/log.h"
 #include "core/text.h"
+#include "core/value_count.h"
 #include "net/release_key.h"
 #include "slots/checklist.h"
 #include "slots/theme_slots.h"
@@ -99,6 +100,7 @@ TEST(ThemeSlots, SafeRelativePaths) {
 }
 
 TEST(ThemeSlots, ThePublisherRefusesListsTheLauncherWouldMisread) {
+    const std::string tooMany = "[" + std::string(kMostJsonValues, ',') + R"json({"Id":"A","File":"a"}])json";
     const struct {
         const char* list;
         const wchar_t* problem;
@@ -114,6 +116,7 @@ TEST(ThemeSlots, ThePublisherRefusesListsTheLauncherWouldMisread) {
         {R"json([{"Id":"A","File":"../a.png"}])json",
          L"Entry 1 (A) has the File ../a.png, which isn't a safe path below a theme's Import folder."},
         {R"json([{"Id":"A","File":"a.png","Loops":true}])json", L""},
+        {tooMany.c_str(), L"The theme files list is too big to read (more than 1048576 JSON values)."},
     };
     for (const auto& c : cases) EXPECT_EQ(themeSlotsListProblem(c.list), c.problem) << c.list;
 
@@ -139,6 +142,15 @@ TEST(ThemeSlots, ADevelopersBuildKeepsTheListWithoutASignature) {
     EXPECT_EQ(state.themeSlots[0].Id, L"Tower_Chain");
     EXPECT_EQ(readWholeFile(root.file(L"theme_slots.json")), list);
     EXPECT_FALSE(fileExists(root.file(L"theme_slots.json.sig")));
+
+    // A list of more values than any list needs is neither read nor kept.
+    server.serve("/theme_slots.json", "[" + std::string(kMostJsonValues, ',') +
+                                          R"json({"Id":"Tower_Frost","File":"Models/Tower_Frost.glb"}])json");
+    loadThemeSlots(state, ReleaseKey{});
+    EXPECT_EQ(readWholeFile(root.file(L"theme_slots.json")), list);
+    ASSERT_EQ(state.themeSlots.size(), 1u);
+    EXPECT_EQ(state.themeSlots[0].Id, L"Tower_Chain");
+    EXPECT_EQ(parseThemeSlots("[" + std::string(kMostJsonValues, ',') + "]").size(), 0u);
     EXPECT_EQ(state.themeFolder, L"D:\\Themes\\Frost");
     EXPECT_EQ(state.themeStyle, L"icy");
 }

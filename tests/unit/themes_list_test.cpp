@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "addons/themes_list.h"
-#include "addons/value_count.h"
+#include "core/value_count.h"
 
 using namespace vorlane;
 

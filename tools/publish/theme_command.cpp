@@ -11,7 +11,7 @@
 #include "addons/theme_folders.h"
 #include "addons/theme_index.h"
 #include "addons/themes_list.h"
-#include "addons/value_count.h"
+#include "core/value_count.h"
 #include "core/files.h"
 #include "core/files_below.h"
 #include "core/text.h"

@@ -7,6 +7,11 @@
 // so bsdtar runs under /bin/sh, which writes its output and exit code to files
 // in a fresh temporary folder; this program waits for the exit code file,
 // copies the output to its own standard output and exits with that code.
+//
+// For tests of an unpack that stops early: with the environment variable
+// VORLANE_TAR_STOP_AFTER=<n>, an extraction (-x ... -C <folder>) keeps only
+// the first n entries it names, removes the files of the others again and
+// still exits with bsdtar's code, as a tar cut short without noticing would.
 #include <windows.h>
 
 #include <cstdio>
@@ -87,6 +92,28 @@ void removeWorkFolder(const std::wstring& folder) {
     RemoveDirectoryW(folder.c_str());
 }
 
+// Keeps the first `keep` lines of an extraction's output and removes the
+// files the others name below `folder`.
+std::string stopEarly(const std::string& output, size_t keep, const std::wstring& folder) {
+    std::string kept;
+    size_t lines = 0;
+    for (size_t start = 0; start < output.size();) {
+        size_t end = output.find('\n', start);
+        if (end == std::string::npos) end = output.size();
+        const std::string line = output.substr(start, end - start);
+        start = end + 1;
+        if (lines++ < keep) {
+            kept += line + "\n";
+        } else if (line.rfind("x ", 0) == 0) {
+            std::wstring relative = utf16(line.substr(2));
+            for (wchar_t& c : relative)
+                if (c == L'/') c = L'\\';
+            DeleteFileW((folder + L"\\" + relative).c_str());
+        }
+    }
+    return kept;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -136,6 +163,19 @@ int wmain(int argc, wchar_t** argv) {
     std::string rcText = readFile(rcPath);
     std::string output = readFile(work + L"\\out");
     removeWorkFolder(work);
+
+    wchar_t stopAfter[32];
+    if (GetEnvironmentVariableW(L"VORLANE_TAR_STOP_AFTER", stopAfter, 32) > 0) {
+        std::wstring folder;
+        bool extracting = false;
+        for (int i = 1; i < argc; ++i) {
+            const std::wstring arg = argv[i];
+            if (arg.size() > 1 && arg[0] == L'-' && arg[1] != L'-' && arg.find(L'x') != std::wstring::npos)
+                extracting = true;
+            if (arg == L"-C" && i + 1 < argc) folder = argv[i + 1];
+        }
+        if (extracting && !folder.empty()) output = stopEarly(output, (size_t)_wtoi(stopAfter), folder);
+    }
 
     fwrite(output.data(), 1, output.size(), stdout);
     fflush(stdout);

@@ -1,4 +1,4 @@
-#include "addons/value_count.h"
+#include "core/value_count.h"
 
 namespace vorlane {
 
