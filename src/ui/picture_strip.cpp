@@ -57,12 +57,10 @@ void PictureStrip::OnPaint() {
             if (x >= client.right) break;
             const FilePreview& picture = entry.picture;
             MemoryDc memory(CreateCompatibleDC(dc));
-            BITMAPINFO info{};
-            info.bmiHeader = {sizeof info.bmiHeader, picture.width, -picture.height, 1, 32, BI_RGB};
-            void* bits = nullptr;
-            BitmapHandle bitmap(CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-            if (memory && bitmap && bits && !picture.pixels.empty()) {
-                std::copy(picture.pixels.begin(), picture.pixels.end(), static_cast<uint8_t*>(bits));
+            BitmapHandle bitmap = picture.pixels.empty()
+                                      ? BitmapHandle()
+                                      : bitmapOfPixels(dc, picture.width, picture.height, picture.pixels.data());
+            if (memory && bitmap) {
                 SelectedObject selected(memory.get(), bitmap.get());
                 BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
                 GdiAlphaBlend(dc, x + (side - picture.width) / 2, (client.bottom - picture.height) / 2, picture.width,

@@ -14,21 +14,6 @@ constexpr int kLineHeight = 19;   // at 96 DPI, for the 15-pixel message font
 constexpr int kLinesShown = 5;  // room under the drawing for its lines, wrapped
 constexpr COLORREF kInk = RGB(40, 90, 160);
 
-// A 32-bit top-down device-independent bitmap of width x height holding `pixels` (BGRA).
-BitmapHandle bitmapOf(HDC dc, int width, int height, const uint8_t* pixels) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    BitmapHandle bitmap(CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    if (bitmap && bits) std::copy(pixels, pixels + size_t(width) * size_t(height) * 4, static_cast<uint8_t*>(bits));
-    return bitmap;
-}
-
 }  // namespace
 
 bool PreviewPane::open(HWND parent, int id, HINSTANCE instance) {
@@ -94,7 +79,7 @@ void PreviewPane::OnPaint() {
 // The picture at its own proportions, centred; transparent parts show the pane.
 void PreviewPane::drawPicture(HDC dc, const RECT& box) const {
     MemoryDc memory(CreateCompatibleDC(dc));
-    BitmapHandle bitmap = bitmapOf(dc, preview_.width, preview_.height, preview_.pixels.data());
+    BitmapHandle bitmap = bitmapOfPixels(dc, preview_.width, preview_.height, preview_.pixels.data());
     if (!memory || !bitmap) return;
     SelectedObject selected(memory.get(), bitmap.get());
     const int width = std::min<int>(preview_.width, box.right - box.left);
@@ -133,7 +118,7 @@ void PreviewPane::drawModel(HDC dc, const RECT& box) const {
         pixels[4 * i + 3] = 255;
     }
     MemoryDc memory(CreateCompatibleDC(dc));
-    BitmapHandle bitmap = bitmapOf(dc, shape.maskWidth, shape.maskHeight, pixels.data());
+    BitmapHandle bitmap = bitmapOfPixels(dc, shape.maskWidth, shape.maskHeight, pixels.data());
     if (!memory || !bitmap) return;
     SelectedObject selected(memory.get(), bitmap.get());
     const int width = std::min<int>(shape.maskWidth, box.right - box.left);
