@@ -11,11 +11,7 @@ namespace {
 
 using G = WorkflowGraph;
 
-// seed + offset; a seed at the very end of the 64-bit range wraps around
-// instead of overflowing.
-std::string seedPlus(long long seed, int offset) {
-    return G::whole((long long)((unsigned long long)seed + (unsigned long long)(long long)offset));
-}
+std::string seedPlus(long long seed, int offset) { return G::whole(SeedPlus(seed, offset)); }
 
 }  // namespace
 

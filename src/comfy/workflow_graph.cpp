@@ -41,4 +41,8 @@ std::vector<WorkflowGraph::Input> KSamplerInputs(const std::string& model, const
             {"denoise", "1"}};
 }
 
+long long SeedPlus(long long seed, long long offset) {
+    return (long long)((unsigned long long)seed + (unsigned long long)offset);
+}
+
 }  // namespace vorlane

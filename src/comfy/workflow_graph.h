@@ -30,6 +30,10 @@ private:
     std::string text_;
 };
 
+// seed + offset; near the ends of the 64-bit range it wraps around rather
+// than overflowing, so every seed has a next one.
+long long SeedPlus(long long seed, long long offset);
+
 // The inputs of a "KSampler" node in its order: the model, the positive and
 // negative conditioning and the latent (links), the seed, steps and cfg (JSON
 // numbers), the sampler and scheduler names; denoise is always 1.

@@ -67,7 +67,11 @@ StartOptions parseOptions(const std::vector<std::wstring>& arguments, LauncherSt
         {L"--theme-called", [](LauncherState&, StartOptions& o, const std::wstring& v) { o.theme.called.push_back(v); }},
         {L"--theme-dir", [](LauncherState&, StartOptions& o, const std::wstring& v) { o.theme.themeDir = v; }},
         {L"--comfy", [](LauncherState&, StartOptions& o, const std::wstring& v) { o.theme.comfy = v; }},
-        {L"--make", [](LauncherState&, StartOptions& o, const std::wstring& v) { o.theme.make = v; }},
+        {L"--make",
+         [](LauncherState&, StartOptions& o, const std::wstring& v) {
+             o.theme.make = v;
+             o.theme.makeGiven = true;
+         }},
         {L"--models-from", [](LauncherState&, StartOptions& o, const std::wstring& v) { o.theme.modelsFrom = v; }},
         {L"--seed",
          [](LauncherState&, StartOptions& o, const std::wstring& v) {

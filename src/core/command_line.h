@@ -21,6 +21,7 @@ struct CreateThemeOptions {
     std::wstring themeDir;
     std::wstring comfy;
     std::wstring make;
+    bool makeGiven = false;  // --make was given, even as an empty text
     std::wstring modelsFrom;
     bool makeAgain = false;
     std::optional<long long> seed;

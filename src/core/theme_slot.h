@@ -24,6 +24,8 @@ struct ThemeSlot {
     std::wstring Target;
     bool Loops = false;
     bool Optional = false;
+
+    bool operator==(const ThemeSlot&) const = default;
 };
 
 }  // namespace vorlane

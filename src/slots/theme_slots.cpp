@@ -54,9 +54,11 @@ std::wstring entryName(size_t index, const JsonValue& entry) {
 std::wstring keptSignaturePath(const LauncherState& state) { return signatureName(keptThemeSlotsPath(state)); }
 
 // Puts a signed list and its signature (none in a developer's build) in
-// place of the kept copy. Both are written whole beside their places first,
-// so a kill or a full disk leaves the old pair, or at worst a new list beside
-// the old signature, which the next load refuses and the next refresh mends.
+// place of the kept copy, both or neither. Both are written whole beside their
+// places first; when the signature can't be moved in after the list, the list
+// kept before is put back. A kill between the two moves leaves at worst a new
+// list beside the old signature, which the next load refuses and the next
+// refresh mends.
 bool keepSignedList(const LauncherState& state, const SignedDocument& document) {
     const std::wstring list = keptThemeSlotsPath(state);
     const std::wstring signature = keptSignaturePath(state);
@@ -64,12 +66,21 @@ bool keepSignedList(const LauncherState& state, const SignedDocument& document) 
     if (!writeFileThrough(list + L".part", document.bytes) ||
         (withSignature && !writeFileThrough(signature + L".part", document.signature)))
         return false;
+    std::string before;
+    const bool hadList = readWholeFile(list, before);
     constexpr DWORD kReplace = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
     if (!MoveFileExW(longPath(list + L".part").c_str(), longPath(list).c_str(), kReplace)) return false;
     crashPoint(L"theme-slots-list-placed");
-    if (withSignature)
-        return MoveFileExW(longPath(signature + L".part").c_str(), longPath(signature).c_str(), kReplace);
-    return DeleteFileW(longPath(signature).c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (withSignature ? MoveFileExW(longPath(signature + L".part").c_str(), longPath(signature).c_str(), kReplace)
+                      : DeleteFileW(longPath(signature).c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND)
+        return true;
+    const DWORD error = GetLastError();
+    if (hadList)
+        writeFileAtomically(list, before);
+    else
+        DeleteFileW(longPath(list).c_str());
+    SetLastError(error);
+    return false;
 }
 
 void refreshKeptCopy(LauncherState& state, const ReleaseKey& key) {

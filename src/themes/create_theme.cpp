@@ -82,7 +82,8 @@ bool jobFromOptions(LauncherState& state, const CreateThemeOptions& options, The
         return false;
     }
 
-    if (!options.make.empty()) {
+    // An empty --make asks for nothing, which the check below refuses, rather than for everything.
+    if (options.makeGiven) {
         const MakeKindsWords kinds = ParseMakeKinds(options.make);
         if (!kinds.message.empty()) {
             say(kinds.message);
@@ -134,6 +135,19 @@ std::wstring FolderName(const std::wstring& name) {
     return folder;
 }
 
+bool IsReservedFolderName(const std::wstring& name) {
+    if (name.empty()) return false;
+    if (name.back() == L'.' || name.back() == L' ') return true;
+    // Windows keeps these for devices, with any extension after them.
+    const std::wstring stem = lowerCase(trimSpace(name.substr(0, name.find(L'.'))));
+    static const wchar_t* const kDevices[] = {L"con", L"prn", L"aux", L"nul"};
+    if (std::find_if(std::begin(kDevices), std::end(kDevices), [&](const wchar_t* device) { return stem == device; }) !=
+        std::end(kDevices))
+        return true;
+    return stem.size() == 4 && (stem.starts_with(L"com") || stem.starts_with(L"lpt")) && stem[3] >= L'1' &&
+           stem[3] <= L'9';
+}
+
 std::wstring ThemeFolderFor(const LauncherState& state, const std::wstring& folderName) {
     const std::wstring themes = addOnThemesFolder(state);
     return themes.empty() || folderName.empty() ? L"" : joinPath(themes, folderName);
@@ -145,6 +159,8 @@ std::wstring ValidateThemeJob(const ThemeJob& job) {
         return L"The theme's name needs a letter or a digit in it: its folder is named after it.";
     if (equalsIgnoringCase(job.FolderName, L"Downloaded"))
         return L"\"Downloaded\" is kept for themes downloaded from other players: give it another name.";
+    if (IsReservedFolderName(job.FolderName))
+        return L"\"" + job.FolderName + L"\" can't be a folder's name on Windows: give it another name.";
     if (job.Style.empty()) return L"Say what it looks like, in a few words (\"spooky cartoon pirates, full colour\").";
     if (!(job.Kinds & (Icons | Images | Models | Sounds | Music)))
         return L"Tick at least one of Icons, Ground and pictures, 3D models, Sounds and Music.";

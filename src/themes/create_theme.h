@@ -17,6 +17,11 @@ inline constexpr wchar_t kDefaultComfyServer[] = L"http://127.0.0.1:8188";
 // letters, digits, "-" and "_" kept, at most 64 characters.
 std::wstring FolderName(const std::wstring& name);
 
+// A name Windows keeps for a device (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9,
+// in any case and with or without an extension) or one ending in a dot or a
+// blank: no folder can be called that.
+bool IsReservedFolderName(const std::wstring& name);
+
 // Where a theme of that folder name goes: the installed build's add-on themes
 // folder joined with it; empty without a game or a folder name.
 std::wstring ThemeFolderFor(const LauncherState& state, const std::wstring& folderName);

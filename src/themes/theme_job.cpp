@@ -8,6 +8,7 @@
 #include "comfy/comfy_check.h"
 #include "comfy/model_graph.h"
 #include "comfy/picture_graph.h"
+#include "comfy/workflow_graph.h"
 #include "comfy/workflow_run.h"
 #include "core/files.h"
 #include "core/text.h"
@@ -62,6 +63,7 @@ private:
     ThemeRunCounts counts_;
     std::vector<ThemeFile> list_;
     FacesTargetMap towersFacing_;  // towers whose models this run makes
+    FacesTargetMap towersListed_;  // towers as theme.json had them when the run began
     std::wstring clientId_;
     double done_ = 0, total_ = 0;
     int weight_ = 0;  // of the file being made
@@ -133,7 +135,8 @@ void ThemeRun::listSounds() {
 }
 
 void ThemeRun::listModels() {
-    const FacesTargetMap facing = ReadFacesTarget(job_.Folder);
+    towersListed_ = ReadFacesTarget(job_.Folder);
+    const FacesTargetMap& facing = towersListed_;
     if (!has(Models)) return;
     for (const ThemeSubject& subject : job_.Subjects) {
         if (!isSafeRelativePath(subject.ModelPath)) continue;
@@ -197,9 +200,13 @@ int ThemeRun::makeFile(ThemeFile& file, std::wstring& note) {
         } else {
             return status;
         }
-        status = runOnce(file, file.Rebuild(job_.Seed + seedCounter++, warm), memory, note);
+        status = runOnce(file, file.Rebuild(SeedPlus(job_.Seed, seedCounter++), warm), memory, note);
     }
 }
+
+// Whether a try's shard score beats the best so far: a model it can measure
+// always beats one it can't (-1), and of two measured the less torn wins.
+bool lessTorn(double score, double best) { return score >= 0 && (best < 0 || score < best); }
 
 // A model in shards is made again, twice at most, and the least torn try is what stays.
 void ThemeRun::mendShards(ThemeFile& file, std::wstring& note) {
@@ -217,14 +224,14 @@ void ThemeRun::mendShards(ThemeFile& file, std::wstring& note) {
         }
         log(L"  It came out in shards (" + ShardScoreText(last) + L"). Making it again with another seed...");
         std::wstring tryNote;
-        if (runOnce(file, file.Rebuild(job_.Seed + k, false), unused, tryNote) != RunMade) {
+        if (runOnce(file, file.Rebuild(SeedPlus(job_.Seed, k), false), unused, tryNote) != RunMade) {
             log(L"  That try wasn't made: " + tryNote);
             break;
         }
         last = ShardScore(readWholeFile(file.Path));
-        lastIsBest = best > last;
+        lastIsBest = lessTorn(last, best);
         if (lastIsBest) best = last;
-        if (!IsInShards(last)) break;
+        if (last >= 0 && !IsInShards(last)) break;
     }
     if (!lastIsBest && haveCopy &&
         (!writeFileAtomically(file.Path, model) || (havePicture && !writeFileAtomically(file.PicturePath, picture))))
@@ -235,9 +242,12 @@ void ThemeRun::mendShards(ThemeFile& file, std::wstring& note) {
 }
 
 void ThemeRun::writeChecklist() const {
+    // A kept tower faces the way theme.json says; one made now, the way it was made.
+    FacesTargetMap facing = towersListed_;
+    for (const auto& [tower, faces] : towersFacing_) facing[tower] = faces;
     std::vector<ThemeSlot> slots = job_.Slots;
     for (const ThemeSubject& subject : job_.Subjects)
-        if (!HasOwnModelSlot(subject, job_.Slots)) slots.push_back(ChecklistModelSlot(subject, towersFacing_));
+        if (!HasOwnModelSlot(subject, job_.Slots)) slots.push_back(ChecklistModelSlot(subject, facing));
     vorlane::writeChecklist(slots, job_.Folder, job_.Style, joinPath(job_.Folder, kChecklistName), job_.GroundStyle);
 }
 
@@ -305,14 +315,18 @@ bool ThemeRun::run() {
 
     writeChecklist();
     counts_.Complete = !stopped && counts_.Failed == 0;
+    const bool everyFile = counts_.Complete;
     if (!WriteThemeJson(job_, comfyVersion, counts_, towersFacing_, reporter_.log)) {
         log(L"Couldn't write theme.json in " + job_.Folder + L".");
         counts_.Complete = false;
     }
+    std::wstring verdict = L"Create again to make what's missing (what's there is kept).";
+    if (counts_.Complete)
+        verdict = L"The theme is ready: the game finds it the next time it starts.";
+    else if (everyFile)
+        verdict = L"Every file is there, but theme.json couldn't be written: Create again writes it.";
     log(L"Made " + std::to_wstring(counts_.Made) + L", kept " + std::to_wstring(counts_.Kept) + L", failed " +
-        std::to_wstring(counts_.Failed) + L". " +
-        (counts_.Complete ? L"The theme is ready: the game finds it the next time it starts."
-                          : L"Create again to make what's missing (what's there is kept)."));
+        std::to_wstring(counts_.Failed) + L". " + verdict);
     return counts_.Complete;
 }
 

@@ -425,7 +425,12 @@ std::string ThemeJsonText(const ThemeJob& job, const std::wstring& comfyVersion,
 bool WriteThemeJson(const ThemeJob& job, const std::wstring& comfyVersion, const ThemeRunCounts& counts,
                     const FacesTargetMap& facesTarget, const std::function<void(const std::wstring&)>& log) {
     const std::wstring path = joinPath(job.Folder, kThemeFileName);
-    std::string oldText = readWholeFile(path);
+    std::string oldText;
+    // A file there that can't be read (another program holds it) isn't written
+    // over either: what the author wrote in it would be lost.
+    if (!readWholeFile(path, oldText) && GetLastError() != ERROR_FILE_NOT_FOUND &&
+        GetLastError() != ERROR_PATH_NOT_FOUND)
+        return false;
     if (!oldText.empty() && !parseOld(oldText).readable) {
         // A file that can't be set aside isn't written over: what the player wrote in it stays.
         if (!MoveFileExW(longPath(path).c_str(), longPath(joinPath(job.Folder, kUnreadableName)).c_str(),

@@ -82,8 +82,9 @@ std::string ThemeJsonText(const ThemeJob& job, const std::wstring& comfyVersion,
 
 // Writes theme.json in the job's folder, keeping what the old one had by hand;
 // an old file that isn't a JSON object is first set aside as
-// theme.json.unreadable. False when the file can't be written (or the
-// unreadable one can't be set aside, which is then left as it is).
+// theme.json.unreadable. False when the file can't be written, or the old one
+// is there but can't be read, or is unreadable and can't be set aside: it is
+// then left as it is.
 bool WriteThemeJson(const ThemeJob& job, const std::wstring& comfyVersion, const ThemeRunCounts& counts,
                     const FacesTargetMap& facesTarget, const std::function<void(const std::wstring&)>& log);
 

@@ -71,6 +71,7 @@ const wchar_t kIntroduction[] =
 const wchar_t kNoSlotList[] =
     L"There's no list of theme files: the build server couldn't be reached and none is kept. Close this and try "
     L"again when it can be.";
+const wchar_t kLoadingSlots[] = L"Loading the theme files list...";
 
 // A note is a label in the smaller font.
 enum class Kind { Label, Line, Note, Edit, Button, Check, Combo, List, Progress, LogBox };
@@ -282,10 +283,9 @@ CreateThemeWindow::~CreateThemeWindow() {
 void OpenCreateThemeWindow(std::unique_ptr<CreateThemeWindow>& window, LauncherState& state, HINSTANCE instance,
                            const std::wstring& modelsHub) {
     if (window && window->hwnd()) {
-        window->bringForward();
+        window->showAgain();
         return;
     }
-    loadThemeSlots(state);
     window.reset();
     window = std::make_unique<CreateThemeWindow>(state, modelsHub);
     if (!window->open(instance)) logLine(state, systemFailure(L"Couldn't open the create-theme window.").text());
@@ -318,6 +318,7 @@ LRESULT CreateThemeWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lPa
     case WM_ACTIVATE: OnActivate(wParam); break;
     case WM_CLOSE: OnClose(); return 0;
     case kThemeWorkerMessage: OnWorker(wParam, lParam); return 0;
+    case kThemeSlotsLoadedMessage: OnSlotsLoaded(lParam); return 0;
     }
     return WindowBase::handleMessage(message, wParam, lParam);
 }
@@ -400,8 +401,16 @@ void CreateThemeWindow::OnCreate() {
     }
 
     makeFonts();
-    // The window opens at its first size for the screen's DPI.
-    SetWindowPos(hwnd(), nullptr, 0, 0, scale(kFirstWidth), scale(kFirstHeight),
+    // The window opens at its first size for the screen's DPI, cut to the
+    // screen's work area where that is smaller (but never below its smallest).
+    MONITORINFO monitor{sizeof monitor};
+    int roomWidth = scale(kFirstWidth), roomHeight = scale(kFirstHeight);
+    if (GetMonitorInfoW(MonitorFromWindow(hwnd(), MONITOR_DEFAULTTONEAREST), &monitor)) {
+        roomWidth = monitor.rcWork.right - monitor.rcWork.left;
+        roomHeight = monitor.rcWork.bottom - monitor.rcWork.top;
+    }
+    SetWindowPos(hwnd(), nullptr, 0, 0, std::max(std::min(scale(kFirstWidth), roomWidth), scale(kLeastWidth)),
+                 std::max(std::min(scale(kFirstHeight), roomHeight), scale(kLeastHeight)),
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     layOut();
 
@@ -418,6 +427,42 @@ void CreateThemeWindow::OnCreate() {
     SetWindowTextW(control(kThemeNameId), readSetting(state_, L"CreateName").c_str());
     OnNameChanged();
     appendLog(kIntroduction);
+    slotsLoad_.start(hwnd(), state_);
+    refreshControls();
+}
+
+void CreateThemeWindow::showAgain() {
+    slotsLoad_.showAgain();
+    bringForward();
+}
+
+// A fresh list takes the place of the one the window opened with; the player's
+// words and names stay with their subjects, and a form that had no subjects is
+// filled from the theme of the name now.
+void CreateThemeWindow::OnSlotsLoaded(LPARAM lParam) {
+    const ThemeSlotsLoad::Outcome outcome = slotsLoad_.finish(lParam, state_);
+    if (outcome == ThemeSlotsLoad::Outcome::Close) {
+        DestroyWindow(hwnd());
+        return;
+    }
+    if (outcome == ThemeSlotsLoad::Outcome::Changed) {
+        const std::vector<ThemeSubject> before = std::move(subjects_);
+        subjects_ = BuildSubjects(state_.themeSlots);
+        for (ThemeSubject& subject : subjects_) {
+            const auto old = std::find_if(before.begin(), before.end(),
+                                          [&](const ThemeSubject& kept) { return kept.Key == subject.Key; });
+            if (old == before.end()) continue;
+            subject.WhatItIs = old->WhatItIs;
+            subject.Called = old->Called;
+            subject.CalledGiven = old->CalledGiven;
+        }
+        fillSubjectList();
+        showSubjectPane();
+        if (before.empty()) {
+            lastFolderName_.clear();
+            OnNameChanged();
+        }
+    }
     refreshControls();
 }
 
@@ -501,7 +546,9 @@ void CreateThemeWindow::OnWhatItIsChanged() {
 void CreateThemeWindow::OnCalledChanged() {
     const int row = selectedSubject();
     if (filling_ || row < 0) return;
+    // Only a name the player changed here counts as given; the others keep what theme.json holds.
     subjects_[row].Called = textOf(control(kCalledId));
+    subjects_[row].CalledGiven = true;
     drawSubjectRow(row);
 }
 
@@ -572,13 +619,15 @@ void CreateThemeWindow::refreshControls() {
         hint = L"Its folder is named after it.";
     else if (equalsIgnoringCase(folderName, L"Downloaded"))
         hint = L"\"Downloaded\" is kept for downloaded themes.";
+    else if (IsReservedFolderName(folderName))
+        hint = L"\"" + folderName + L"\" can't be a folder's name on Windows.";
     SetWindowTextW(control(kFolderHintId), hint.c_str());
 
     std::wstring where;
     if (themes.empty())
         where = L"Install the game first (Play installs it): a theme goes in the game's folder, where it finds it.";
     else if (!hasSlots)
-        where = kNoSlotList;
+        where = slotsLoad_.loading() ? kLoadingSlots : kNoSlotList;
     else
         where = L"It goes in " + (folderName.empty() ? themes + L"\\<its folder>" : ThemeFolderFor(state_, folderName));
     SetWindowTextW(control(kWhereItGoesId), where.c_str());
@@ -664,8 +713,8 @@ void CreateThemeWindow::OnCreateTheme() {
     job.Folder = ThemeFolderFor(state_, job.FolderName);
     job.Slots = state_.themeSlots;
     job.Subjects = subjects_;
-    // Every name counts as given, so an emptied one leaves theme.json.
-    for (ThemeSubject& subject : job.Subjects) subject.CalledGiven = true;
+    // Names are trimmed as the command line trims them; one the player emptied leaves theme.json.
+    for (ThemeSubject& subject : job.Subjects) subject.Called = trimSpace(subject.Called);
 
     const std::wstring problem = ValidateThemeJob(job);
     if (!problem.empty()) {
@@ -742,7 +791,7 @@ void CreateThemeWindow::OnOpenFolder() {
 void CreateThemeWindow::OnClose() {
     if (closeWhenDone_) return;
     if (idle()) {
-        DestroyWindow(hwnd());
+        if (!slotsLoad_.hideUntilLoaded()) DestroyWindow(hwnd());
         return;
     }
     if (MessageBoxW(hwnd(), L"Stop making the theme and close? What's made so far is kept.", L"Vorlane",

@@ -19,6 +19,7 @@
 #include "themes/subjects.h"
 #include "ui/gdi.h"
 #include "ui/picture_strip.h"
+#include "ui/theme_slots_load.h"
 #include "ui/window_base.h"
 
 namespace vorlane {
@@ -32,6 +33,8 @@ public:
 
     // Registers the class once and opens the window.
     bool open(HINSTANCE instance);
+    // Brings the window forward, shown again if it was closed while its list loaded.
+    void showAgain();
     // Enables and disables the controls for the window's state and says where the theme goes.
     void refreshControls();
 
@@ -59,6 +62,7 @@ private:
     void OnActivate(WPARAM wParam);
     void OnClose();
     void OnWorker(WPARAM wParam, LPARAM lParam);
+    void OnSlotsLoaded(LPARAM lParam);
 
     void OnNameChanged();
     void OnWhatItIsChanged();
@@ -109,12 +113,13 @@ private:
     std::wstring lastFolderName_;
     WorkerQueue queue_;
     PictureStrip strip_;
-    // Declared last, so destroyed first: its thread is joined before what it uses goes.
+    // Declared last, so destroyed first: their threads are joined before what they use goes.
+    ThemeSlotsLoad slotsLoad_;
     JobRunner worker_;
 };
 
-// Opens the create-theme window with a fresh slot list into `window`, or
-// brings the open one to the front.
+// Opens the create-theme window into `window` at once, with the slot list the
+// state has while a fresh one loads, or brings the open one to the front.
 void OpenCreateThemeWindow(std::unique_ptr<CreateThemeWindow>& window, LauncherState& state, HINSTANCE instance,
                            const std::wstring& modelsHub);
 

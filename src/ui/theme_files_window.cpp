@@ -1,7 +1,8 @@
-// The theme files window. It reads the slot list the main window loaded into
-// the state; the theme folder and the style it changes go into the state and
-// launcher.ini at once. The list is filled again whenever the window becomes
-// active, so that files the player added meanwhile show as there.
+// The theme files window. It opens with the slot list the state has and loads
+// a fresh one on the job runner, filling the list again when that comes; the
+// theme folder and the style it changes go into the state and launcher.ini at
+// once. The list is filled again whenever the window becomes active, so that
+// files the player added meanwhile show as there.
 #include "ui/theme_files_window.h"
 
 #include <commctrl.h>
@@ -40,6 +41,7 @@ const wchar_t kStyleHint[] = L"Goes into every prompt for {theme}, like \"1940s 
 const wchar_t kPickerTitle[] = L"Choose a theme's folder (Plugins\\GameFeatures\\Themes\\<Name>) or its Import folder";
 const wchar_t kPickASlot[] = L"Pick a slot to see what it's for and its prompt.";
 const wchar_t kNoSlots[] = L"No list of theme files: the build server couldn't be reached and none is kept.";
+const wchar_t kLoadingSlots[] = L"Loading the theme files list...";
 const wchar_t kThereMark[] = L"\u2713";
 const wchar_t kChooseToPreview[] = L"Choose a theme's folder to see its files here.";
 const wchar_t kPreviewLoading[] = L"Loading the preview...";
@@ -138,8 +140,8 @@ std::wstring detailsText(const ThemeSlot& slot, const std::wstring& style, const
     return text;
 }
 
-std::wstring summaryText(const LauncherState& state) {
-    if (state.themeSlots.empty()) return kNoSlots;
+std::wstring summaryText(const LauncherState& state, bool loading) {
+    if (state.themeSlots.empty()) return loading ? kLoadingSlots : kNoSlots;
     const std::wstring all = std::to_wstring(state.themeSlots.size());
     if (state.themeFolder.empty())
         return all + L" files a theme can supply. Choose a theme's folder to see which it has.";
@@ -155,11 +157,12 @@ void logFailure(LauncherState& state, const Failure& failure) {
 
 void openThemeFilesWindow(std::unique_ptr<ThemeFilesWindow>& window, LauncherState& state, HINSTANCE instance) {
     if (window && window->hwnd()) {
-        window->bringForward();
+        window->showAgain();
         return;
     }
-    loadThemeSlots(state);
     window.reset();
+    state.themeFolder = readSetting(state, L"ThemeFolder");
+    state.themeStyle = readSetting(state, L"ThemeStyle");
     window = std::make_unique<ThemeFilesWindow>(state);
     if (!window->open(instance)) logLine(state, systemFailure(L"Couldn't open the theme files window.").text());
 }
@@ -198,6 +201,8 @@ LRESULT ThemeFilesWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lPar
         if (wParam == kPlayTimer) stopSound();
         return 0;
     case kPreviewDoneMessage: OnPreviewDone(lParam); return 0;
+    case WM_CLOSE: OnClose(); return 0;
+    case kThemeSlotsLoadedMessage: OnSlotsLoaded(lParam); return 0;
     }
     return WindowBase::handleMessage(message, wParam, lParam);
 }
@@ -238,16 +243,37 @@ void ThemeFilesWindow::OnCreate() {
         SetWindowPos(hwnd(), nullptr, 0, 0, scale(kWindowWidth), scale(kWindowHeight),
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     layOut();
+    slotsLoad_.start(hwnd(), state_);
     fillList();
 }
 
+void ThemeFilesWindow::showAgain() {
+    slotsLoad_.showAgain();
+    bringForward();
+}
+
+void ThemeFilesWindow::OnClose() {
+    if (!slotsLoad_.hideUntilLoaded()) DestroyWindow(hwnd());
+}
+
+void ThemeFilesWindow::OnSlotsLoaded(LPARAM lParam) {
+    switch (slotsLoad_.finish(lParam, state_)) {
+    case ThemeSlotsLoad::Outcome::Close: DestroyWindow(hwnd()); break;
+    case ThemeSlotsLoad::Outcome::Changed: fillList(); break;
+    case ThemeSlotsLoad::Outcome::Same: showSummary(); break;
+    }
+}
+
 void ThemeFilesWindow::makeFonts() {
-    // The controls let go of the old font before it is deleted.
-    FontHandle font = messageFont(scale(kFontPixels), FW_NORMAL);
+    // The controls let go of the old font before it is deleted. Its size is
+    // rounded down, never up: a caption that fits its place at 96 DPI (such
+    // as "Theme folder") then fits it at every other.
+    const int pixels = kFontPixels * static_cast<int>(dpi()) / 96;
+    FontHandle font = messageFont(pixels, FW_NORMAL);
     for (const ControlEntry& entry : kControls) setControlFont(GetDlgItem(hwnd(), entry.id), font.get());
     setControlFont(preview_.hwnd(), font.get());
     font_ = std::move(font);
-    tickFont_ = fontThatDraws(kThereMark[0], scale(kFontPixels));
+    tickFont_ = fontThatDraws(kThereMark[0], pixels);
 }
 
 void ThemeFilesWindow::sizeColumns() {
@@ -340,7 +366,9 @@ void ThemeFilesWindow::fillList() {
     showPreview();
 }
 
-void ThemeFilesWindow::showSummary() { SetDlgItemTextW(hwnd(), kThemeSummaryId, summaryText(state_).c_str()); }
+void ThemeFilesWindow::showSummary() {
+    SetDlgItemTextW(hwnd(), kThemeSummaryId, summaryText(state_, slotsLoad_.loading()).c_str());
+}
 
 void ThemeFilesWindow::showDetails() {
     const int row = selectedRow();

@@ -15,6 +15,7 @@
 #include "core/launcher_state.h"
 #include "ui/gdi.h"
 #include "ui/preview_pane.h"
+#include "ui/theme_slots_load.h"
 #include "ui/window_base.h"
 
 namespace vorlane {
@@ -30,6 +31,8 @@ public:
     // Registers the window's class (once) and opens the window; false when it
     // couldn't be created.
     bool open(HINSTANCE instance);
+    // Brings the window forward, shown again if it was closed while its list loaded.
+    void showAgain();
 
 protected:
     LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -37,6 +40,8 @@ protected:
 
 private:
     void OnCreate();
+    void OnClose();
+    void OnSlotsLoaded(LPARAM lParam);
     void OnSize();
     void OnMinMaxInfo(LPARAM lParam);
     void OnActivate(WPARAM wParam);
@@ -84,10 +89,12 @@ private:
     std::wstring previewWanted_;  // the file the selection wants shown
     bool previewAgain_ = false;   // the selection changed while a preview was made
     bool playing_ = false;
+    // Declared last, so destroyed first: its thread is joined before what it uses goes.
+    ThemeSlotsLoad slotsLoad_;
 };
 
-// Opens the theme files window with a fresh slot list into `window`, or brings
-// the open one to the front.
+// Opens the theme files window into `window` at once, with the slot list the
+// state has while a fresh one loads, or brings the open one to the front.
 void openThemeFilesWindow(std::unique_ptr<ThemeFilesWindow>& window, LauncherState& state, HINSTANCE instance);
 
 }  // namespace vorlane

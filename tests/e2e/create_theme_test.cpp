@@ -127,6 +127,29 @@ TEST_F(CreateTheme, WrongChoicesAreRefusedWithTheirSentence) {
     EXPECT_FALSE(folderExists(theme));
 }
 
+// An empty --make asks for nothing rather than everything, and a name Windows
+// keeps for a device can't name a folder: both are refused before ComfyUI is asked.
+TEST_F(CreateTheme, AnEmptyMakeAndADeviceNameAreRefused) {
+    ComfyDouble comfy(madeScript());
+    const struct {
+        std::vector<std::wstring> more;
+        std::wstring message;
+    } cases[] = {
+        {{L"--theme-dir", theme, L"--make", L""},
+         L"Tick at least one of Icons, Ground and pictures, 3D models, Sounds and Music."},
+        {{L"--theme-dir", theme, L"--theme-name", L"aux"},
+         L"\"aux\" can't be a folder's name on Windows: give it another name."},
+        {{L"--theme-dir", theme, L"--theme-name", L" COM7 "},
+         L"\"COM7\" can't be a folder's name on Windows: give it another name."},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(create(comfy, c.more), 1u) << toUtf8(c.message);
+        EXPECT_TRUE(contains(newLogLines(), L"Create theme: " + c.message)) << toUtf8(c.message);
+    }
+    EXPECT_TRUE(comfy.sequence().empty());
+    EXPECT_FALSE(folderExists(theme));
+}
+
 // A base and a mood as the player types them are stored as the tables spell them.
 TEST_F(CreateTheme, BaseAndLightingAreReadWhateverTheirCase) {
     ComfyDouble comfy(madeScript());

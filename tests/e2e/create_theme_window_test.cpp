@@ -238,6 +238,48 @@ TEST_F(CreateThemeWindow, StopAsksComfyToDropItsWorkAndClosingWhileBusyAsksFirst
     EXPECT_TRUE(controlEnabled(mainWindow, kUninstallId));
 }
 
+// Only the names the player changed in the form count, trimmed: one the form
+// cut to 32 characters, or one theme.json got after the form was filled, stays
+// as theme.json has it.
+TEST_F(CreateThemeWindow, OnlyTheNamesThePlayerChangedAreWrittenAndThoseTrimmed) {
+    const std::wstring theme = joinPath(themesFolder(), L"Sunken_Harbour");
+    const std::string keeper = "The Keeper of the Drowned Lighthouse";  // 36 characters
+    ASSERT_TRUE(makeFolderTree(theme));
+    ASSERT_TRUE(writeFileAtomically(joinPath(theme, L"theme.json"),
+                                    R"({"Style": "drowned pirate port", "Towers": {"SingleTarget": {"Name": ")" + keeper +
+                                        R"("}, "Splash": {"Name": "Old Bell"}}})"));
+    ComfyDouble comfy(pictureScript());
+    setSetting(L"CreateName", L"Sunken Harbour");
+    setSetting(L"ComfyServer", comfy.address());
+    openWindow();
+    ASSERT_EQ(listCellText(window, kSubjectListId, 0, 1), toUtf16(keeper.substr(0, 32)));
+
+    const auto rowOf = [&](const std::wstring& name) {
+        for (int row = 0; row < listRowCount(window, kSubjectListId); ++row)
+            if (listCellText(window, kSubjectListId, row, 0).starts_with(name + L" (")) return row;
+        return -1;
+    };
+    ASSERT_TRUE(selectListRow(window, kSubjectListId, rowOf(L"Splash")));
+    type(kCalledId, L"  Tide Bell  ");
+    ASSERT_TRUE(selectListRow(window, kSubjectListId, rowOf(L"Chain")));
+    type(kCalledId, L"   ");
+    // Another program names the Burn tower after the form was filled.
+    ASSERT_TRUE(writeFileAtomically(joinPath(theme, L"theme.json"),
+                                    R"({"Style": "drowned pirate port", "Towers": {"SingleTarget": {"Name": ")" + keeper +
+                                        R"("}, "Splash": {"Name": "Old Bell"}, "Burn": {"Name": "Ember"}}})"));
+    makeOnly(kMakeIconsId);
+    pressButton(window, kCreateId);
+    ASSERT_TRUE(waitFor([&] { return contains(logText(), L"Made ") && idle(); }, 300000));
+
+    const std::string json = readWholeFile(joinPath(theme, L"theme.json"));
+    EXPECT_NE(json.find("\"Name\": \"" + keeper + "\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"Splash\": { \"Name\": \"Tide Bell\" }"), std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"Burn\": {\"Name\": \"Ember\"}"), std::string::npos) << json;
+    EXPECT_EQ(json.find("\"Name\": \"   \""), std::string::npos) << json;
+    EXPECT_EQ(json.find("Old Bell"), std::string::npos) << json;
+}
+
 TEST_F(CreateThemeWindow, WrongChoicesAreShownInMessageBoxesAndNothingRuns) {
     ComfyDouble comfy(pictureScript());
     setSetting(L"ComfyServer", comfy.address());
@@ -308,4 +350,50 @@ TEST_F(CreateThemeWindow, ChecksComfyAndDownloadsTheMissingModelsAfterAsking) {
     EXPECT_TRUE(fileExists(joinPath(models, L"checkpoints\\stable_audio_3_small_sfx.safetensors")));
     EXPECT_TRUE(fileExists(joinPath(models, L"text_encoders\\t5gemma_b_b_ul2.safetensors")));
     EXPECT_TRUE(::contains(log(), L"Create theme: ComfyUI 0.3.64 answers at " + comfy.address() + L"."));
+}
+
+// At 144 DPI (CTest runs this suite in build/wine-144dpi): the fields and
+// columns scaled by half again, the window on the screen, and nothing clipped
+// or overlapping.
+class CreateThemeWindowAt144Dpi : public CreateThemeWindow {
+protected:
+    void SetUp() override {
+        if (const std::string why = notAt144Dpi(); !why.empty()) GTEST_SKIP() << why;
+        CreateThemeWindow::SetUp();
+    }
+};
+
+TEST_F(CreateThemeWindowAt144Dpi, ScalesItsFieldsAndColumnsAndFitsOnTheScreen) {
+    ComfyDouble comfy(pictureScript());
+    setSetting(L"ComfyServer", comfy.address());
+    openWindow();
+    EXPECT_EQ(GetDpiForWindow(window), 144u);
+    const auto leftOf = [&](int id) {
+        RECT box;
+        GetWindowRect(GetDlgItem(window, id), &box);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&box), 2);
+        return box.left;
+    };
+    // Fields start 116 pixels in at 96 DPI, the buttons 12.
+    EXPECT_EQ(leftOf(kThemeNameId), 174);
+    EXPECT_EQ(leftOf(kComfyAddressId), 174);
+    EXPECT_EQ(leftOf(kCreateId), 18);
+    const int widths[] = {190, 150, 400, 220};
+    for (int column = 0; column < 4; ++column)
+        EXPECT_EQ(listColumnWidth(window, kSubjectListId, column), widths[column] * 3 / 2);
+    ASSERT_TRUE(selectListRow(window, kSubjectListId, 0));
+    EXPECT_EQ(layoutFaults(window), std::vector<std::string>{});
+    takeScreenshot(window, L"create-theme-144dpi");
+
+    // The strip of what a run made, its pictures scaled with the window.
+    type(kThemeNameId, L"Harbour");
+    type(kThemeStyleId, L"drowned pirate port");
+    makeOnly(kMakeIconsId);
+    pressButton(window, kCreateId);
+    ASSERT_TRUE(waitFor([&] { return contains(logText(), L"Made ") && idle(); }, 120000)) << toUtf8(logText());
+    EXPECT_TRUE(controlText(window, kPictureStripId).starts_with(L"Icons/"));
+    RECT strip;
+    GetWindowRect(GetDlgItem(window, kPictureStripId), &strip);
+    EXPECT_EQ(strip.bottom - strip.top, 114);
+    takeScreenshot(window, L"create-theme-144dpi-strip");
 }

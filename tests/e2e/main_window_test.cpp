@@ -80,13 +80,6 @@ long long sizeOf(const std::wstring& path) {
 // their own (build/wine-144dpi) and the shared one stays at 96.
 class MainWindowAt144Dpi : public MainWindow {
 protected:
-    static DWORD screenDpi() {
-        DWORD dpi = 96, size = sizeof dpi;
-        RegGetValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels", RRF_RT_REG_DWORD, nullptr, &dpi,
-                     &size);
-        return dpi;
-    }
-
     // Where a control sits in the window's client area.
     RECT placeOf(int id) {
         HWND control = id ? GetDlgItem(window, id) : FindWindowExW(window, nullptr, L"msctls_progress32", nullptr);

@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <algorithm>
 #include <memory>
 
@@ -20,6 +22,7 @@
 #include "support/test_sounds.h"
 #include "glb_writer/glb_writer.h"
 #include "media/wav_file.h"
+#include "support/test_http_server.h"
 #include "support/window_driver.h"
 #include "ui/main_window_controls.h"
 #include "ui/shell.h"
@@ -398,6 +401,122 @@ TEST_F(ThemeFilesWindow, AnImportFolderIsItsOwnImportFolderAndMakeItsFoldersMake
     EXPECT_EQ(setting(L"ThemeFolder"), import);
 }
 
+// A build server that holds the theme files list for 15 s: both theme windows
+// open at once (the first with "Loading the theme files list..." while no list
+// is kept, the second with the kept one), fill in when the list comes, and the
+// main window answers a message within a second the whole time.
+TEST_F(ThemeFilesWindow, BothThemeWindowsOpenAtOnceWhileASlowServerHoldsTheList) {
+    TestHttpServer slow;
+    for (const char* name : {"builds.json", "builds.json.sig", "theme_slots.json.sig"})
+        slow.serve(std::string("/") + name, readWholeFile(joinPath(server->folder(), toUtf16(name))));
+    TestRoute missing;
+    missing.status = 404;
+    slow.serve("/theme_slots.json", missing);
+    launcher = std::make_unique<LauncherProcess>(testKeyLauncher(), launcherArguments({}, slow.baseUrl()));
+    ASSERT_TRUE(launcher->started());
+    ASSERT_TRUE(waitFor([&] { return (mainWindow = findLauncherWindow(instanceHash(root))) != nullptr; }));
+    ASSERT_TRUE(waitFor([&] { return controlEnabled(mainWindow, kThemeFilesId); }));
+
+    TestRoute held;
+    held.body = readWholeFile(joinPath(server->folder(), L"theme_slots.json"));
+    held.delayMs = 15000;
+    slow.serve("/theme_slots.json", held);
+    const auto asked = [&](const std::string& target) {
+        const std::vector<LoggedRequest> requests = slow.requests();
+        return std::count_if(requests.begin(), requests.end(),
+                             [&](const LoggedRequest& request) { return request.target == target; });
+    };
+    // Until the held answer has gone out (its signature is asked for next), the
+    // main window answers every message within a second.
+    const auto answersWhileHeld = [&](long long signaturesBefore) {
+        int probes = 0;
+        const bool ended = waitFor(
+            [&] {
+                DWORD_PTR result = 0;
+                EXPECT_NE(SendMessageTimeoutW(mainWindow, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result), 0)
+                    << "the main window didn't answer within 1 s";
+                ++probes;
+                return asked("/theme_slots.json.sig") > signaturesBefore;
+            },
+            120000);
+        EXPECT_TRUE(ended);
+        return probes;
+    };
+
+    long long signatures = asked("/theme_slots.json.sig");
+    pressButton(mainWindow, kThemeFilesId);
+    ASSERT_TRUE(waitFor([&] { return themeFilesWindows().size() == 1; }));
+    window = themeFilesWindows().front();
+    EXPECT_EQ(controlText(window, kThemeSummaryId), L"Loading the theme files list...");
+    ASSERT_TRUE(waitFor([&] { return asked("/theme_slots.json") >= 2; }));
+    // A second press while it loads brings the same window forward.
+    pressButton(mainWindow, kThemeFilesId);
+    EXPECT_GT(answersWhileHeld(signatures), 10);
+    ASSERT_TRUE(waitFor([&] { return listRowCount(window, kSlotListId) == static_cast<int>(slots.size()); }));
+    EXPECT_EQ(themeFilesWindows(), std::vector<HWND>{window});
+    EXPECT_EQ(controlText(window, kThemeSummaryId),
+              L"49 files a theme can supply. Choose a theme's folder to see which it has.");
+
+    signatures = asked("/theme_slots.json.sig");
+    const long long lists = asked("/theme_slots.json");
+    pressButton(mainWindow, kCreateThemeId);
+    HWND create = nullptr;
+    ASSERT_TRUE(waitFor([&] { return (create = findWindowBeside(mainWindow, L"VorlaneCreateTheme")) != nullptr; }));
+    ASSERT_TRUE(waitFor([&] { return asked("/theme_slots.json") > lists; }));
+    // It opened with the list kept a moment ago while the fresh one is held.
+    const int subjects = GetDlgCtrlID(FindWindowExW(create, nullptr, WC_LISTVIEWW, nullptr));
+    EXPECT_GT(listRowCount(create, subjects), 0);
+    EXPECT_GT(answersWhileHeld(signatures), 10);
+    PostMessageW(create, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(waitFor([&] { return !IsWindow(create); }));
+}
+
+// At 144 DPI (CTest runs this suite in build/wine-144dpi): the first size,
+// places counted from either edge and the columns scaled by half again, and
+// nothing clipped or overlapping.
+class ThemeFilesWindowAt144Dpi : public ThemeFilesWindow {
+protected:
+    void SetUp() override {
+        if (const std::string why = notAt144Dpi(); !why.empty()) GTEST_SKIP() << why;
+        ThemeFilesWindow::SetUp();
+    }
+};
+
+TEST_F(ThemeFilesWindowAt144Dpi, ScalesEveryControlAndColumnAndNothingIsClippedOrOverlaps) {
+    openWindow();
+    EXPECT_EQ(GetDpiForWindow(window), 144u);
+    RECT frame, client;
+    GetWindowRect(window, &frame);
+    GetClientRect(window, &client);
+    EXPECT_EQ(frame.right - frame.left, 1500);
+    EXPECT_EQ(frame.bottom - frame.top, 1050);
+    const struct {
+        int id;
+        RECT at96;  // left, top, right, bottom; a negative number counts from the far edge
+    } places[] = {
+        {kThemeFolderCaptionId, {12, 16, 102, 42}}, {kChooseThemeFolderId, {-384, 12, -264, 38}},
+        {kThemeStyleCaptionId, {12, 50, 102, 76}},  {kExportChecklistId, {-252, 78, -12, 104}},
+        {kSlotListId, {12, 112, -344, -194}},       {kCopyPromptId, {-142, -182, -12, -148}},
+        {kPreviewPaneId, {-332, 112, -12, -234}},
+    };
+    const auto at144 = [](int at96, int extent) { return at96 < 0 ? extent + at96 * 3 / 2 : at96 * 3 / 2; };
+    for (const auto& place : places) {
+        RECT box;
+        GetWindowRect(GetDlgItem(window, place.id), &box);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&box), 2);
+        EXPECT_EQ(box.left, at144(place.at96.left, client.right)) << place.id;
+        EXPECT_EQ(box.top, at144(place.at96.top, client.bottom)) << place.id;
+        EXPECT_EQ(box.right, at144(place.at96.right, client.right)) << place.id;
+        EXPECT_EQ(box.bottom, at144(place.at96.bottom, client.bottom)) << place.id;
+    }
+    const int widths[] = {52, 210, 80, 90, 104, 300};
+    for (int column = kHave; column <= kFile; ++column)
+        EXPECT_EQ(listColumnWidth(window, kSlotListId, column), widths[column] * 3 / 2);
+    select(L"Mortar: 3D model");
+    EXPECT_EQ(layoutFaults(window), std::vector<std::string>{});
+    takeScreenshot(window, L"theme-files-144dpi");
+}
+
 // Choosing a row whose file is there shows it beside the details, made on a worker: a picture fitted without
 // stretching, a sound's outline and measures with Play, a model's size, score and silhouette; a file that doesn't
 // decode says so in one line, a missing one what the slot asks for. Nothing holds the file it shows, and the window
@@ -444,11 +563,7 @@ TEST_F(ThemeFilesWindow, ThePreviewShowsEachFileBesideItsDetails) {
 }
 
 // At 144 DPI the window is half as big again, and the preview with it; the same three files are shown.
-TEST_F(ThemeFilesWindow, At144DpiThePreviewScalesWithTheWindow) {
-    DWORD dpi = 96, size = sizeof dpi;
-    RegGetValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels", RRF_RT_REG_DWORD, nullptr, &dpi, &size);
-    if (dpi != 144)
-        GTEST_SKIP() << "Wine's screen is at " << dpi << " DPI in this prefix; CTest runs this test in build/wine-144dpi";
+TEST_F(ThemeFilesWindowAt144Dpi, ThePreviewScalesWithTheWindow) {
     SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
     previewEachKind(L"theme-files-144dpi-preview");
     EXPECT_EQ(windowSize().cx, 1500);

@@ -183,6 +183,57 @@ bool closeOtherProgramsWindow(HWND window, DWORD timeoutMs) {
     return ended;
 }
 
+int listColumnWidth(HWND window, int id, int column) {
+    return static_cast<int>(SendMessageW(GetDlgItem(window, id), LVM_GETCOLUMNWIDTH, column, 0));
+}
+
+std::vector<std::string> layoutFaults(HWND window) {
+    std::vector<std::string> faults;
+    RECT client;
+    GetClientRect(window, &client);
+    std::vector<std::pair<int, RECT>> controls;
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (!IsWindowVisible(child)) continue;
+        RECT box;
+        GetWindowRect(child, &box);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&box), 2);
+        controls.emplace_back(GetDlgCtrlID(child), box);
+    }
+    for (size_t i = 0; i < controls.size(); ++i) {
+        const auto& [id, box] = controls[i];
+        const std::string name = "control " + std::to_string(id);
+        if (box.left < 0 || box.top < 0 || box.right > client.right || box.bottom > client.bottom ||
+            box.right <= box.left || box.bottom <= box.top)
+            faults.push_back(name + " runs out of the window");
+        for (size_t j = i + 1; j < controls.size(); ++j) {
+            RECT overlap;
+            if (IntersectRect(&overlap, &box, &controls[j].second))
+                faults.push_back(name + " and control " + std::to_string(controls[j].first) + " overlap");
+        }
+    }
+    RECT frame;
+    GetWindowRect(window, &frame);
+    if (frame.right - frame.left > GetSystemMetrics(SM_CXSCREEN) ||
+        frame.bottom - frame.top > GetSystemMetrics(SM_CYSCREEN))
+        faults.push_back("the window is larger than the screen");
+    return faults;
+}
+
+DWORD screenDpi() {
+    DWORD dpi = 96, size = sizeof dpi;
+    RegGetValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels", RRF_RT_REG_DWORD, nullptr, &dpi, &size);
+    return dpi;
+}
+
+std::string notAt144Dpi() {
+    const DWORD dpi = screenDpi();
+    if (dpi != 144)
+        return "Wine's screen is at " + std::to_string(dpi) +
+               " DPI in this prefix; CTest runs this test in build/wine-144dpi";
+    SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+    return {};
+}
+
 bool takeScreenshot(HWND window, const std::wstring& name) {
     const std::wstring folder = joinPath(parentFolder(testProgramFolder()), L"screenshots");
     const std::wstring picture = joinPath(folder, name + L".png");

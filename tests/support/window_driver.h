@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace vorlane::testing {
 
@@ -53,6 +54,22 @@ HWND findFileBrowser(HWND window, const std::wstring& folderName);
 // Closes a window of another program and waits until that program has ended;
 // false when it is still running after the time.
 bool closeOtherProgramsWindow(HWND window, DWORD timeoutMs = 30000);
+
+// A report-view list's column width in device pixels.
+int listColumnWidth(HWND window, int id, int column);
+
+// What is wrong with a window's layout, one sentence each: a visible control
+// that runs out of the client area or over another visible control, and a
+// window larger than the screen. Empty when nothing is. Rectangles are read
+// in the calling thread's DPI awareness.
+std::vector<std::string> layoutFaults(HWND window);
+
+// The DPI of Wine's screen in the prefix the test runs in (96 is 100%).
+DWORD screenDpi();
+// For a test of a screen at 144 DPI: empty when the screen is at 144 (and the
+// calling thread then reads rectangles in device pixels, as the launcher,
+// aware of each screen's DPI, has them); else why the test is skipped here.
+std::string notAt144Dpi();
 
 // Saves a picture of the window as build\screenshots\<name>.png; false (and no
 // picture) when the screenshot service doesn't answer within the time.

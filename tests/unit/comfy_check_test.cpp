@@ -3,6 +3,8 @@
 // missing files; the models folders; and refusals as the real ComfyUI words them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "comfy/comfy_check.h"
 #include "core/json.h"
 #include "core/text.h"
@@ -92,6 +94,20 @@ TEST(ComfyCheck, ReportsTheMissingFilesWithTheirHubPages) {
         L"ComfyUI), from https://huggingface.co/Comfy-Org/stable-audio-3",
     };
     EXPECT_EQ(lines, expected);
+}
+
+// A folder ComfyUI can't list whose loader it can't describe either: the file
+// is neither there nor missing, and the check says so and goes on.
+TEST(ComfyCheck, AFolderItCantListOrDescribeIsSaidAndPassedOver) {
+    ComfyDouble comfy(R"({"files":{"checkpoints":["stable_audio_3_small_sfx.safetensors"]},
+                          "unlisted_folders":["text_encoders"],"broken_nodes":["CLIPLoader"]})");
+    std::vector<std::wstring> lines, missing;
+    ASSERT_TRUE(CheckComfy(comfy.address(), Sounds, [&](const std::wstring& line) { lines.push_back(line); }, missing));
+    EXPECT_TRUE(missing.empty());
+    EXPECT_TRUE(std::count(lines.begin(), lines.end(),
+                           L"Couldn't tell whether ComfyUI has models\\text_encoders\\t5gemma_b_b_ul2.safetensors."));
+    EXPECT_EQ(comfy.sequence(), (std::vector<std::string>{"GET /system_stats", "GET /models/checkpoints",
+                                                          "GET /models/text_encoders", "GET /object_info/CLIPLoader"}));
 }
 
 TEST(ComfyCheck, NamesTheCardAndItsMemoryOrSaysWhyComfyIsntAnswering) {

@@ -1,14 +1,18 @@
 // The theme creation job on the stand-in ComfyUI: stopping it, losing
-// ComfyUI, models in shards, the audio retries and an unusable slot.
+// ComfyUI, models in shards, the audio retries, an unusable slot, what a run
+// keeps of theme.json and the summary when only theme.json can't be written.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
+#include <thread>
 
 #include "comfy/comfy_check.h"
 #include "core/files.h"
 #include "core/text.h"
 #include "support/comfyui_double.h"
+#include "support/rename_lock.h"
 #include "support/temp_folder.h"
 #include "media/glb_model.h"
 #include "themes/theme_job.h"
@@ -39,8 +43,9 @@ struct JobRun {
 class ComfyThemeJob : public ::testing::Test {
 protected:
     JobRun run(const ComfyDouble& comfy, unsigned kinds, std::vector<ThemeSlot> slots,
-               const std::wstring& stopAtLine = L"") {
+               const std::wstring& stopAtLine = L"", long long seed = 1) {
         ThemeJob job;
+        job.Seed = seed;
         job.ComfyAddress = comfy.address();
         job.Folder = folder.path();
         job.FolderName = job.Name = L"Reef";
@@ -148,6 +153,74 @@ TEST_F(ComfyThemeJob, TwoSeedRetriesThenTwoWarmRetriesMakeFiveTries) {
     EXPECT_EQ(retries(L" Making it again with another seed, asking for warmer, lower tones..."), 2);
     EXPECT_TRUE(fileExists(folder.file(L"Sounds\\Wind.wav")));
     EXPECT_TRUE(run.complete);
+}
+
+// A try with no triangles to measure never takes the place of a measured one,
+// however torn that is, and the seeds of the tries wrap at the end of the range.
+TEST_F(ComfyThemeJob, AMeasuredModelBeatsOneThatCantBeMeasured) {
+    const std::string torn = R"({"outputs":[{"node":"400","list":"3d","filename":"torn.glb","make":"glb","shards":0.8}]})";
+    const std::string empty = R"({"outputs":[{"node":"400","list":"3d","filename":"empty.glb","make":"glb"}]})";
+    ComfyDouble comfy(script(torn + "," + empty + "," + empty));
+    const JobRun run = this->run(comfy, Models,
+                                 {slotOf(L"Trap", L"Model", L"Models/Trap.glb", L"GLB", L"TrapVisuals.Mesh")}, L"",
+                                 LLONG_MAX);
+    EXPECT_NEAR(ShardScore(readWholeFile(folder.file(L"Models\\Trap.glb"))), 0.8, 0.001);
+    const auto made = std::find_if(run.lines.begin(), run.lines.end(),
+                                   [](const std::wstring& line) { return line.starts_with(L"  made in "); });
+    ASSERT_NE(made, run.lines.end());
+    EXPECT_TRUE(made->ends_with(L"the least torn (80% of its surface in its biggest 2% of triangles) is kept: look "
+                                L"at it, and make it again with another seed if it doesn't read."))
+        << toUtf8(*made);
+    // The tries after the first at LLONG_MAX go on from the bottom of the range.
+    std::vector<std::string> prompts;
+    for (const DoubleRequest& request : comfy.requests())
+        if (request.path == "/prompt") prompts.push_back(request.body);
+    ASSERT_EQ(prompts.size(), 3u);
+    EXPECT_NE(prompts[0].find("\"seed\":9223372036854775807"), std::string::npos);
+    EXPECT_NE(prompts[1].find("\"seed\":-9223372036854775808"), std::string::npos);
+    EXPECT_NE(prompts[2].find("\"seed\":-9223372036854775807"), std::string::npos);
+}
+
+// A tower kept from an earlier run faces, in the checklist's prompt, the way
+// theme.json says it does.
+TEST_F(ComfyThemeJob, AKeptTowerFacesTheWayThemeJsonSays) {
+    folder.writeFile(L"theme.json", R"({"Name": "Reef", "Towers": {"SingleTarget": {"FacesTarget": false}}})");
+    folder.makeFolder(L"Models");
+    folder.writeFile(L"Models\\Tower_SingleTarget.glb", "kept");
+    ComfyDouble comfy(script(kPicture));
+    const JobRun run = this->run(comfy, Models,
+                                 {slotOf(L"Icon_SingleTarget", L"Icon", L"Icons/SingleTarget.png", L"64x64 PNG",
+                                         L"TowerVisuals[SingleTarget].Icon")});
+    EXPECT_TRUE(run.complete);
+    const std::string checklist = readWholeFile(folder.file(L"THEME_CHECKLIST.md"));
+    EXPECT_NE(checklist.find("symmetrical, looking the same from every side"), std::string::npos) << checklist;
+    EXPECT_EQ(checklist.find("pointing straight at the viewer"), std::string::npos) << checklist;
+}
+
+// Every file made but theme.json held by another program at the end: the
+// summary says what's wrong and what mends it.
+TEST_F(ComfyThemeJob, OnlyTheLastThemeJsonFailingSaysCreateAgainWritesIt) {
+    ComfyDouble comfy(script(std::string(R"({"history":["pending","pending","pending","pending","pending"],)") +
+                             R"("outputs":[{"node":"15","list":"images","filename":"p.png","make":"png"}]})"));
+    JobRun result;
+    std::thread job([&] { result = run(comfy, Icons, {kTwoIcons[0]}); });
+    // The first theme.json is written before anything is asked of ComfyUI.
+    const auto asked = [&] {
+        const std::vector<std::string> sequence = comfy.sequence();
+        return std::find(sequence.begin(), sequence.end(), "POST /prompt") != sequence.end();
+    };
+    for (int i = 0; i < 600 && !asked(); ++i) Sleep(50);
+    std::unique_ptr<RenameLock> held;
+    if (asked()) held = std::make_unique<RenameLock>(folder.file(L"theme.json"));
+    job.join();
+    ASSERT_TRUE(held && held->held());
+    EXPECT_FALSE(result.complete);
+    EXPECT_TRUE(fileExists(folder.file(L"Icons\\A.png")));
+    EXPECT_TRUE(std::count(result.lines.begin(), result.lines.end(),
+                           L"Couldn't write theme.json in " + folder.path() + L"."));
+    EXPECT_EQ(result.lines.back(),
+              L"Made 1, kept 0, failed 0. Every file is there, but theme.json couldn't be written: Create again writes "
+              L"it.");
 }
 
 }  // namespace

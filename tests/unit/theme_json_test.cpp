@@ -2,6 +2,8 @@
 // old one, compared with the golden files in tests/golden/theme_json.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include "core/files.h"
 #include "core/text.h"
 #include "support/launcher_process.h"
@@ -64,6 +66,32 @@ TEST(ThemeJson, AnUnreadableFileIsSetAside) {
     EXPECT_EQ(lines, std::vector<std::wstring>{
                          L"theme.json couldn't be read, so it's kept as theme.json.unreadable and a new one written."});
     EXPECT_EQ(ReadFacesTarget(folder.path()), FacesTargetMap{});
+}
+
+// Another program holding theme.json locked, so that it can't be read (but
+// could be replaced): the author's file stays as it is and nothing is written.
+TEST(ThemeJson, AFileThatCantBeReadIsNotWrittenOver) {
+    testing::TempFolder folder;
+    const std::string handWritten = "{\"Name\": \"Harbour\", \"Lighting\": {\"Sun\": 3}, \"Notes\": \"mine\"}";
+    folder.writeFile(L"theme.json", handWritten);
+    ThemeJob job = harbourJob();
+    job.Folder = folder.path();
+    {
+        HANDLE held = CreateFileW(folder.file(L"theme.json").c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                  nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        OVERLAPPED whole{};
+        ASSERT_TRUE(LockFileEx(held, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole));
+        EXPECT_FALSE(WriteThemeJson(job, L"", {}, {}, [](const std::wstring&) {}));
+        UnlockFileEx(held, 0, MAXDWORD, MAXDWORD, &whole);
+        CloseHandle(held);
+    }
+    EXPECT_EQ(readWholeFile(folder.file(L"theme.json")), handWritten);
+    EXPECT_FALSE(fileExists(folder.file(L"theme.json.unreadable")));
+    // Let go, it is merged as always.
+    ASSERT_TRUE(WriteThemeJson(job, L"", {}, {}, [](const std::wstring&) {}));
+    EXPECT_NE(readWholeFile(folder.file(L"theme.json")).find("\"Notes\": \"mine\""), std::string::npos);
 }
 
 TEST(LightingMoods, ChosenByNameStyleAndHash) {

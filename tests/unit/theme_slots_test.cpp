@@ -5,11 +5,14 @@
 #include <windows.h>
 
 #include "core/files.h"
+#include "core/log.h"
 #include "core/text.h"
 #include "net/release_key.h"
 #include "slots/checklist.h"
 #include "slots/theme_slots.h"
 #include "support/launcher_process.h"
+#include "support/rename_lock.h"
+#include "support/signing_key.h"
 #include "support/temp_folder.h"
 #include "support/test_http_server.h"
 
@@ -138,6 +141,46 @@ TEST(ThemeSlots, ADevelopersBuildKeepsTheListWithoutASignature) {
     EXPECT_FALSE(fileExists(root.file(L"theme_slots.json.sig")));
     EXPECT_EQ(state.themeFolder, L"D:\\Themes\\Frost");
     EXPECT_EQ(state.themeStyle, L"icy");
+}
+
+// A new list whose signature can't be moved in beside it leaves the pair kept
+// before, so the sentence the log gives is true and the old list stays in use.
+TEST(ThemeSlots, AListIsKeptWithItsSignatureOrNotAtAll) {
+    const std::optional<testing::SigningKey> key = testing::testSigningKey();
+    ASSERT_TRUE(key);
+    TempFolder root;
+    testing::TestHttpServer server;
+    const std::string oldList = R"json([{"Id":"Tower_Chain","File":"Models/Tower_Chain.glb"}])json";
+    const std::string newList = R"json([{"Id":"Tower_Burn","File":"Models/Tower_Burn.glb"}])json";
+    root.writeFile(L"theme_slots.json", oldList);
+    root.writeFile(L"theme_slots.json.sig", key->sign(oldList));
+    server.serve("/theme_slots.json", newList);
+    server.serve("/theme_slots.json.sig", key->sign(newList));
+
+    LauncherState state;
+    state.rootFolder = root.path();
+    state.settingsPath = root.file(L"launcher.ini");
+    state.listSource = server.baseUrl();
+    openLog(state, root.file(L"launcher.log"));
+    {
+        testing::RenameLock signatureHeld(root.file(L"theme_slots.json.sig"));
+        ASSERT_TRUE(signatureHeld.held());
+        loadThemeSlots(state, key->publicKey());
+    }
+    closeLog(state);
+    EXPECT_EQ(readWholeFile(root.file(L"theme_slots.json")), oldList);
+    ASSERT_EQ(state.themeSlots.size(), 1u);
+    EXPECT_EQ(state.themeSlots[0].Id, L"Tower_Chain");
+    const std::vector<std::wstring> lines = testing::logMessages(root.path());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(lines[0].starts_with(L"Couldn't keep the theme files list from " + server.baseUrl() + L" (error "));
+    EXPECT_TRUE(lines[0].ends_with(L"); the one kept before stays in use.")) << toUtf8(lines[0]);
+
+    // Once nothing holds it, the next load keeps the new pair.
+    loadThemeSlots(state, key->publicKey());
+    EXPECT_EQ(readWholeFile(root.file(L"theme_slots.json")), newList);
+    ASSERT_EQ(state.themeSlots.size(), 1u);
+    EXPECT_EQ(state.themeSlots[0].Id, L"Tower_Burn");
 }
 
 TEST(ThemeChecklist, ImportFolderSlotPathsAndPrompts) {

@@ -4,13 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 
+#include "comfy/picture_graph.h"
 #include "comfy/workflow_graph.h"
 #include "comfy/workflow_run.h"
 #include "core/files.h"
 #include "core/json.h"
 #include "core/text.h"
 #include "support/comfyui_double.h"
+#include "support/rename_lock.h"
 #include "support/temp_folder.h"
 #include "themes/audio_saver.h"
 #include "media/wav_file.h"
@@ -217,6 +220,118 @@ TEST(ComfyRun, EachWayItEndsHasItsSentence) {
         EXPECT_EQ(run.message, c.message);
         EXPECT_EQ(fileExists(file.Path), c.saved);
         EXPECT_EQ(fileExists(folder.file(L"pic.png")), c.picture && run.message.empty());
+    }
+}
+
+// A graph a real ComfyUI would refuse is refused by the stand-in in the real
+// one's words, and the launcher's sentence says why.
+TEST(ComfyRun, AGraphComfyWouldRefuseIsRefusedWithItsReason) {
+    using G = WorkflowGraph;
+    const auto graph = [](const std::string& vae, const std::string& images, const std::string& decoder,
+                          bool prefix) {
+        G g;
+        g.addNode("1", "VAELoader", {{"vae_name", G::string(toUtf16(vae))}});
+        g.addNode("5", "EmptyLatentImage", {{"width", G::whole(8)}, {"height", G::whole(8)}, {"batch_size", "1"}});
+        g.addNode("8", decoder, {{"samples", G::link("5", 0)}, {"vae", G::link("1", 0)}});
+        std::vector<G::Input> save = {{"images", images}};
+        if (prefix) save.push_back({"filename_prefix", G::string(L"Vorlane/T")});
+        g.addNode("15", "SaveImage", save);
+        g.finish();
+        return g.text();
+    };
+    const std::string good = "ae.safetensors", link = G::link("8", 0);
+    const struct {
+        const char* name;
+        std::string graph;
+        std::wstring message;
+    } cases[] = {
+        {"good", graph(good, link, "VAEDecode", true), L""},
+        {"a link to a node that isn't there", graph(good, G::link("9", 0), "VAEDecode", true),
+         L"ComfyUI refused it: Prompt outputs failed validation (Bad linked input: images: node 9 isn't in the "
+         L"prompt); SaveImage: Bad linked input: images: node 9 isn't in the prompt"},
+        {"a link to an output that isn't there", graph(good, G::link("8", 1), "VAEDecode", true),
+         L"ComfyUI refused it: Prompt outputs failed validation (Return type mismatch between linked nodes: images, "
+         L"output 1 of 8 isn't there); SaveImage: Return type mismatch between linked nodes: images, output 1 of 8 "
+         L"isn't there"},
+        {"a model name ComfyUI hasn't", graph("ae_v2.safetensors", link, "VAEDecode", true),
+         L"ComfyUI refused it: Prompt outputs failed validation (Value not in list: vae_name: 'ae_v2.safetensors' "
+         L"not in ['ae.safetensors']); VAELoader: Value not in list: vae_name: 'ae_v2.safetensors' not in "
+         L"['ae.safetensors'] (a model file ComfyUI hasn't: Check ComfyUI lists what's missing)"},
+        {"a missing input", graph(good, link, "VAEDecode", false),
+         L"ComfyUI refused it: Prompt outputs failed validation (Required input is missing: filename_prefix); "
+         L"SaveImage: Required input is missing: filename_prefix"},
+        {"a node class it hasn't", graph(good, link, "VAEDecodeTiled", true),
+         L"ComfyUI refused it: Cannot execute because node VAEDecodeTiled does not exist. (Node ID '#8') (this "
+         L"ComfyUI hasn't that node: update ComfyUI)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ComfyDouble comfy(std::string(R"({"files":{"vae":["ae.safetensors"]},"prompts":[{"outputs":[)") + kPicture +
+                          "]}]}");
+        TempFolder folder;
+        SteppedClock clock(100);
+        const RunResult run = RunOn(comfy, {c.graph, PictureOutput, folder.file(L"a.png")}, clock);
+        EXPECT_EQ(run.message, c.message);
+        EXPECT_EQ(run.outcome, c.message.empty() ? RunMade : RunFailed);
+        EXPECT_EQ(fileExists(folder.file(L"a.png")), c.message.empty());
+    }
+}
+
+// The picture comes back at the size the graph scales it to before saving it,
+// not the size it is made at.
+TEST(ComfyRun, APictureHasTheSizeOfTheLastScalingBeforeItsSavingNode) {
+    ComfyDouble comfy("{" + allModelFilesMember() + R"(,"prompts":[{"outputs":[)" + kPicture + "]}]}");
+    TempFolder folder;
+    SteppedClock clock(100);
+    const std::optional<PictureSize> size = PictureSizes(L"200x120 PNG");
+    ASSERT_TRUE(size);
+    const std::string graph = BuildPictureGraph(L"a reef", *size, true, 1, L"Vorlane/Reef/Icon");
+    const RunResult run = RunOn(comfy, {graph, PictureOutput, folder.file(L"icon.png")}, clock);
+    ASSERT_EQ(run.outcome, RunMade) << toUtf8(run.message);
+    const std::string png = readWholeFile(folder.file(L"icon.png"));
+    ASSERT_GE(png.size(), 24u);
+    EXPECT_EQ(png.substr(16, 8), std::string("\0\0\0\xC8\0\0\0\x78", 8));  // 200 x 120
+}
+
+// A file ComfyUI names but hasn't, a file that can't be written over, and
+// history answers that aren't JSON each end the run with their sentence.
+TEST(ComfyRun, FilesItCantFetchOrWriteAndHistoryThatIsntJsonHaveTheirSentences) {
+    struct Case {
+        const char* name;
+        std::string prompt;
+        int type;
+        bool held;  // another program holds the file being replaced
+        int outcome;
+        std::wstring message;  // @ for the file's path
+    };
+    std::string garbled;
+    for (const std::string& step : Repeat("garbled", 10)) garbled += (garbled.empty() ? "\"" : ",\"") + step + "\"";
+    const std::vector<Case> cases = {
+        {"a picture ComfyUI hasn't", R"({"outputs":[{"node":"15","filename":"T.png","make":"none"}]})",
+         PictureOutput, false, RunFailed, L"Couldn't fetch T.png from ComfyUI (it answered 404)."},
+        {"a picture that can't be written", std::string("{\"outputs\":[") + kPicture + "]}", PictureOutput, true,
+         RunFailed, L"Couldn't write @ (is the disk full, or the file open in another program?) (error 5)."},
+        {"a 3D model that can't be written", R"({"outputs":[{"node":"400","list":"3d","filename":"m.glb","make":"glb"}]})",
+         ModelOutput, true, RunFailed,
+         L"Couldn't write @ (is the disk full, or the file open in another program?) (error 5)."},
+        {"history that isn't JSON", "{\"history\":[" + garbled + "],\"outputs\":[" + kPicture + "]}",
+         PictureOutput, false, RunNotAnswering, L"ComfyUI stopped answering."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ComfyDouble comfy(R"({"prompts":[)" + c.prompt + "]}");
+        TempFolder folder;
+        const std::wstring path = folder.writeFile(L"kept", "what was there");
+        std::unique_ptr<RenameLock> held;
+        if (c.held) held = std::make_unique<RenameLock>(path);
+        SteppedClock clock(100);
+        const RunResult run = RunOn(comfy, {PictureGraph(), c.type, path}, clock);
+        std::wstring message = c.message;
+        if (message.find(L'@') != std::wstring::npos) message.replace(message.find(L'@'), 1, path);
+        EXPECT_EQ(run.outcome, c.outcome);
+        EXPECT_EQ(run.message, message);
+        EXPECT_EQ(readWholeFile(path), "what was there");
+        EXPECT_FALSE(fileExists(path + L".part"));
     }
 }
 
