@@ -15,12 +15,17 @@ void ScaleSamples(AudioBuffer& audio, double gain) {
     for (float& sample : audio.samples) sample = static_cast<float>(sample * gain);
 }
 
+double RootMeanSquareOf(const AudioBuffer& audio) {
+    if (audio.samples.empty()) return 0;
+    double squares = 0;
+    for (float sample : audio.samples) squares += static_cast<double>(sample) * sample;
+    return std::sqrt(squares / static_cast<double>(audio.samples.size()));
+}
+
 bool SetLoudness(AudioBuffer& audio, double targetDbfs) {
     const double peak = PeakOf(audio);
     if (audio.samples.empty() || peak < kSilentPeak) return false;
-    double squares = 0;
-    for (float sample : audio.samples) squares += static_cast<double>(sample) * sample;
-    const double rms = std::sqrt(squares / static_cast<double>(audio.samples.size()));
+    const double rms = RootMeanSquareOf(audio);
     ScaleSamples(audio, std::min(kPeakCeiling / peak, std::pow(10.0, targetDbfs / 20) / rms));
     return true;
 }

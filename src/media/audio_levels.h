@@ -15,6 +15,9 @@ constexpr double kSoundLoudnessDbfs = -16;
 // The largest absolute sample; 0 for an empty buffer.
 double PeakOf(const AudioBuffer& audio);
 
+// The root mean square of every sample (all channels); 0 for an empty buffer.
+double RootMeanSquareOf(const AudioBuffer& audio);
+
 void ScaleSamples(AudioBuffer& audio, double gain);
 
 // Brings the sound's RMS level to `targetDbfs`, unless that would push its peak

@@ -93,18 +93,16 @@ double triangleArea(const double* a, const double* b, const double* c) {
     return 0.5 * std::sqrt(x * x + y * y + z * z);
 }
 
-// Adds the area of every triangle of one primitive that can be read. Primitives
-// of other modes (points, lines, strips, fans) and those whose positions or
-// indices don't read add nothing.
-void addTriangleAreas(const JsonValue& document, std::string_view buffer, const JsonValue& primitive,
-                      std::vector<double>& areas) {
+// Hands over every triangle of one primitive that can be read. Primitives of
+// other modes (points, lines, strips, fans) and those whose positions or
+// indices don't read give none.
+void forEachTriangle(const JsonValue& document, std::string_view buffer, const JsonValue& primitive,
+                     const GlbTriangleVisitor& visit) {
     if (numberOr(member(primitive, "mode"), kTriangles) != kTriangles) return;
-
     std::vector<double> positions;
     const uint64_t positionAccessor = numberOr(member(member(primitive, "attributes"), "POSITION"), kNoGlbIndex);
     if (!ReadAccessor(document, buffer, positionAccessor, 3, positions)) return;
     const size_t vertexCount = positions.size() / 3;
-
     std::vector<double> indices;
     const JsonValue& indicesAccessor = member(primitive, "indices");
     if (indicesAccessor.kind == JsonKind::Null) {
@@ -114,14 +112,13 @@ void addTriangleAreas(const JsonValue& document, std::string_view buffer, const 
     } else if (!ReadAccessor(document, buffer, numberOr(indicesAccessor, kNoGlbIndex), 1, indices)) {
         return;
     }
-
     // A last group of fewer than three indices is no triangle.
     for (size_t first = 0; first + 3 <= indices.size(); first += 3) {
         size_t a, b, c;
         if (!vertexOf(indices[first], vertexCount, a) || !vertexOf(indices[first + 1], vertexCount, b) ||
             !vertexOf(indices[first + 2], vertexCount, c))
             continue;
-        areas.push_back(triangleArea(&positions[3 * a], &positions[3 * b], &positions[3 * c]));
+        visit(&positions[3 * a], &positions[3 * b], &positions[3 * c]);
     }
 }
 
@@ -143,29 +140,43 @@ double shareOfBiggest(std::vector<double>& areas) {
     return biggestSum / total;
 }
 
-double scoreOfGlb(std::string_view bytes) {
-    if (bytes.size() < kFixedBytes || bytes.substr(0, 4) != "glTF") return -1;
+bool walkGlb(std::string_view bytes, const GlbTriangleVisitor& visit) {
+    if (bytes.size() < kFixedBytes || bytes.substr(0, 4) != "glTF") return false;
     const uint64_t jsonLength = readLittle32(bytes, 12);
-    if (jsonLength > bytes.size() - kFixedBytes || bytes.substr(16, 4) != "JSON") return -1;
+    if (jsonLength > bytes.size() - kFixedBytes || bytes.substr(16, 4) != "JSON") return false;
     const size_t binaryHeader = 20 + jsonLength;
-    if (bytes.substr(binaryHeader + 4, 4) != std::string_view("BIN\0", 4)) return -1;
-
+    if (bytes.substr(binaryHeader + 4, 4) != std::string_view("BIN\0", 4)) return false;
     JsonValue document;
-    if (!parseDocument(std::string(bytes.substr(20, jsonLength)), document)) return -1;
+    if (!parseDocument(std::string(bytes.substr(20, jsonLength)), document)) return false;
     // A binary chunk that claims more than the file holds is read as far as it goes.
     const uint64_t binaryLength = readLittle32(bytes, binaryHeader);
     const std::string_view buffer =
         bytes.substr(binaryHeader + 8, std::min<uint64_t>(binaryLength, bytes.size() - kFixedBytes - jsonLength));
-
-    std::vector<double> areas;
     for (const JsonValue& mesh : member(document, "meshes").items) {
         for (const JsonValue& primitive : member(mesh, "primitives").items)
-            addTriangleAreas(document, buffer, primitive, areas);
+            forEachTriangle(document, buffer, primitive, visit);
     }
+    return true;
+}
+
+double scoreOfGlb(std::string_view bytes) {
+    std::vector<double> areas;
+    if (!walkGlb(bytes, [&](const double* a, const double* b, const double* c) {
+            areas.push_back(triangleArea(a, b, c));
+        }))
+        return -1;
     return shareOfBiggest(areas);
 }
 
 }  // namespace
+
+bool ForEachGlbTriangle(std::string_view bytes, const GlbTriangleVisitor& visit) {
+    try {
+        return walkGlb(bytes, visit);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
 
 bool ReadAccessor(const JsonValue& document, std::string_view buffer, uint64_t index, int components,
                   std::vector<double>& out) {

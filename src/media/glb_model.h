@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,12 @@ inline constexpr uint64_t kNoGlbIndex = UINT64_MAX;
 // one element or above 256 bytes, or elements that run past the buffer's end.
 bool ReadAccessor(const JsonValue& document, std::string_view buffer, uint64_t index, int components,
                   std::vector<double>& out);
+
+// Each triangle a GLB's meshes hold, as three corners of x, y and z, for every
+// triangle primitive that reads (the same ones the shard score measures).
+// False when the bytes aren't a GLB with a JSON and a binary chunk.
+using GlbTriangleVisitor = std::function<void(const double* a, const double* b, const double* c)>;
+bool ForEachGlbTriangle(std::string_view bytes, const GlbTriangleVisitor& visit);
 
 // The share of a model's surface held by its biggest 2% of triangles, 0 to 1;
 // -1 when the bytes hold no triangles it can measure (not a GLB, no binary

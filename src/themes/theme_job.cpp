@@ -296,6 +296,7 @@ bool ThemeRun::run() {
             ++counts_.Made;
             log(L"  made in " + std::to_wstring((GetTickCount64() - started + 500) / 1000) + L" s." +
                 (note.empty() ? L"" : L" " + note));
+            if (reporter_.made) reporter_.made(file.File, file.Path);
             continue;
         }
         log(L"  " + file.File + L" wasn't made: " + note);

@@ -56,6 +56,8 @@ struct ThemeFile {
 struct ThemeJobReporter {
     std::function<void(const std::wstring& line)> log;
     std::function<void(double fraction)> progress;  // may be empty
+    // A file this run made, by its theme-relative name and its path; may be empty.
+    std::function<void(const std::wstring& file, const std::wstring& path)> made;
     const std::atomic<bool>* stop = nullptr;        // set once the player asks to stop; may be null
     bool stopRequested() const { return stop && stop->load(); }
 };

@@ -35,6 +35,8 @@ enum CreateThemeControl : int {
     kOpenThemeFolderId = 326,
     kThemeProgressId = 327,
     kThemeLogId = 328,
+    // Small pictures of what the run made, newest first; its window text names their files.
+    kPictureStripId = 329,
 };
 
 }  // namespace vorlane

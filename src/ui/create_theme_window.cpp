@@ -22,7 +22,10 @@
 #include "themes/create_theme.h"
 #include "themes/theme_job.h"
 #include "themes/theme_json.h"
+#include "slots/checklist.h"
+#include "themes/subjects.h"
 #include "ui/create_theme_controls.h"
+#include "ui/file_preview.h"
 #include "ui/shell.h"
 
 namespace vorlane {
@@ -233,6 +236,8 @@ std::vector<Box> layoutFor(int width, int height) {
                                   {kThemeProgressId, 336, y + 6, wide(right - 336), 16},
                               });
     y += 36;
+    boxes.push_back({kPictureStripId, 12, y, wide(right - 12), 76});
+    y += 84;
     boxes.push_back({kThemeLogId, 12, y, wide(right - 12), std::max(height - 12 - y, 30)});
     return boxes;
 }
@@ -378,6 +383,9 @@ void CreateThemeWindow::OnCreate() {
     for (const std::wstring& mood : moodsByName())
         SendMessageW(lighting, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(mood.c_str()));
     SendMessageW(lighting, CB_SETCURSEL, kMatchStyleRow, 0);
+
+    strip_.open(hwnd(), kPictureStripId, reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd(), GWLP_HINSTANCE)),
+                [this](const std::wstring& file, const std::wstring& path) { OnPictureClicked(file, path); });
 
     HWND list = control(kSubjectListId);
     ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
@@ -719,10 +727,13 @@ void CreateThemeWindow::OnCreateTheme() {
                                   {L"CreateGroundStyle", job.GroundStyle}};
     if (const Failure failure = writeSettings(state_, values)) logLine(state_, failure.text());
     appendLog(L"");
-    startWorker([this, job](const JobControl& control) {
+    strip_.clear();
+    const int side = strip_.cellSide();
+    startWorker([this, job, side](const JobControl& control) {
         ThemeJobReporter reporter;
         reporter.log = [this](const std::wstring& line) { say(line); };
         reporter.progress = [this](double fraction) { tellProgress(fraction); };
+        reporter.made = [this, side](const std::wstring& file, const std::wstring& path) { showMade(file, path, side); };
         reporter.stop = control.stopFlag();
         return RunThemeJob(job, reporter);
     });
@@ -829,6 +840,17 @@ void CreateThemeWindow::say(const std::wstring& line) {
     PostMessageW(self_, kThemeWorkerMessage, kQueueChanged, 0);
 }
 
+void CreateThemeWindow::showMade(const std::wstring& file, const std::wstring& path, int side) {
+    if (!endsWithIgnoringCase(path, L".png")) return;
+    FilePreview picture = makeFilePreview(path, side, side, JobControl());
+    if (picture.kind != PreviewKind::Picture) return;
+    {
+        std::lock_guard<std::mutex> lock(queue_.lock);
+        queue_.pictures.emplace_back(file, std::move(picture));
+    }
+    PostMessageW(self_, kThemeWorkerMessage, kQueueChanged, 0);
+}
+
 void CreateThemeWindow::tellProgress(double fraction) {
     {
         std::lock_guard<std::mutex> lock(queue_.lock);
@@ -868,13 +890,16 @@ void CreateThemeWindow::OnWorker(WPARAM wParam, LPARAM lParam) {
     }
     // The queue is taken whole under the lock and shown after it is let go.
     std::vector<std::wstring> lines;
+    std::vector<std::pair<std::wstring, FilePreview>> pictures;
     double fraction;
     {
         std::lock_guard<std::mutex> lock(queue_.lock);
         lines.swap(queue_.lines);
+        pictures.swap(queue_.pictures);
         fraction = queue_.fraction;
     }
     for (const std::wstring& line : lines) appendLog(line);
+    for (auto& [file, picture] : pictures) strip_.add(file, std::move(picture));
     if (fraction >= 0) SendMessageW(control(kThemeProgressId), PBM_SETPOS, static_cast<WPARAM>(fraction * 1000), 0);
     if (!lParam) return;
 
@@ -883,6 +908,22 @@ void CreateThemeWindow::OnWorker(WPARAM wParam, LPARAM lParam) {
     themeMaking = false;
     refreshControls();
     if (closeWhenDone_) DestroyWindow(hwnd());
+}
+
+// A picture of a tower, an enemy or a kind of foliage selects it in the list; any other opens its folder.
+void CreateThemeWindow::OnPictureClicked(const std::wstring& file, const std::wstring& path) {
+    std::wstring key;
+    for (const ThemeSlot& slot : state_.themeSlots)
+        if (slot.File == file) key = SubjectKey(slot.Target);
+    for (size_t row = 0; !key.empty() && row < subjects_.size(); ++row) {
+        if (subjects_[row].Key != key) continue;
+        HWND list = control(kSubjectListId);
+        ListView_SetItemState(list, static_cast<int>(row), LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+        ListView_EnsureVisible(list, static_cast<int>(row), FALSE);
+        showSubjectPane();
+        return;
+    }
+    openWithShell(hwnd(), parentFolder(path));
 }
 
 void CreateThemeWindow::note(const std::wstring& line) {

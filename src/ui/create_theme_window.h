@@ -18,6 +18,7 @@
 #include "core/launcher_state.h"
 #include "themes/subjects.h"
 #include "ui/gdi.h"
+#include "ui/picture_strip.h"
 #include "ui/theme_slots_load.h"
 #include "ui/window_base.h"
 
@@ -46,6 +47,7 @@ private:
     struct WorkerQueue {
         std::mutex lock;
         std::vector<std::wstring> lines;  // log lines not yet shown
+        std::vector<std::pair<std::wstring, FilePreview>> pictures;  // pictures made, small, not yet shown
         double fraction = -1;             // the last progress; -1 when none
         std::wstring question;            // a question waiting for the player
         std::optional<bool> answer;       // the player's answer to it
@@ -72,6 +74,7 @@ private:
     void OnCheckComfy();
     void OnDownloadModels();
     void OnOpenFolder();
+    void OnPictureClicked(const std::wstring& file, const std::wstring& path);
 
     void makeFonts();
     void layOut();
@@ -80,6 +83,8 @@ private:
     void showSubjectPane();
     void fillFromExistingTheme(const std::wstring& folderName);
     void appendLog(const std::wstring& line);
+    // Worker thread: a picture the run made, made small for the strip.
+    void showMade(const std::wstring& file, const std::wstring& path, int side);
     // A line for the log file and the log box, from the window thread.
     void note(const std::wstring& line);
     unsigned tickedKinds() const;
@@ -107,6 +112,7 @@ private:
     bool closeWhenDone_ = false;
     std::wstring lastFolderName_;
     WorkerQueue queue_;
+    PictureStrip strip_;
     // Declared last, so destroyed first: their threads are joined before what they use goes.
     ThemeSlotsLoad slotsLoad_;
     JobRunner worker_;

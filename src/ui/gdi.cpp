@@ -1,5 +1,7 @@
 #include "ui/gdi.h"
 
+#include <algorithm>
+
 namespace vorlane {
 
 FontHandle messageFont(int pixels, int weight) {
@@ -38,6 +40,21 @@ FontHandle fontThatDraws(wchar_t character, int pixels) {
         if (font && draws(font.get(), character)) return font;
     }
     return {};
+}
+
+BitmapHandle bitmapOfPixels(HDC dc, int width, int height, const uint8_t* pixels) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    BitmapHandle bitmap(CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!bitmap || !bits) return BitmapHandle();
+    std::copy(pixels, pixels + size_t(width) * size_t(height) * 4, static_cast<uint8_t*>(bits));
+    return bitmap;
 }
 
 }  // namespace vorlane

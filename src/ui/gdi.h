@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <utility>
 
 #include "core/handles.h"
@@ -71,6 +72,10 @@ private:
     PAINTSTRUCT paint_{};
     HDC dc_;
 };
+
+// A 32-bit top-down bitmap of width x height holding `pixels` (BGRA, premultiplied
+// where it has transparent parts, as GdiAlphaBlend takes it); null when it can't be made.
+BitmapHandle bitmapOfPixels(HDC dc, int width, int height, const uint8_t* pixels);
 
 // The system's message font, `pixels` high (device pixels) at `weight`.
 FontHandle messageFont(int pixels, int weight);

@@ -20,6 +20,10 @@ enum ThemeFilesControl : int {
     kThemeFolderTextId = 207,
     kThemeSummaryId = 208,
     kSlotDetailsId = 209,
+    // The selected slot's file, drawn (its window text is what it says), and
+    // the button that plays a sound shown there.
+    kPreviewPaneId = 210,
+    kPlaySoundId = 211,
 };
 
 }  // namespace vorlane

@@ -6,6 +6,7 @@
 #include "ui/theme_files_window.h"
 
 #include <commctrl.h>
+#include <mmsystem.h>
 
 #include <algorithm>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "core/log.h"
 #include "core/settings.h"
 #include "core/text.h"
+#include "core/window_messages.h"
 #include "slots/checklist.h"
 #include "slots/theme_slots.h"
 #include "themes/subjects.h"
@@ -41,6 +43,10 @@ const wchar_t kPickASlot[] = L"Pick a slot to see what it's for and its prompt."
 const wchar_t kNoSlots[] = L"No list of theme files: the build server couldn't be reached and none is kept.";
 const wchar_t kLoadingSlots[] = L"Loading the theme files list...";
 const wchar_t kThereMark[] = L"\u2713";
+const wchar_t kChooseToPreview[] = L"Choose a theme's folder to see its files here.";
+const wchar_t kPreviewLoading[] = L"Loading the preview...";
+constexpr UINT_PTR kPlayTimer = 1;
+
 
 // A place or a size at 96 DPI. One counted from the far edge is the client
 // area's width (or height) less the pixels: a place from the right (or the
@@ -82,7 +88,8 @@ const ControlEntry kControls[] = {
     {kThemeStyleHintId, WC_STATICW, kStyleHint, kLabel, {417}, {50}, fromFarEdge(429), {26}},
     {kThemeSummaryId, WC_STATICW, L"", kLabel, {12}, {82}, fromFarEdge(274), {26}},
     {kExportChecklistId, WC_BUTTONW, L"Export a checklist", kButton, fromFarEdge(252), {78}, {240}, {26}},
-    {kSlotListId, WC_LISTVIEWW, L"", kListStyle, {12}, {112}, fromFarEdge(24), fromFarEdge(306)},
+    {kSlotListId, WC_LISTVIEWW, L"", kListStyle, {12}, {112}, fromFarEdge(356), fromFarEdge(306)},
+    {kPlaySoundId, WC_BUTTONW, L"Play", WS_TABSTOP | BS_PUSHBUTTON, fromFarEdge(332), fromFarEdge(226), {100}, {28}},
     {kSlotDetailsId, WC_EDITW, L"", kDetailsStyle, {12}, fromFarEdge(182), fromFarEdge(164), {170}},
     {kCopyPromptId, WC_BUTTONW, L"Copy prompt", kButton, fromFarEdge(142), fromFarEdge(182), {130}, {34}},
 };
@@ -95,6 +102,12 @@ const ColumnEntry kColumns[] = {
     {L"Have", 52}, {L"Slot", 210}, {L"Category", 80}, {L"Kind", 90}, {L"In the game", 104}, {L"File", 300},
 };
 constexpr int kColumnCount = sizeof kColumns / sizeof kColumns[0];
+
+// The preview pane's place: beside the list, growing with the window's height.
+struct PanePlace {
+    Span x, y, width, height;
+};
+const PanePlace kPreviewPlace{fromFarEdge(332), {112}, {320}, fromFarEdge(346)};
 
 // "In the game" in the list: the version without its remark, or "now".
 std::wstring usedFromInList(const ThemeSlot& slot) {
@@ -184,6 +197,10 @@ LRESULT ThemeFilesWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lPar
     case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return 0;
     case WM_NOTIFY: return OnNotify(lParam);
     case WM_ERASEBKGND: return OnEraseBackground(wParam);
+    case WM_TIMER:
+        if (wParam == kPlayTimer) stopSound();
+        return 0;
+    case kPreviewDoneMessage: OnPreviewDone(lParam); return 0;
     case WM_CLOSE: OnClose(); return 0;
     case kThemeSlotsLoadedMessage: OnSlotsLoaded(lParam); return 0;
     }
@@ -203,6 +220,7 @@ void ThemeFilesWindow::OnCreate() {
     for (const ControlEntry& entry : kControls) addControl(entry.className, entry.text, entry.style, entry.id);
     list_ = GetDlgItem(hwnd(), kSlotListId);
     styleEdit_ = GetDlgItem(hwnd(), kThemeStyleId);
+    preview_.open(hwnd(), kPreviewPaneId, reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd(), GWLP_HINSTANCE)));
 
     const DWORD extended = LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER;
     SendMessageW(list_, LVM_SETEXTENDEDLISTVIEWSTYLE, extended, extended);
@@ -253,6 +271,7 @@ void ThemeFilesWindow::makeFonts() {
     const int pixels = kFontPixels * static_cast<int>(dpi()) / 96;
     FontHandle font = messageFont(pixels, FW_NORMAL);
     for (const ControlEntry& entry : kControls) setControlFont(GetDlgItem(hwnd(), entry.id), font.get());
+    setControlFont(preview_.hwnd(), font.get());
     font_ = std::move(font);
     tickFont_ = fontThatDraws(kThereMark[0], pixels);
 }
@@ -271,9 +290,18 @@ void ThemeFilesWindow::layOut() {
         MoveWindow(GetDlgItem(hwnd(), entry.id), resolve(entry.x, client.right), resolve(entry.y, client.bottom),
                    resolve(entry.width, client.right), resolve(entry.height, client.bottom), TRUE);
     }
+    MoveWindow(preview_.hwnd(), resolve(kPreviewPlace.x, client.right), resolve(kPreviewPlace.y, client.bottom),
+               resolve(kPreviewPlace.width, client.right), resolve(kPreviewPlace.height, client.bottom), TRUE);
 }
 
-void ThemeFilesWindow::OnSize() { layOut(); }
+void ThemeFilesWindow::OnSize() {
+    const SIZE before = preview_.drawingSize();
+    layOut();
+    // A drawing made for the old size is made again for the new one.
+    const SIZE after = preview_.drawingSize();
+    if ((before.cx != after.cx || before.cy != after.cy) && preview_.shown().kind != PreviewKind::Nothing)
+        startPreview();
+}
 
 void ThemeFilesWindow::OnMinMaxInfo(LPARAM lParam) {
     auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
@@ -335,6 +363,7 @@ void ThemeFilesWindow::fillList() {
     SetDlgItemTextW(hwnd(), kThemeFolderTextId, state_.themeFolder.empty() ? kNoFolder : state_.themeFolder.c_str());
     showSummary();
     showDetails();
+    showPreview();
 }
 
 void ThemeFilesWindow::showSummary() {
@@ -368,7 +397,10 @@ LRESULT ThemeFilesWindow::OnNotify(LPARAM lParam) {
         return OnListCustomDraw(reinterpret_cast<NMLVCUSTOMDRAW*>(lParam));
     if (quiet_ || header->idFrom != kSlotListId || header->code != LVN_ITEMCHANGED) return 0;
     const auto* change = reinterpret_cast<const NMLISTVIEW*>(lParam);
-    if ((change->uChanged & LVIF_STATE) && ((change->uNewState ^ change->uOldState) & LVIS_SELECTED)) showDetails();
+    if ((change->uChanged & LVIF_STATE) && ((change->uNewState ^ change->uOldState) & LVIS_SELECTED)) {
+        showDetails();
+        showPreview();
+    }
     return 0;
 }
 
@@ -386,6 +418,7 @@ void ThemeFilesWindow::OnCommand(WORD id, WORD code) {
     case kMakeSlotFoldersId: OnMakeFolders(); break;
     case kCopyPromptId: OnCopyPrompt(); break;
     case kExportChecklistId: OnExportChecklist(); break;
+    case kPlaySoundId: OnPlay(); break;
     }
 }
 
@@ -452,6 +485,90 @@ void ThemeFilesWindow::OnExportChecklist() {
         return;
     }
     openWithShell(hwnd(), path);
+}
+
+// ---- The preview --------------------------------------------------------------
+
+void ThemeFilesWindow::showInPane(FilePreview preview) {
+    stopSound();
+    const bool sound = preview.kind == PreviewKind::Sound && !preview.sound.empty();
+    preview_.show(std::move(preview));
+    ShowWindow(GetDlgItem(hwnd(), kPlaySoundId), sound ? SW_SHOWNA : SW_HIDE);
+}
+
+void ThemeFilesWindow::showPreview() {
+    const int row = selectedRow();
+    previewWanted_.clear();
+    if (row < 0 || row >= static_cast<int>(state_.themeSlots.size())) {
+        showInPane(FilePreview{});
+        return;
+    }
+    if (state_.themeFolder.empty()) {
+        showInPane(FilePreview{L"", PreviewKind::Nothing, {kChooseToPreview}});
+        return;
+    }
+    const ThemeSlot& slot = state_.themeSlots[row];
+    const std::wstring import = importFolder();
+    const std::wstring path = slotPath(import, slot);
+    if (path.empty() || !fileExists(path)) {
+        showInPane(missingFilePreview(path, slot.Format));
+        return;
+    }
+    previewWanted_ = path;
+    startPreview();
+}
+
+// One preview is made at a time; a selection made meanwhile is made next.
+void ThemeFilesWindow::startPreview() {
+    if (previewWanted_.empty()) return;
+    if (previewJob_.started()) {
+        previewAgain_ = true;
+        previewJob_.requestStop();
+        return;
+    }
+    previewAgain_ = false;
+    const std::wstring path = previewWanted_;
+    const SIZE box = preview_.drawingSize();
+    showInPane(FilePreview{path, PreviewKind::Nothing, {kPreviewLoading}});
+    previewJob_.start<FilePreview>(hwnd(), 0, kPreviewDoneMessage, [path, box](const JobControl& job) {
+        return makeFilePreview(path, box.cx, box.cy, job);
+    });
+}
+
+void ThemeFilesWindow::OnPreviewDone(LPARAM lParam) {
+    std::unique_ptr<FilePreview> preview = takeJobResult<FilePreview>(lParam);
+    previewJob_.finish();
+    if (previewAgain_) {
+        startPreview();
+        return;
+    }
+    if (preview && preview->path == previewWanted_) showInPane(std::move(*preview));
+}
+
+void ThemeFilesWindow::OnPlay() {
+    if (playing_) {
+        stopSound();
+        return;
+    }
+    const FilePreview& shown = preview_.shown();
+    if (shown.sound.empty()) return;
+    // The sound plays from the preview's own copy of the file, which stays until the sound is stopped.
+    if (!PlaySoundW(reinterpret_cast<const wchar_t*>(shown.sound.data()), nullptr,
+                    SND_MEMORY | SND_ASYNC | SND_NODEFAULT)) {
+        SetDlgItemTextW(hwnd(), kThemeSummaryId, L"The sound couldn't be played: the system has no way to play it.");
+        return;
+    }
+    playing_ = true;
+    SetDlgItemTextW(hwnd(), kPlaySoundId, L"Stop");
+    SetTimer(hwnd(), kPlayTimer, static_cast<UINT>(shown.seconds * 1000) + 200, nullptr);
+}
+
+void ThemeFilesWindow::stopSound() {
+    if (!playing_) return;
+    PlaySoundW(nullptr, nullptr, 0);
+    KillTimer(hwnd(), kPlayTimer);
+    playing_ = false;
+    SetDlgItemTextW(hwnd(), kPlaySoundId, L"Play");
 }
 
 }  // namespace vorlane

@@ -11,8 +11,10 @@
 #include <memory>
 #include <string>
 
+#include "core/job_runner.h"
 #include "core/launcher_state.h"
 #include "ui/gdi.h"
+#include "ui/preview_pane.h"
 #include "ui/theme_slots_load.h"
 #include "ui/window_base.h"
 
@@ -54,6 +56,8 @@ private:
     void OnStyleChanged();
     void OnCopyPrompt();
     void OnExportChecklist();
+    void OnPlay();
+    void OnPreviewDone(LPARAM lParam);
 
     void makeFonts();
     void sizeColumns();
@@ -61,6 +65,12 @@ private:
     void fillList();
     void showSummary();
     void showDetails();
+    // The selected slot's file in the preview pane: made on a worker when it is
+    // there, what the slot asks for when it isn't.
+    void showPreview();
+    void startPreview();
+    void showInPane(FilePreview preview);
+    void stopSound();
     // The selected row, or -1.
     int selectedRow() const;
     std::wstring importFolder() const;
@@ -73,6 +83,12 @@ private:
     // Set while the window itself changes the list or the style box, so that
     // their notifications aren't taken for the player's.
     bool quiet_ = false;
+
+    PreviewPane preview_;
+    JobRunner previewJob_;
+    std::wstring previewWanted_;  // the file the selection wants shown
+    bool previewAgain_ = false;   // the selection changed while a preview was made
+    bool playing_ = false;
     // Declared last, so destroyed first: its thread is joined before what it uses goes.
     ThemeSlotsLoad slotsLoad_;
 };

@@ -164,6 +164,30 @@ TEST_F(CreateThemeWindow, OpensFilledFromTheSavedThemeAndMakesItWithTheLogAndBar
     EXPECT_EQ(setting(L"CreateGroundStyle"), L"wet cobbles");
     EXPECT_TRUE(::contains(log(), L"Create theme: Lighting: Golden hour."));
     takeScreenshot(window, L"create-theme-finished");
+
+    // The strip holds each picture this run made, newest first; a tower's icon picks the tower in the list.
+    const auto linesOf = [](const std::wstring& text) {
+        std::vector<std::wstring> lines;
+        for (size_t at = 0; at <= text.size();) {
+            const size_t end = std::min(text.find(L"\r\n", at), text.size());
+            lines.push_back(text.substr(at, end - at));
+            at = end + 2;
+        }
+        return lines;
+    };
+    std::vector<std::wstring> made;
+    for (const std::wstring& line : linesOf(logText()))
+        if (line.starts_with(L"Making ") && line.ends_with(L".png...")) made.insert(made.begin(), line.substr(7, line.size() - 10));
+    ASSERT_FALSE(made.empty());
+    EXPECT_EQ(linesOf(controlText(window, kPictureStripId)), made);
+    const int last = static_cast<int>(std::find(made.begin(), made.end(), L"Icons/Towers/SingleTarget.png") - made.begin());
+    ASSERT_LT(last, static_cast<int>(made.size()));
+    ASSERT_TRUE(selectListRow(window, kSubjectListId, 1));
+    HWND strip = GetDlgItem(window, kPictureStripId);
+    const int side = MulDiv(64, GetDpiForWindow(window), 96), gap = MulDiv(6, GetDpiForWindow(window), 96);
+    PostMessageW(strip, WM_LBUTTONUP, 0, MAKELPARAM(gap + last * (side + gap) + side / 2, side / 2));
+    EXPECT_TRUE(waitFor([&] { return listSelectedRow(window, kSubjectListId) == 0; }));
+    EXPECT_NE(controlText(window, kSubjectLabelId), L"Splash is");
 }
 
 TEST_F(CreateThemeWindow, StopAsksComfyToDropItsWorkAndClosingWhileBusyAsksFirst) {
@@ -360,4 +384,16 @@ TEST_F(CreateThemeWindowAt144Dpi, ScalesItsFieldsAndColumnsAndFitsOnTheScreen) {
     ASSERT_TRUE(selectListRow(window, kSubjectListId, 0));
     EXPECT_EQ(layoutFaults(window), std::vector<std::string>{});
     takeScreenshot(window, L"create-theme-144dpi");
+
+    // The strip of what a run made, its pictures scaled with the window.
+    type(kThemeNameId, L"Harbour");
+    type(kThemeStyleId, L"drowned pirate port");
+    makeOnly(kMakeIconsId);
+    pressButton(window, kCreateId);
+    ASSERT_TRUE(waitFor([&] { return contains(logText(), L"Made ") && idle(); }, 120000)) << toUtf8(logText());
+    EXPECT_TRUE(controlText(window, kPictureStripId).starts_with(L"Icons/"));
+    RECT strip;
+    GetWindowRect(GetDlgItem(window, kPictureStripId), &strip);
+    EXPECT_EQ(strip.bottom - strip.top, 114);
+    takeScreenshot(window, L"create-theme-144dpi-strip");
 }

@@ -18,6 +18,10 @@
 #include "slots/theme_slots.h"
 #include "support/launcher_process.h"
 #include "support/launcher_test.h"
+#include "support/test_pictures.h"
+#include "support/test_sounds.h"
+#include "glb_writer/glb_writer.h"
+#include "media/wav_file.h"
 #include "support/test_http_server.h"
 #include "support/window_driver.h"
 #include "ui/main_window_controls.h"
@@ -48,7 +52,9 @@ std::vector<std::pair<int, RECT>> expectedPlaces(int W, int H) {
         {kThemeStyleHintId, box(417, 50, W - 429, 26)},
         {kThemeSummaryId, box(12, 82, W - 274, 26)},
         {kExportChecklistId, box(W - 252, 78, 240, 26)},
-        {kSlotListId, box(12, 112, W - 24, H - 306)},
+        {kSlotListId, box(12, 112, W - 356, H - 306)},
+        {kPreviewPaneId, box(W - 332, 112, 320, H - 346)},
+        {kPlaySoundId, box(W - 332, H - 226, 100, 28)},
         {kSlotDetailsId, box(12, H - 182, W - 164, 170)},
         {kCopyPromptId, box(W - 142, H - 182, 130, 34)},
     };
@@ -82,6 +88,38 @@ protected:
         ASSERT_TRUE(makeFolderTree(root));
         const std::wstring ini = L"[Launcher]\r\nThemeFolder=" + folder + L"\r\nThemeStyle=" + style + L"\r\n";
         ASSERT_TRUE(writeFileAtomically(joinPath(root, L"launcher.ini"), toUtf8(ini)));
+    }
+
+    void placeFile(const std::wstring& file, const std::string& bytes) {
+        ASSERT_TRUE(makeFolderTree(parentFolder(joinPath(import, file))));
+        ASSERT_TRUE(writeFileAtomically(joinPath(import, file), bytes));
+    }
+
+    // Selects a slot and waits for its preview to say `lines` (one per line).
+    void expectPreview(const std::wstring& name, const std::wstring& lines) {
+        select(name);
+        EXPECT_TRUE(waitFor([&] { return controlText(window, kPreviewPaneId) == lines; }))
+            << toUtf8(name) << ": " << toUtf8(controlText(window, kPreviewPaneId));
+    }
+
+    // A picture, a sound and a model previewed in turn, with a screenshot of each (name + "-picture" and so on).
+    void previewEachKind(const std::wstring& screenshots) {
+        const std::string png = pngOf(512, 256);
+        ASSERT_FALSE(png.empty());
+        placeFile(L"Icons\\Towers\\Chain.png", png);
+        placeFile(L"Music\\Menu.wav", WriteWav(Sine(48000, 2, 3, 110, 0.5)));
+        placeFile(L"Models\\Tower_Chain.glb", cubeModel(250));
+        chooseEarlier(theme);
+        openWindow();
+        expectPreview(L"Chain: icon", L"512 x 256 pixels, " + std::to_wstring((png.size() + 1023) / 1024) + L" KB.");
+        EXPECT_FALSE(controlVisible(window, kPlaySoundId));
+        takeScreenshot(window, screenshots + L"-picture");
+        expectPreview(L"Menu music", L"3.0 s, 48000 Hz, stereo.\r\nPeak -6.0 dBFS, loudness -9.0 dBFS.");
+        EXPECT_TRUE(controlVisible(window, kPlaySoundId));
+        takeScreenshot(window, screenshots + L"-sound");
+        expectPreview(L"Chain: 3D model", L"1204 triangles, 20 x 32.5 x 10 (width x height x depth).\r\n"
+                                          L"Shards: 63% of its surface in its biggest 2% of triangles (in shards).");
+        takeScreenshot(window, screenshots + L"-model");
     }
 
     void placeFiles(const std::wstring& folder, std::initializer_list<const wchar_t*> files) {
@@ -458,7 +496,8 @@ TEST_F(ThemeFilesWindowAt144Dpi, ScalesEveryControlAndColumnAndNothingIsClippedO
     } places[] = {
         {kThemeFolderCaptionId, {12, 16, 102, 42}}, {kChooseThemeFolderId, {-384, 12, -264, 38}},
         {kThemeStyleCaptionId, {12, 50, 102, 76}},  {kExportChecklistId, {-252, 78, -12, 104}},
-        {kSlotListId, {12, 112, -12, -194}},        {kCopyPromptId, {-142, -182, -12, -148}},
+        {kSlotListId, {12, 112, -344, -194}},       {kCopyPromptId, {-142, -182, -12, -148}},
+        {kPreviewPaneId, {-332, 112, -12, -234}},
     };
     const auto at144 = [](int at96, int extent) { return at96 < 0 ? extent + at96 * 3 / 2 : at96 * 3 / 2; };
     for (const auto& place : places) {
@@ -476,4 +515,64 @@ TEST_F(ThemeFilesWindowAt144Dpi, ScalesEveryControlAndColumnAndNothingIsClippedO
     select(L"Mortar: 3D model");
     EXPECT_EQ(layoutFaults(window), std::vector<std::string>{});
     takeScreenshot(window, L"theme-files-144dpi");
+}
+
+// Choosing a row whose file is there shows it beside the details, made on a worker: a picture fitted without
+// stretching, a sound's outline and measures with Play, a model's size, score and silhouette; a file that doesn't
+// decode says so in one line, a missing one what the slot asks for. Nothing holds the file it shows, and the window
+// answers while a big picture is decoded.
+TEST_F(ThemeFilesWindow, ThePreviewShowsEachFileBesideItsDetails) {
+    placeFile(L"Sounds\\Ambience.wav", "RIFF, and then nothing");
+    placeFile(L"Textures\\Ground.png", pngOf(4096, 4096));
+    previewEachKind(L"theme-files-preview");
+    expectPreview(L"Map ambience", L"This sound doesn't read: it's damaged, cut short or not a WAV or FLAC file.");
+    EXPECT_FALSE(controlVisible(window, kPlaySoundId));
+    expectPreview(L"Frost: icon", L"Not there yet: the slot asks for 512x512 PNG.");
+
+    // Play plays the sound through the system and turns into Stop while it plays.
+    expectPreview(L"Menu music", L"3.0 s, 48000 Hz, stereo.\r\nPeak -6.0 dBFS, loudness -9.0 dBFS.");
+    pressButton(window, kPlaySoundId);
+    const std::wstring noDevice = L"The sound couldn't be played: the system has no way to play it.";
+    ASSERT_TRUE(waitFor([&] {
+        return controlText(window, kPlaySoundId) == L"Stop" || controlText(window, kThemeSummaryId) == noDevice;
+    }));
+    const bool played = controlText(window, kPlaySoundId) == L"Stop";
+    if (played) {
+        pressButton(window, kPlaySoundId);
+        EXPECT_TRUE(waitFor([&] { return controlText(window, kPlaySoundId) == L"Play"; }));
+    }
+
+    // The shown file can be replaced at once (the next Create does that).
+    select(L"Chain: icon");
+    EXPECT_TRUE(waitFor([&] { return controlText(window, kPreviewPaneId).starts_with(L"512 x 256 pixels"); }));
+    const std::wstring icon = joinPath(import, L"Icons\\Towers\\Chain.png");
+    ASSERT_TRUE(writeFileAtomically(icon + L".new", pngOf(64, 64)));
+    EXPECT_TRUE(MoveFileExW((icon + L".new").c_str(), icon.c_str(), MOVEFILE_REPLACE_EXISTING)) << GetLastError();
+
+    // A 4096 x 4096 picture is decoded while the window goes on answering.
+    ASSERT_TRUE(selectListRow(window, kSlotListId, rowOf(L"Ground")));
+    int answered = 0;
+    while (controlText(window, kPreviewPaneId) == L"Loading the preview...") {
+        DWORD_PTR result = 0;
+        ASSERT_TRUE(SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 100, &result));
+        ++answered;
+    }
+    EXPECT_TRUE(waitFor([&] { return controlText(window, kPreviewPaneId).starts_with(L"4096 x 4096 pixels, "); }));
+    EXPECT_GT(answered, 0);
+    if (!played) GTEST_SKIP() << "Wine plays no sound here: " << toUtf8(noDevice);
+}
+
+// At 144 DPI the window is half as big again, and the preview with it; the same three files are shown.
+TEST_F(ThemeFilesWindowAt144Dpi, ThePreviewScalesWithTheWindow) {
+    SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+    previewEachKind(L"theme-files-144dpi-preview");
+    EXPECT_EQ(windowSize().cx, 1500);
+    EXPECT_EQ(windowSize().cy, 1050);
+    RECT client, pane;
+    GetClientRect(window, &client);
+    GetWindowRect(GetDlgItem(window, kPreviewPaneId), &pane);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&pane), 2);
+    EXPECT_EQ(pane.left, client.right - 498);
+    EXPECT_EQ(pane.right - pane.left, 480);
+    EXPECT_EQ(pane.bottom, client.bottom - 351);
 }
