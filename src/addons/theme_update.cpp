@@ -2,11 +2,11 @@
 
 #include <windows.h>
 
-#include "addons/piece_store.h"
+#include "pieces/piece_store.h"
 #include "addons/theme_folders.h"
 #include "addons/theme_index.h"
 #include "addons/themes_list.h"
-#include "addons/value_count.h"
+#include "pieces/value_count.h"
 #include "core/files.h"
 #include "core/handles.h"
 #include "core/log.h"

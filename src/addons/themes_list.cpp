@@ -1,6 +1,6 @@
 #include "addons/themes_list.h"
 
-#include "addons/value_count.h"
+#include "pieces/value_count.h"
 #include "core/json.h"
 
 namespace vorlane {

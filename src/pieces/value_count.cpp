@@ -1,4 +1,4 @@
-#include "addons/value_count.h"
+#include "pieces/value_count.h"
 
 namespace vorlane {
 
