@@ -335,8 +335,14 @@ PieceOutcome stageByPieces(LauncherState& state, const BuildRecord& record, cons
 
     PieceSource source(state, job);
     if (!earlier.empty()) {
+        // Its index says where its pieces lie, so that its files needn't be cut: the kept copy, else the
+        // one its record names (a build installed from its zip); each piece is hashed when it is read anyway.
         BuildIndex earlierIndex;
-        const bool known = keptIndex(state, earlier, earlierIndex);
+        bool known = keptIndex(state, earlier, earlierIndex);
+        std::wstring unused;
+        for (const BuildRecord& listed : state.builds)
+            if (!known && listed.commit == earlier && !listed.index.empty())
+                known = fetchBuildIndex(state, listed, job, earlierIndex, unused);
         source.addBuild(buildFolder(state, earlier), known ? &earlierIndex : nullptr);
     }
     std::vector<const IndexFile*> files;
