@@ -26,7 +26,20 @@ std::wstring backslashed(std::wstring path) {
 bool storeObject(const std::wstring& path, const std::wstring& hash, const std::string& bytes, bool& added) {
     std::wstring present;
     added = !(vorlane::sha256File(path, present) && present == hash);
-    return !added || vorlane::writeFileAtomically(path, bytes);
+    if (!added) return true;
+    // Written whole under a name of its own, then renamed, but not flushed one by one: a copy a power cut tore
+    // is named by a SHA-256 it doesn't have, so launchers refuse it and the next publication writes it again.
+    const std::wstring part = path + L".part";
+    HANDLE file = CreateFileW(vorlane::longPath(part).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool whole = WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr) && written == bytes.size();
+    CloseHandle(file);
+    if (whole && MoveFileExW(vorlane::longPath(part).c_str(), vorlane::longPath(path).c_str(), MOVEFILE_REPLACE_EXISTING))
+        return true;
+    DeleteFileW(vorlane::longPath(part).c_str());
+    return false;
 }
 
 bool cutAndStore(const std::wstring& path, const ObjectPath& objectPath, vorlane::IndexFile& file,
