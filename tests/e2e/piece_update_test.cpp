@@ -345,6 +345,26 @@ TEST_F(PieceUpdate, VerifyFindsEverythingAsPublishedThenMendsWhatChangedAndRepor
     expectBuildIsTheZips(kB, L"Content\\notes.txt");
 }
 
+TEST_F(PieceUpdate, VerifyWithoutAnIndexInstallsTheBuildAgainFromItsZip) {
+    server->publishInPieces(false);
+    publishA();
+    ASSERT_EQ(runCommand(L"install"), 0u);
+    const std::wstring maps = joinPath(buildFolderOf(kA), kMaps);
+    std::string bytes = readTestFile(maps);
+    bytes[5] ^= 1;
+    ASSERT_TRUE(writeFileAtomically(maps, bytes));
+    makeFolderTree(joinPath(savedOf(kA), L"SaveGames"));
+    ASSERT_TRUE(writeFileAtomically(joinPath(savedOf(kA), L"SaveGames\\slot1.sav"), "wave 3"));
+    newLogLines();
+    ASSERT_EQ(runCommand(L"verify"), 0u);
+    const std::vector<std::wstring> lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"No index of build " + kA + L"'s files is known, so it is installed again from its zip."));
+    EXPECT_TRUE(contains(lines, L"Installed build " + kA + L" (previous: none)."));
+    EXPECT_EQ(zipRequests(kA), 2u);
+    expectBuildIsTheZips(kA);
+    EXPECT_EQ(readTestFile(joinPath(savedOf(kA), L"SaveGames\\slot1.sav")), "wave 3");
+}
+
 TEST_F(PieceUpdate, VerifyWithNothingInstalledFails) {
     publishA();
     ASSERT_EQ(runCommand(L"verify"), 1u);
