@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "pieces/piece_index.h"
+
 namespace vorlane {
 
 constexpr size_t kMostThemeFiles = 64;
@@ -20,25 +22,14 @@ constexpr size_t kLongestPakPath = 200;
 bool isThemeName(const std::wstring& name);
 // theme + ".uplugin", the descriptor the game reads.
 std::wstring descriptorName(const std::wstring& theme);
-// 64 lower-case hexadecimal digits.
-bool isSha256Hex(const std::wstring& text);
-
 // A path inside the theme's folder, "/" between parts: the descriptor,
 // "theme.sig", or a .pak, .utoc, .ucas or .sig file below "Content/Paks/" of at
 // most 200 characters, made of letters, digits and "_+.-/", without ".." or "//".
 bool isAllowedThemePath(const std::wstring& theme, const std::wstring& path);
 
-struct ThemePiece {
-    std::wstring hash;  // SHA-256, 64 lower-case hex digits
-    uint32_t size = 0;
-};
-
-struct ThemeFile {
-    std::wstring path;  // "/" between parts
-    uint64_t size = 0;
-    std::wstring sha256;
-    std::vector<ThemePiece> pieces;
-};
+// A theme's files are listed as every index of pieces lists them.
+using ThemePiece = IndexPiece;
+using ThemeFile = IndexFile;
 
 struct ThemeIndex {
     std::wstring theme;

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "addons/piece_store.h"
+#include "pieces/piece_store.h"
 #include "addons/theme_folders.h"
 #include "addons/theme_index.h"
 #include "addons/themes_list.h"

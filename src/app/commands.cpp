@@ -8,6 +8,7 @@
 #include "install/game_process.h"
 #include "install/go_back.h"
 #include "install/installer.h"
+#include "install/piece_install.h"
 #include "install/self_update.h"
 #include "install/uninstall.h"
 #include "slots/checklist.h"
@@ -116,6 +117,14 @@ const Command kCommands[] = {
     // Brings the downloaded add-on themes up to the installed build.
     {L"addons",
      [](LauncherState& state, const StartOptions&) { return exitCode(updateAddOnThemes(state, noProgress)); }, true},
+    // Checks the installed build's files against its index and mends what changed; 0 when all is as published.
+    {L"verify",
+     [](LauncherState& state, const StartOptions&) {
+         if (verifyInstalledBuild(state, noProgress)) return 0;
+         logLine(state, L"Failed: " + state.lastError);
+         return 1;
+     },
+     true},
     // The shortcuts were repaired at start-up; there is nothing more to do.
     {L"repair-shortcuts", [](LauncherState&, const StartOptions&) { return 0; }},
 };

@@ -12,6 +12,9 @@ struct BuildRecord {
     std::wstring sha256;    // fingerprint of the zip
     std::wstring summary;   // release notes, may be empty
     long long size = 0;     // bytes of the zip
+    // SHA-256 of the build's index of pieces (64 lower-case hex digits), the
+    // index's name on the server; empty when the build is published as a zip alone.
+    std::wstring index;
 };
 
 }  // namespace vorlane

@@ -55,6 +55,7 @@ std::vector<BuildRecord> readBuildRecords(const std::string& text) {
         record.summary = field(entry, "Summary");
         long long size = 0;
         if (parseSigned64(field(entry, "Size"), size)) record.size = size;
+        record.index = field(entry, "Index");
         if (!isCommitId(record.commit) || record.file != buildZipName(record.commit)) continue;
         builds.push_back(std::move(record));
     }
@@ -74,7 +75,8 @@ std::string buildListJson(const std::vector<BuildRecord>& builds) {
         const BuildRecord& record = builds[i];
         text += "  {\"File\": " + quoteJson(record.file) + ", \"Commit\": " + quoteJson(record.commit) +
                 ", \"Released\": " + quoteJson(record.released) + ", \"Sha256\": " + quoteJson(record.sha256) +
-                ", \"Summary\": " + quoteJson(record.summary) + ", \"Size\": " + std::to_string(record.size) + "}" +
+                ", \"Summary\": " + quoteJson(record.summary) + ", \"Size\": " + std::to_string(record.size) +
+                (record.index.empty() ? std::string() : ", \"Index\": " + quoteJson(record.index)) + "}" +
                 (i + 1 < builds.size() ? ",\n" : "\n");
     }
     return text + "]\n";
@@ -159,7 +161,7 @@ bool updateDue(const LauncherState& state) {
 
 static bool sameRecord(const BuildRecord& a, const BuildRecord& b) {
     return a.file == b.file && a.commit == b.commit && a.released == b.released && a.sha256 == b.sha256 &&
-           a.summary == b.summary && a.size == b.size;
+           a.summary == b.summary && a.size == b.size && a.index == b.index;
 }
 
 bool sameList(const LauncherState& state, const BuildListFetch& fetch) {

@@ -38,7 +38,8 @@ std::vector<BuildRecord> readBuildRecords(const std::string& text);
 void putBuildRecord(std::vector<BuildRecord>& builds, const BuildRecord& record);
 
 // The text of builds.json: an array of the records in order, one per line,
-// with the members File, Commit, Released, Sha256, Summary and Size.
+// with the members File, Commit, Released, Sha256, Summary and Size, and
+// Index when the build has an index of pieces.
 std::string buildListJson(const std::vector<BuildRecord>& builds);
 
 // Looks for a list that counts, server by server. Touches no shared state, so

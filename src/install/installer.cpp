@@ -12,6 +12,7 @@
 #include "core/text.h"
 #include "install/build_folders.h"
 #include "install/build_list.h"
+#include "install/piece_install.h"
 #include "install/player_data.h"
 #include "install/run_captured.h"
 #include "install/shortcuts.h"
@@ -247,19 +248,23 @@ bool installBuild(LauncherState& state, const JobControl& job) {
     const bool downloaded = state.zipPath.empty();
     const std::wstring zip = downloaded ? joinPath(downloads, record.file) : state.zipPath;
     std::wstring fingerprint;
-    if (downloaded && !downloadZip(state, record, zip, job, fingerprint)) return false;
+    // An update by pieces leaves the staging folder as an unpacked zip would.
+    const PieceOutcome pieces = stageByPieces(state, record, job);
+    if (pieces == PieceOutcome::Stopped) return fail(state, kStopped);
+    const bool fromZip = pieces == PieceOutcome::UseZip;
+    if (fromZip && downloaded && !downloadZip(state, record, zip, job, fingerprint)) return false;
     if (job.stopRequested()) return fail(state, kStopped);
-    if (!record.sha256.empty() && !checkZip(state, record, zip, downloaded, fingerprint, job)) return false;
-    crashPoint(L"checked");
+    if (fromZip && !record.sha256.empty() && !checkZip(state, record, zip, downloaded, fingerprint, job)) return false;
+    if (fromZip) crashPoint(L"checked");
 
     const std::wstring staging = joinPath(state.installDir, record.commit) + kStagingSuffix;
     if (job.stopRequested()) return fail(state, kStopped);
     std::vector<ZipEntry> listing;
-    if (!unpackZip(state, record, zip, staging, job, listing)) return false;
-    crashPoint(L"unpacked");
+    if (fromZip && !unpackZip(state, record, zip, staging, job, listing)) return false;
+    if (fromZip) crashPoint(L"unpacked");
     if (!bringSavesOver(state, record, staging, job)) return false;
     crashPoint(L"saves-copied");
-    if (!checkUnpacked(state, record, staging, listing)) return false;
+    if (fromZip && !checkUnpacked(state, record, staging, listing)) return false;
     if (job.stopRequested()) {
         deleteFolderTree(staging);
         return fail(state, kStopped);
@@ -270,6 +275,7 @@ bool installBuild(LauncherState& state, const JobControl& job) {
     if (!recordInstalled(state, record)) return false;
     removeOldBuilds(state);
     if (downloaded) DeleteFileW(longPath(zip).c_str());
+    forgetFetchedPieces(state, record);
     refreshShortcuts(state);
     job.progress(1, L"Installed build " + state.current + L".");
     logLine(state, L"Installed build " + state.current + L" (previous: " +

@@ -20,6 +20,10 @@ inline constexpr wchar_t kBuildZipSuffix[] = L".zip";
 // Add-on theme indexes and pieces live under this folder, named by their SHA-256.
 inline constexpr wchar_t kThemeObjectsFolder[] = L"themes/";
 
+// A build's index of pieces and the pieces themselves live under this folder,
+// beside the zips, each named by its SHA-256.
+inline constexpr wchar_t kBuildObjectsFolder[] = L"builds/";
+
 // How download failures name the server ("The build server answered 404.").
 inline constexpr wchar_t kBuildServerLabel[] = L"The build server";
 
@@ -31,6 +35,7 @@ inline std::wstring buildZipName(const std::wstring& commit) { return buildFolde
 inline std::wstring buildZipPattern() { return buildZipName(L"*"); }
 // fingerprint is a SHA-256 as 64 lower-case hexadecimal digits.
 inline std::wstring themeObjectName(const std::wstring& fingerprint) { return kThemeObjectsFolder + fingerprint; }
+inline std::wstring buildObjectName(const std::wstring& fingerprint) { return kBuildObjectsFolder + fingerprint; }
 
 // The address of a file on a server: base + "/" + name. Base addresses carry no
 // trailing "/" (they are normalised when read).

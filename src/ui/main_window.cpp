@@ -25,6 +25,7 @@
 #include "install/game_process.h"
 #include "install/go_back.h"
 #include "install/installer.h"
+#include "install/piece_install.h"
 #include "install/uninstall.h"
 #include "install/update_check.h"
 #include "ui/create_theme_window.h"
@@ -74,6 +75,8 @@ const ButtonSpec kButtons[] = {
     {kThemeFilesId, L"Theme files", 488, 30, 120, 28, FontSize::Normal, true},
     {kWhatsNewId, L"What's new", 358, 30, 120, 28, FontSize::Normal, true},
     {kCreateThemeId, L"Create theme", 488, 64, 120, 28, FontSize::Normal, true},
+    // Beside "What's new", right of the game's name; shown while a build is installed.
+    {kCheckFilesId, L"Check files", 228, 30, 120, 28, FontSize::Normal, false},
 };
 constexpr int kButtonCount = sizeof kButtons / sizeof kButtons[0];
 constexpr RECT kProgressBox{32, 328, 32 + 576, 328 + 14};
@@ -81,18 +84,19 @@ constexpr int kStatusLineIds[3] = {kStatusLine1Id, kStatusLine2Id, kStatusTextId
 
 // What an install or add-on job hands back to the window thread: its outcome
 // and the copy of the state it worked on.
+enum class JobKind { Install, AddOns, Verify };
+
 struct JobOutcome {
     bool succeeded = false;
     LauncherState copy;
+    JobKind kind = JobKind::Install;
 };
-
-enum class JobKind { Install, AddOns };
 
 // Runs on the job's thread, on the job's own copy of the state, holding the
 // root folder's lock so that no other launcher changes the installation
 // meanwhile.
 JobOutcome runJob(JobKind kind, const LauncherState& state, const JobControl& control) {
-    JobOutcome outcome{false, state};
+    JobOutcome outcome{false, state, kind};
     RootLock lock;
     if (!lockRootForJob(outcome.copy, lock)) {
         logLine(outcome.copy, L"Failed: " + outcome.copy.lastError);
@@ -100,6 +104,9 @@ JobOutcome runJob(JobKind kind, const LauncherState& state, const JobControl& co
     }
     if (kind == JobKind::Install) {
         outcome.succeeded = installJob(outcome.copy, control);
+    } else if (kind == JobKind::Verify) {
+        outcome.succeeded = verifyInstalledBuild(outcome.copy, control);
+        if (!outcome.succeeded) logLine(outcome.copy, L"Failed: " + outcome.copy.lastError);
     } else {
         // A theme that can't be brought up says so in the log; the game starts all the same.
         updateAddOnThemes(outcome.copy, control);
@@ -303,6 +310,8 @@ private:
         // The theme windows start from the theme files list, which comes with the start-up checks.
         EnableWindow(button(kThemeFilesId), !checkingAtStart_);
         EnableWindow(button(kCreateThemeId), !checkingAtStart_);
+        showControl(button(kCheckFilesId), installed);
+        EnableWindow(button(kCheckFilesId), !busy && !themeMaking && !checkingAtStart_);
 
         // The status lines are written last: what reads them finds the rest done.
         statusLine1_ = firstStatusLine();
@@ -356,7 +365,7 @@ private:
     // showing the state it has until the job's done message hands the copy back.
     void startJob(JobKind kind) {
         busy = true;
-        if (kind == JobKind::Install) check_.noteInstallStarted();
+        if (kind != JobKind::AddOns) check_.noteInstallStarted();  // a check may install again
         refreshStatus();
         const LauncherState copy = state_;
         const bool started = jobs_.start<JobOutcome>(
@@ -388,7 +397,11 @@ private:
             DestroyWindow(hwnd());
             return;
         }
-        if (!outcome->succeeded) {
+        if (outcome->kind == JobKind::Verify) {
+            statusText = outcome->succeeded ? L"Checked build " + state_.current + L": every file is as published."
+                                            : L"Not checked: " + state_.lastError;
+            if (!outcome->succeeded) SendMessageW(progressBar_, PBM_SETPOS, 0, 0);
+        } else if (!outcome->succeeded) {
             std::wstring text = L"Not installed: " + state_.lastError;
             if (installedAndPresent()) text += L" The installed build still plays.";
             statusText = text;
@@ -434,6 +447,7 @@ private:
         case kThemeFilesId: OnThemeFiles(); break;
         case kWhatsNewId: OnWhatsNew(); break;
         case kCreateThemeId: OnCreateTheme(); break;
+        case kCheckFilesId: OnCheckFiles(); break;
         }
     }
 
@@ -460,6 +474,12 @@ private:
             return;
         }
         startJob(JobKind::Install);
+    }
+
+    // Checks the installed build's files and mends what changed, on the job runner like an install.
+    void OnCheckFiles() {
+        if (busy || themeMaking || state_.current.empty()) return;
+        startJob(JobKind::Verify);
     }
 
     void OnOpenFolder() {

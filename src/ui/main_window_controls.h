@@ -13,6 +13,7 @@ enum MainWindowControl : int {
     kThemeFilesId = 105,
     kWhatsNewId = 106,
     kCreateThemeId = 107,
+    kCheckFilesId = 108,
     // Hidden static controls that carry the three status lines as text.
     kStatusLine1Id = 110,
     kStatusLine2Id = 111,

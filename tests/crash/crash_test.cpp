@@ -250,3 +250,42 @@ TEST_F(CrashAt, AKeptSlotListCutShortIsMendedByTheNextRun) {
 }
 
 }  // namespace
+
+namespace {
+
+// The crash points of an update by pieces: C is published in pieces and B is
+// on disk to take pieces from.
+const CrashCase kPieceCrashCases[] = {
+    {L"update", L"piece-fetched"},
+    {L"update", L"piece-file-begun"},
+    {L"update", L"pieces-written"},
+};
+
+class PieceCrashAt : public CrashAt {};
+
+TEST_P(PieceCrashAt, TheSameUpdateAgainLeavesTheZipsBuildAndTheNewestSaves) {
+    const CrashCase crash = GetParam();
+    installTwoBuilds();
+    if (HasFatalFailure()) return;
+    server->publishInPieces(true);
+    zips[kC] = server->publishBuild(kC, L"2026-03-01T10:00:00Z", 3 << 20);
+
+    ASSERT_EQ(runCrashing(crash.command, crash.point), 99u) << "the run didn't reach its crash point";
+    newLogLines();
+    ASSERT_EQ(runCommand(crash.command), 0u);
+    const std::vector<std::wstring> lines = newLogLines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::wstring& line) {
+        return line.starts_with(L"Updating to build " + kC + L" by pieces: ");
+    }));
+    expectWhole(kC, kB, L"");
+}
+
+INSTANTIATE_TEST_SUITE_P(Points, PieceCrashAt, ::testing::ValuesIn(kPieceCrashCases),
+                         [](const ::testing::TestParamInfo<CrashCase>& info) {
+                             std::string name = toUtf8(std::wstring(info.param.command) + L"_" + info.param.point);
+                             for (char& c : name)
+                                 if (!isalnum((unsigned char)c)) c = '_';
+                             return name;
+                         });
+
+}  // namespace

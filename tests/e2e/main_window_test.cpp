@@ -432,3 +432,30 @@ TEST_F(MainWindowAt144Dpi, ScalesItsClientAreaControlsAndFontsAndLaysOutAgainWhe
     const int heightAt96 = expectLayoutAt(1, 1);
     EXPECT_NEAR(heightAt144, heightAt96 * 3 / 2, 30);
 }
+
+// "Check files" runs the check as a job, mends a changed file, and says so
+// without starting the game.
+TEST_F(MainWindow, CheckFilesMendsAChangedFileAndSaysSo) {
+    server->publishInPieces(true);
+    server->publishBuild(kOld, kOldReleased);
+    openWindow();
+    EXPECT_FALSE(controlVisible(window, kCheckFilesId));
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    ASSERT_EQ(launcher->wait(30000), 0u);
+    launcher.reset();
+
+    command(L"install");
+    const std::wstring buildIni = joinPath(buildFolderOf(kOld), L"Build.ini");
+    ASSERT_TRUE(writeFileAtomically(buildIni, "[Build]\r\nCommit=changed\r\n"));
+    openWindow();
+    ASSERT_TRUE(controlVisible(window, kCheckFilesId));
+    EXPECT_EQ(controlText(window, kCheckFilesId), L"Check files");
+    pressButton(window, kCheckFilesId);
+    EXPECT_TRUE(waitFor([&] { return status(kStatusTextId) == L"Checked build " + kOld + L": every file is as published."; },
+                        60000))
+        << toUtf8(status(kStatusTextId));
+    EXPECT_TRUE(logHas(L"The file Build.ini isn't as published."));
+    EXPECT_EQ(readTestFile(buildIni), buildIniText(kOld));
+    EXPECT_FALSE(fileExists(joinPath(buildFolderOf(kOld), L"started.txt")));
+    EXPECT_TRUE(controlEnabled(window, kCheckFilesId));
+}

@@ -19,7 +19,8 @@ namespace vorlane::testing {
 
 std::string buildIniText(const std::wstring& commit) { return "[Build]\r\nCommit=" + toUtf8(commit) + "\r\n"; }
 
-std::wstring makeBuildZip(const std::wstring& folder, const std::wstring& commit, size_t payloadBytes) {
+std::wstring makeBuildZip(const std::wstring& folder, const std::wstring& commit, size_t payloadBytes,
+                          const BuildFiles& extraFiles) {
     const std::wstring name = buildFolderName(commit);
     const std::wstring staging = joinPath(folder, L"pack-" + commit);
     const std::wstring top = joinPath(staging, name);
@@ -42,6 +43,10 @@ std::wstring makeBuildZip(const std::wstring& folder, const std::wstring& commit
         makeFolderTree(joinPath(top, L"Content\\Paks"));
         EXPECT_TRUE(writeFileAtomically(joinPath(top, L"Content\\Paks\\Data.pak"), payload));
     }
+    for (const auto& [path, bytes] : extraFiles) {
+        makeFolderTree(parentFolder(joinPath(top, path)));
+        EXPECT_TRUE(writeFileAtomically(joinPath(top, path), bytes));
+    }
     const std::wstring zip = joinPath(folder, buildZipName(commit));
     std::string output;
     const int code = runCaptured(systemTar() + L" -a -cf \"" + zip + L"\" -C \"" + staging + L"\" " + name,
@@ -50,6 +55,14 @@ std::wstring makeBuildZip(const std::wstring& folder, const std::wstring& commit
     EXPECT_TRUE(fileExists(zip));
     removeTree(staging);
     return zip;
+}
+
+std::wstring unpackBuildZip(const std::wstring& zip, const std::wstring& folder) {
+    makeFolderTree(folder);
+    const int code = runCaptured(systemTar() + L" -xf " + quoted(zip) + L" -C " + quoted(folder), [](const std::string&) {});
+    EXPECT_EQ(code, 0) << toUtf8(zip);
+    const std::wstring name = fileNameOf(zip);
+    return code == 0 ? joinPath(folder, name.substr(0, name.size() - 4)) : std::wstring();
 }
 
 TestBuildServer::TestBuildServer(const std::wstring& name) : work_(L"build-server") {
@@ -67,14 +80,15 @@ std::wstring TestBuildServer::slowUrl() const { return nginxBaseUrl() + L"/slow"
 bool TestBuildServer::publish(const std::wstring& zip, const std::wstring& released, const std::wstring& summary) {
     std::vector<std::wstring> arguments{L"build", folder_, keptTestKeyFile(), zip, L"--released", released};
     if (!summary.empty()) arguments.insert(arguments.end(), {L"--summary", summary});
+    if (!pieces_) arguments.push_back(L"--no-pieces");
     PublishRun run = runPublisher(work_, arguments);
     EXPECT_EQ(run.exitCode, 0u) << run.err;
     return run.exitCode == 0;
 }
 
 std::wstring TestBuildServer::publishBuild(const std::wstring& commit, const std::wstring& released,
-                                          size_t payloadBytes) {
-    const std::wstring zip = makeBuildZip(work_.path(), commit, payloadBytes);
+                                          size_t payloadBytes, const BuildFiles& extraFiles) {
+    const std::wstring zip = makeBuildZip(work_.path(), commit, payloadBytes, extraFiles);
     publish(zip, released);
     return joinPath(folder_, fileNameOf(zip));
 }

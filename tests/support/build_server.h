@@ -4,6 +4,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/temp_folder.h"
 
@@ -14,7 +16,15 @@ namespace vorlane::testing {
 // buildIniText) and the game's shipped Vorlane\Saved\Config\Default.ini. Returns the zip's path; the test fails when tar does.
 // With payloadBytes, the build also carries Content\Paks\Data.pak of that many
 // bytes that don't compress, so that its download takes many blocks.
-std::wstring makeBuildZip(const std::wstring& folder, const std::wstring& commit, size_t payloadBytes = 0);
+// With extraFiles, the build also carries those files (paths below the build's
+// folder, "\\" between parts) with those bytes.
+using BuildFiles = std::vector<std::pair<std::wstring, std::string>>;
+std::wstring makeBuildZip(const std::wstring& folder, const std::wstring& commit, size_t payloadBytes = 0,
+                          const BuildFiles& extraFiles = {});
+
+// Unpacks a build zip into folder with the system's tar.exe; the build's own
+// folder (folder\Vorlane-<commit>), or empty when tar failed.
+std::wstring unpackBuildZip(const std::wstring& zip, const std::wstring& folder);
 
 // The Build.ini text a zip of makeBuildZip carries.
 std::string buildIniText(const std::wstring& commit);
@@ -32,16 +42,22 @@ public:
     std::wstring slowUrl() const;
     const std::wstring& folder() const { return folder_; }
 
+    // Whether builds are published in pieces too (builds/ and "Index"); off
+    // unless asked, so that a test of the zip path gets lists without an index.
+    void publishInPieces(bool on) { pieces_ = on; }
+
     // Lists a build zip (vorlane-publish build) with its release time; true when
     // the publisher succeeded.
     bool publish(const std::wstring& zip, const std::wstring& released, const std::wstring& summary = L"");
     // Makes and publishes the build of `commit`; gives the published zip's path.
-    std::wstring publishBuild(const std::wstring& commit, const std::wstring& released, size_t payloadBytes = 0);
+    std::wstring publishBuild(const std::wstring& commit, const std::wstring& released, size_t payloadBytes = 0,
+                              const BuildFiles& extraFiles = {});
 
 private:
     TempFolder work_;
     std::wstring folder_;
     std::wstring url_;
+    bool pieces_ = false;
 };
 
 }  // namespace vorlane::testing

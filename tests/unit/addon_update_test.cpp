@@ -10,7 +10,7 @@
 #include <atomic>
 #include <set>
 
-#include "addons/piece_cutter.h"
+#include "pieces/piece_cutter.h"
 #include "addons/theme_folders.h"
 #include "addons/theme_index.h"
 #include "addons/theme_update.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "addons/piece_cutter.h"
+#include "pieces/piece_cutter.h"
 #include "addons/theme_index.h"
 #include "core/files.h"
 #include "core/json.h"

@@ -33,7 +33,7 @@
 #include <string>
 #include <vector>
 
-#include "addons/piece_cutter.h"
+#include "pieces/piece_cutter.h"
 #include "core/files.h"
 #include "core/handles.h"
 #include "core/json.h"

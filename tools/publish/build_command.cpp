@@ -1,11 +1,20 @@
 // build: puts one build zip on a build server folder and lists it in the
-// signed builds.json.
+// signed builds.json; unless --no-pieces, also cuts every file of the zip's
+// build folder into pieces by the launcher's own piece rule and stores each
+// new piece and the build's index under builds/ named by their SHA-256, so
+// that launchers update by fetching only the pieces they lack.
 #include <windows.h>
 
+#include <algorithm>
+
 #include "core/files.h"
+#include "core/files_below.h"
 #include "core/iso_time.h"
 #include "core/text.h"
 #include "install/build_list.h"
+#include "install/installer.h"
+#include "install/run_captured.h"
+#include "pieces/build_index.h"
 #include "net/build_server.h"
 #include "net/sha256.h"
 #include "private_key.h"
@@ -19,6 +28,7 @@ struct BuildOptions {
     std::wstring serverFolder, keyPath, zipPath;
     std::wstring released;  // empty: now
     std::wstring summary;
+    bool pieces = true;
 };
 
 // Positional arguments first, then options with their values.
@@ -27,6 +37,11 @@ bool readBuildOptions(const Arguments& arguments, BuildOptions& options) {
     options.keyPath = arguments[1];
     options.zipPath = arguments[2];
     for (size_t i = 3; i < arguments.size(); i += 2) {
+        if (arguments[i] == L"--no-pieces") {
+            options.pieces = false;
+            --i;
+            continue;
+        }
         if (i + 1 >= arguments.size()) return false;
         if (arguments[i] == L"--released")
             options.released = arguments[i + 1];
@@ -58,13 +73,92 @@ bool samePlace(const std::wstring& a, const std::wstring& b) {
     return vorlane::equalsIgnoringCase(fullA, fullB);
 }
 
+// A content-addressed file of the server: builds\<hash>.
+std::wstring objectPath(const std::wstring& serverFolder, const std::wstring& hash) {
+    return vorlane::joinPath(serverFolder, backslashed(vorlane::buildObjectName(hash)));
+}
+
+// A folder of its own in the system's temporary folder, for the zip's files.
+std::wstring unpackFolder(const std::wstring& commit) {
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+    return vorlane::joinPath(std::wstring(temp, length),
+                             L"vorlane-publish-" + commit + L"-" + std::to_wstring(GetCurrentProcessId()));
+}
+
+// Cuts every file of the zip's build folder and stores the pieces and the
+// index; record.index names the index. Prints why and gives false on failure.
+bool publishPieces(const BuildOptions& options, vorlane::BuildRecord& record) {
+    const std::wstring unpacked = unpackFolder(record.commit);
+    vorlane::deleteFolderTree(unpacked);
+    std::string output;
+    const int code = vorlane::makeFolderTree(unpacked)
+                         ? vorlane::runCaptured(vorlane::systemTar() + L" -xf " + vorlane::quoted(options.zipPath) +
+                                                    L" -C " + vorlane::quoted(unpacked),
+                                                [&](const std::string& line) { output += line + "\n"; })
+                         : -1;
+    struct Tidy {
+        std::wstring folder;
+        ~Tidy() { vorlane::deleteFolderTree(folder); }
+    } tidy{unpacked};
+    const std::wstring top = vorlane::joinPath(unpacked, vorlane::buildFolderName(record.commit));
+    if (code != 0 || !vorlane::folderExists(top)) {
+        printError(L"Couldn't unpack the zip to cut its files into pieces (tar exit code " + std::to_wstring(code) +
+                   L"): " + vorlane::toUtf16(output));
+        return false;
+    }
+    if (!vorlane::makeFolderTree(objectPath(options.serverFolder, L""))) {
+        printError(L"Couldn't make the folder " + objectPath(options.serverFolder, L"") + L".");
+        return false;
+    }
+    std::vector<std::wstring> paths;
+    for (const std::wstring& file : vorlane::filesBelow(top)) paths.push_back(slashed(file));
+    std::sort(paths.begin(), paths.end());
+
+    vorlane::BuildIndex index;
+    index.build = record.commit;
+    size_t pieces = 0, newPieces = 0;
+    const ObjectPath stored = [&](const std::wstring& hash) { return objectPath(options.serverFolder, hash); };
+    for (const std::wstring& path : paths) {
+        vorlane::IndexFile file;
+        file.path = path;
+        if (!cutAndStore(vorlane::joinPath(top, backslashed(path)), stored, file, newPieces)) return false;
+        pieces += file.pieces.size();
+        index.files.push_back(std::move(file));
+    }
+    const vorlane::BuildIndexCheck check = vorlane::checkBuildIndex(index);
+    if (check.verdict != vorlane::BuildIndexVerdict::Good) {
+        printError(L"The build can't be published in pieces: " + vorlane::buildIndexRefusal(check) +
+                   L", and the launcher would refuse its index. (--no-pieces publishes the zip alone.)");
+        return false;
+    }
+    const std::string text = vorlane::buildIndexJson(index);
+    vorlane::Sha256Digest digest;
+    vorlane::BuildIndex reread;
+    if (!vorlane::sha256(text, digest) ||
+        vorlane::readBuildIndex(text, record.commit, reread).verdict != vorlane::BuildIndexVerdict::Good) {
+        printError(L"The index made for the build doesn't read back as the launcher reads it.");
+        return false;
+    }
+    record.index = vorlane::toHex(digest);
+    bool added = false;
+    if (!storeObject(stored(record.index), record.index, text, added)) {
+        printError(L"Couldn't write " + stored(record.index) + L".");
+        return false;
+    }
+    printLine(L"Cut build " + record.commit + L" into pieces: " + std::to_wstring(index.files.size()) + L" files, " +
+              std::to_wstring(pieces) + L" pieces (" + std::to_wstring(newPieces) + L" new), index " + record.index +
+              L".");
+    return true;
+}
+
 }  // namespace
 
 int runBuild(const Arguments& arguments) {
     BuildOptions options;
     if (!readBuildOptions(arguments, options)) {
         printError(L"Usage: vorlane-publish build <server-folder> <private-key-file> <zip> [--released <UTC time "
-                   L"stamp>] [--summary <text>]");
+                   L"stamp>] [--summary <text>] [--no-pieces]");
         return kExitUsage;
     }
     vorlane::BuildRecord record;
@@ -99,6 +193,8 @@ int runBuild(const Arguments& arguments) {
         printError(L"Couldn't copy the zip to " + servedZip + L".");
         return kExitFailed;
     }
+
+    if (options.pieces && !publishPieces(options, record)) return kExitFailed;
 
     // The list keeps every other build; this one's record is added or replaced.
     const std::wstring listPath = vorlane::joinPath(options.serverFolder, vorlane::kBuildListName);

@@ -20,10 +20,13 @@ const Subcommand kSubcommands[] = {
      runPubkey},
     {L"sign", L"<private-key-file> <list-file>", L"writes <list-file>.sig, the Base64 signature of the list's bytes",
      2, 2, runSign},
-    {L"build", L"<server-folder> <private-key-file> <zip> [--released <UTC time stamp>] [--summary <text>]",
-     L"copies a build zip (Vorlane-<commit>.zip) into the server folder, adds or replaces its record in builds.json "
-     L"(newest first) and signs the list",
-     3, 7, runBuild},
+    {L"build",
+     L"<server-folder> <private-key-file> <zip> [--released <UTC time stamp>] [--summary <text>] [--no-pieces]",
+     L"copies a build zip (Vorlane-<commit>.zip) into the server folder, cuts every file of its build folder into "
+     L"pieces as the launcher does and stores the pieces and the build's index under builds/ by their SHA-256 "
+     L"(not with --no-pieces), adds or replaces its record in builds.json (newest first, with Index) and signs the "
+     L"list",
+     3, 8, runBuild},
     {L"launcher", L"<server-folder> <private-key-file> <launcher-exe> --version <commit>",
      L"copies the launcher program into the server folder as Vorlane-Launcher-<commit>.exe, writes launcher.json "
      L"(File, Version, Sha256) and signs it",

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "pieces/piece_index.h"
 #include "private_key.h"
 
 namespace publish {
@@ -37,6 +39,24 @@ bool loadPrivateKey(const std::wstring& path, PrivateKeyBlob& key);
 // Signs the list file with the key file into list + ".sig" and checks the
 // signature; prints what went wrong and gives false on failure.
 bool signListFile(const std::wstring& keyPath, const std::wstring& listPath);
+
+// A path with "\\" turned into "/", and the other way round.
+std::wstring slashed(std::wstring path);
+std::wstring backslashed(std::wstring path);
+
+// Stores bytes at path, the server's file named by their SHA-256 `hash`, unless
+// an intact copy is there already (then `added` is false); false when it can't be written.
+bool storeObject(const std::wstring& path, const std::wstring& hash, const std::string& bytes, bool& added);
+
+// Where the server keeps the file named by a SHA-256.
+using ObjectPath = std::function<std::wstring(const std::wstring& hash)>;
+
+// Cuts the file at path into pieces with the launcher's piece rule and stores
+// every piece the server lacks; fills in file's size, SHA-256 and pieces (its
+// path is the caller's) and counts the pieces stored anew. Prints why and
+// gives false when the file can't be read or a piece written.
+bool cutAndStore(const std::wstring& path, const ObjectPath& objectPath, vorlane::IndexFile& file,
+                 size_t& newPieces);
 
 // Subcommands (key_commands.cpp, build_command.cpp, launcher_command.cpp,
 // theme_command.cpp, slots_command.cpp).

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 
-#include "addons/piece_cutter.h"
 #include "addons/theme_folders.h"
 #include "addons/theme_index.h"
 #include "addons/themes_list.h"
@@ -24,16 +23,6 @@ namespace publish {
 
 namespace {
 
-std::wstring slashed(std::wstring path) {
-    std::replace(path.begin(), path.end(), L'\\', L'/');
-    return path;
-}
-
-std::wstring backslashed(std::wstring path) {
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    return path;
-}
-
 std::wstring withoutTrailingSlashes(std::wstring path) {
     while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
     return path;
@@ -42,14 +31,6 @@ std::wstring withoutTrailingSlashes(std::wstring path) {
 // A content-addressed file of the server: themes\<hash>.
 std::wstring objectPath(const std::wstring& serverFolder, const std::wstring& hash) {
     return vorlane::joinPath(serverFolder, backslashed(vorlane::themeObjectName(hash)));
-}
-
-// Stores bytes under their SHA-256 unless an intact copy is there already; false when it can't be written.
-bool storeObject(const std::wstring& serverFolder, const std::wstring& hash, const std::string& bytes, bool& added) {
-    const std::wstring path = objectPath(serverFolder, hash);
-    std::wstring present;
-    added = !(vorlane::sha256File(path, present) && present == hash);
-    return !added || vorlane::writeFileAtomically(path, bytes);
 }
 
 // The theme's files, checked against the launcher's limits before anything is read.
@@ -77,31 +58,8 @@ bool listThemeFiles(const std::wstring& folder, const std::wstring& theme, std::
 // Cuts one file into pieces and stores those the server lacks.
 bool publishFile(const std::wstring& folder, const std::wstring& serverFolder, vorlane::ThemeFile& file,
                  size_t& newPieces) {
-    const std::wstring path = vorlane::joinPath(folder, backslashed(file.path));
-    std::vector<vorlane::Piece> pieces;
-    if (!vorlane::cutPieces(path, [&](const vorlane::Piece& piece) { pieces.push_back(piece); }) ||
-        !vorlane::sha256File(path, file.sha256)) {
-        printError(L"Couldn't read the theme's file " + path + L".");
-        return false;
-    }
-    for (const vorlane::Piece& piece : pieces) {
-        const vorlane::ThemePiece listed{vorlane::toHex(piece.digest), piece.size};
-        const std::string bytes = vorlane::readRange(path, piece.offset, piece.size);
-        vorlane::Sha256Digest digest;
-        if (bytes.size() != piece.size || !vorlane::sha256(bytes, digest) || digest != piece.digest) {
-            printError(L"The theme's file " + path + L" changed while it was published.");
-            return false;
-        }
-        bool added = false;
-        if (!storeObject(serverFolder, listed.hash, bytes, added)) {
-            printError(L"Couldn't write " + objectPath(serverFolder, listed.hash) + L".");
-            return false;
-        }
-        newPieces += added;
-        file.size += piece.size;
-        file.pieces.push_back(listed);
-    }
-    return true;
+    return cutAndStore(vorlane::joinPath(folder, backslashed(file.path)),
+                       [&](const std::wstring& hash) { return objectPath(serverFolder, hash); }, file, newPieces);
 }
 
 // The entries of themes.json as they stand; false (with the reason printed) when it can't be read.
@@ -196,7 +154,7 @@ int runTheme(const Arguments& arguments) {
     }
     const std::wstring indexHash = vorlane::toHex(digest);
     bool added = false;
-    if (!storeObject(serverFolder, indexHash, indexText, added)) {
+    if (!storeObject(objectPath(serverFolder, indexHash), indexHash, indexText, added)) {
         printError(L"Couldn't write " + objectPath(serverFolder, indexHash) + L".");
         return kExitFailed;
     }

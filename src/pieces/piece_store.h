@@ -1,6 +1,7 @@
-// The pieces a theme update can take from the player's own disk instead of the
-// build server: every file of the given folders cut by the piece rule, each
-// piece remembered by its SHA-256 with where it lies.
+// The pieces an update can take from the player's own disk instead of the
+// build server: every file of the given folders cut by the piece rule, or
+// pieces whose place is already known, each remembered by its SHA-256 with
+// where it lies.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +17,10 @@ public:
     // folders aren't followed). Where a piece turns up twice, the first place is kept.
     void addFolder(const std::wstring& folder);
     void addFile(const std::wstring& path);
+    // A piece said to lie in a file at offset (a file of fetched pieces, a file
+    // an index describes); take() checks its bytes when they are used.
+    void addPiece(const std::wstring& path, uint64_t offset, uint32_t size, const std::wstring& hash);
+    bool has(const std::wstring& hash, uint32_t size) const;
 
     size_t size() const { return pieces_.size(); }
 

@@ -1,4 +1,4 @@
-#include "addons/piece_cutter.h"
+#include "pieces/piece_cutter.h"
 
 #include <windows.h>
 

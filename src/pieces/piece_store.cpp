@@ -1,6 +1,6 @@
-#include "addons/piece_store.h"
+#include "pieces/piece_store.h"
 
-#include "addons/piece_cutter.h"
+#include "pieces/piece_cutter.h"
 #include "core/files_below.h"
 #include "core/text.h"
 #include "net/sha256.h"
@@ -18,6 +18,16 @@ void PieceStore::addFile(const std::wstring& path) {
     cutPieces(path, [&](const Piece& piece) {
         pieces_.try_emplace(toHex(piece.digest), Location{file, piece.size, piece.offset});
     });
+}
+
+void PieceStore::addPiece(const std::wstring& path, uint64_t offset, uint32_t size, const std::wstring& hash) {
+    if (files_.empty() || files_.back() != path) files_.push_back(path);
+    pieces_.try_emplace(hash, Location{(uint32_t)files_.size() - 1, size, offset});
+}
+
+bool PieceStore::has(const std::wstring& hash, uint32_t size) const {
+    auto found = pieces_.find(hash);
+    return found != pieces_.end() && found->second.size == size;
 }
 
 bool PieceStore::take(const std::wstring& hash, uint32_t size, std::string& bytes) const {

@@ -1,0 +1,543 @@
+#include "install/piece_install.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include "core/crash_points.h"
+#include "core/files.h"
+#include "core/files_below.h"
+#include "core/handles.h"
+#include "core/log.h"
+#include "core/settings.h"
+#include "core/text.h"
+#include "install/build_folders.h"
+#include "install/installer.h"
+#include "net/build_server.h"
+#include "net/http_client.h"
+#include "net/sha256.h"
+#include "pieces/piece_cutter.h"
+#include "pieces/piece_store.h"
+
+namespace vorlane {
+
+namespace {
+
+// The kept copy of a build's index, beside its build folder (installDir\<commit>\...).
+const wchar_t kKeptIndexName[] = L"build-index.json";
+// The game's settings and saves: the player's, never checked against an index.
+const wchar_t kSavedPrefix[] = L"vorlane/saved/";
+
+std::wstring windowsPath(std::wstring path) {
+    for (wchar_t& c : path)
+        if (c == L'/') c = L'\\';
+    return path;
+}
+
+bool isPlayerData(const std::wstring& path) { return samePathKey(path).starts_with(kSavedPrefix); }
+
+std::wstring keptIndexPath(const LauncherState& state, const std::wstring& commit) {
+    return joinPath(joinPath(state.installDir, commit), kKeptIndexName);
+}
+
+// The current server first, then every other one: they publish the same files.
+std::vector<std::wstring> serversToAsk(const LauncherState& state) {
+    std::vector<std::wstring> servers;
+    if (!state.listSource.empty()) servers.push_back(state.listSource);
+    for (const std::wstring& server : state.servers)
+        if (server != state.listSource) servers.push_back(server);
+    return servers;
+}
+
+// Fetches the file `name` of the servers into memory, at most `most` bytes, and
+// takes the first copy whose SHA-256 is `hash`; the last failure otherwise.
+bool fetchNamed(const std::vector<std::wstring>& servers, const std::wstring& name, const std::wstring& hash,
+                long long most, const JobControl& job, std::string& bytes, std::wstring& why) {
+    why = L"no build server answered";
+    for (const std::wstring& server : servers) {
+        bytes.clear();
+        bool tooLong = false;
+        auto bounded = [&](long long done, long long) {
+            tooLong = done > most;
+            return !tooLong && !job.stopRequested();
+        };
+        HttpResult result =
+            download(serverUrl(server, name), &bytes, L"", bounded, -1, false, kBuildServerLabel, kFilePace);
+        if (job.stopRequested()) return false;
+        Sha256Digest digest;
+        if (result.error.empty() && !tooLong && sha256(bytes, digest) && toHex(digest) == hash) return true;
+        why = !result.error.empty() && !tooLong ? result.error : server + L" sent something else under that name";
+    }
+    bytes.clear();
+    return false;
+}
+
+// Writes bytes to path by way of path + ".part" (not flushed: every piece is
+// hashed again when it is used, so a torn one is only fetched again).
+bool writeAside(const std::wstring& path, const std::string& bytes) {
+    const std::wstring part = path + L".part";
+    {
+        FileHandle out(CreateFileW(longPath(part).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        if (!out || !WriteFile(out.get(), bytes.data(), (DWORD)bytes.size(), &written, nullptr) ||
+            written != bytes.size()) {
+            out.close();
+            DeleteFileW(longPath(part).c_str());
+            return false;
+        }
+    }
+    return MoveFileExW(longPath(part).c_str(), longPath(path).c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+// The pieces on hand: those fetched earlier (kept in their folder), and those of
+// an earlier build's files. Pieces are fetched into the folder, several at a time.
+class PieceSource {
+public:
+    PieceSource(const LauncherState& state, const JobControl& job)
+        : folder_(fetchedPiecesFolder(state)), servers_(serversToAsk(state)), job_(job) {
+        for (const FolderEntry& entry : listFolder(folder_)) {
+            long long size = 0;
+            if (!entry.isFolder && isSha256Hex(entry.name) && fileSize(joinPath(folder_, entry.name), size) &&
+                size >= 1 && size <= (long long)kLongestPiece)
+                store_.addPiece(joinPath(folder_, entry.name), 0, (uint32_t)size, entry.name);
+        }
+    }
+
+    // The pieces of a build folder's files as its index says they lie, or cut
+    // from the files when there is no index.
+    void addBuild(const std::wstring& folder, const BuildIndex* index) {
+        if (!index) return store_.addFolder(folder);
+        std::vector<const IndexFile*> files;
+        for (const IndexFile& file : index->files) files.push_back(&file);
+        addIndexed(folder, files);
+    }
+    void addIndexed(const std::wstring& folder, const std::vector<const IndexFile*>& files) {
+        for (const IndexFile* file : files) {
+            const std::wstring path = joinPath(folder, windowsPath(file->path));
+            uint64_t offset = 0;
+            for (const IndexPiece& piece : file->pieces) {
+                store_.addPiece(path, offset, piece.size, piece.hash);
+                offset += piece.size;
+            }
+        }
+    }
+    void addFile(const std::wstring& path) { store_.addFile(path); }
+
+    // The pieces of these files that aren't on hand, each once.
+    std::vector<IndexPiece> missing(const std::vector<const IndexFile*>& files) const {
+        std::vector<IndexPiece> pieces;
+        std::unordered_set<std::wstring> seen;
+        for (const IndexFile* file : files)
+            for (const IndexPiece& piece : file->pieces)
+                if (!store_.has(piece.hash, piece.size) && seen.insert(piece.hash).second) pieces.push_back(piece);
+        return pieces;
+    }
+
+    // Fetches the pieces with up to kPiecesInFlight requests at a time, each on
+    // a helper thread with its own HTTP session; the helpers are joined before
+    // this returns. onFetched reports the bytes fetched so far, on this thread.
+    bool fetchAll(const std::vector<IndexPiece>& pieces, const std::function<void(uint64_t)>& onFetched,
+                  std::wstring& why) {
+        if (pieces.empty()) return true;
+        makeFolderTree(folder_);
+        std::atomic<size_t> next{0};
+        std::atomic<bool> failed{false};
+        std::atomic<uint64_t> bytes{0};
+        std::mutex mutex;
+        std::condition_variable changed;
+        size_t running = std::min<size_t>(kPiecesInFlight, pieces.size());
+        auto fetchSome = [&] {
+            for (size_t i; !failed && !job_.stopRequested() && (i = next++) < pieces.size();) {
+                std::wstring reason;
+                const bool fetched = fetchOne(pieces[i], reason);
+                std::lock_guard<std::mutex> lock(mutex);
+                if (!fetched) {
+                    if (!failed.exchange(true)) why = reason;
+                } else {
+                    bytes += pieces[i].size;
+                    fetchedNow_.insert(pieces[i].hash);
+                    store_.addPiece(joinPath(folder_, pieces[i].hash), 0, pieces[i].size, pieces[i].hash);
+                    crashPoint(L"piece-fetched");
+                }
+                changed.notify_all();
+            }
+            std::lock_guard<std::mutex> lock(mutex);
+            --running;
+            changed.notify_all();
+        };
+        std::vector<std::thread> helpers;
+        for (size_t i = 0, count = running; i < count; ++i) helpers.emplace_back(fetchSome);
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            while (running > 0) {
+                changed.wait(lock);
+                const uint64_t done = bytes;
+                lock.unlock();
+                onFetched(done);
+                lock.lock();
+            }
+        }
+        for (std::thread& helper : helpers) helper.join();
+        fetched_ += bytes;
+        return !failed && !job_.stopRequested();
+    }
+
+    // The piece's bytes from the disk, hashed as they are read; a piece that
+    // isn't there or doesn't check out is fetched again.
+    bool take(const IndexPiece& piece, bool& reused, std::string& bytes, std::wstring& why) {
+        if (store_.take(piece.hash, piece.size, bytes)) {
+            reused = !fetchedNow_.contains(piece.hash);
+            return true;
+        }
+        reused = false;
+        if (!fetchOne(piece, why)) return false;
+        fetched_ += piece.size;
+        fetchedNow_.insert(piece.hash);
+        return (bytes = readRange(joinPath(folder_, piece.hash), 0, piece.size)).size() == piece.size;
+    }
+
+    uint64_t fetched() const { return fetched_; }
+
+private:
+    bool fetchOne(const IndexPiece& piece, std::wstring& why) {
+        std::string bytes;
+        if (!fetchNamed(servers_, buildObjectName(piece.hash), piece.hash, piece.size, job_, bytes, why)) {
+            why = L"a piece came from no build server intact (" + why + L")";
+            return false;
+        }
+        if (!writeAside(joinPath(folder_, piece.hash), bytes)) {
+            why = L"couldn't write " + joinPath(folder_, piece.hash) + L" (is the disk full?)";
+            return false;
+        }
+        return true;
+    }
+
+    std::wstring folder_;
+    std::vector<std::wstring> servers_;
+    const JobControl& job_;
+    PieceStore store_;
+    std::unordered_set<std::wstring> fetchedNow_;  // by this run: counted as fetched, not reused
+    uint64_t fetched_ = 0;
+};
+
+// Writes one file of the index at `target` from its pieces and checks its
+// SHA-256; `why` says what went wrong. onPiece is told each piece's size and
+// whether it came from the disk.
+bool assembleFile(PieceSource& source, const IndexFile& file, const std::wstring& target,
+                  const std::function<bool(uint32_t, bool)>& onPiece, std::wstring& why) {
+    if (!makeFolderTree(parentFolder(target))) {
+        why = L"couldn't make the folder of " + file.path;
+        return false;
+    }
+    Sha256Digest digest{};
+    {
+        FileHandle out(CreateFileW(longPath(target).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!out) {
+            why = L"couldn't write " + target;
+            return false;
+        }
+        Sha256Hasher whole;
+        for (size_t i = 0; i < file.pieces.size(); ++i) {
+            std::string bytes;
+            bool reused = false;
+            if (!source.take(file.pieces[i], reused, bytes, why)) return false;
+            DWORD written = 0;
+            if (!WriteFile(out.get(), bytes.data(), (DWORD)bytes.size(), &written, nullptr) ||
+                written != bytes.size()) {
+                why = L"couldn't write " + target + L" (is the disk full?)";
+                return false;
+            }
+            whole.add(bytes);
+            if (!onPiece(file.pieces[i].size, reused)) return false;
+            if (i + 1 < file.pieces.size()) crashPoint(L"piece-file-begun");
+        }
+        if (!whole.finish(digest)) digest.fill(0);
+    }
+    if (toHex(digest) != file.sha256) {
+        why = L"the file " + file.path + L" didn't come out as published";
+        return false;
+    }
+    return true;
+}
+
+// The build's index from the servers (named and checked by record.index); `why` on failure.
+bool fetchBuildIndex(const LauncherState& state, const BuildRecord& record, const JobControl& job, BuildIndex& index,
+                     std::wstring& why) {
+    if (!isSha256Hex(record.index)) {
+        why = L"builds.json names no index of pieces for it";
+        return false;
+    }
+    std::string text;
+    if (!fetchNamed(serversToAsk(state), buildObjectName(record.index), record.index, kMostBuildIndexBytes, job, text,
+                    why)) {
+        why = L"its index couldn't be fetched: " + why;
+        return false;
+    }
+    const BuildIndexCheck check = readBuildIndex(text, record.commit, index);
+    if (check.verdict == BuildIndexVerdict::Good) return true;
+    why = L"its index was refused: " + buildIndexRefusal(check);
+    return false;
+}
+
+// The index kept beside an installed build, when it reads as that build's.
+bool keptIndex(const LauncherState& state, const std::wstring& commit, BuildIndex& index) {
+    std::string text;
+    return readWholeFile(keptIndexPath(state, commit), text) &&
+           readBuildIndex(text, commit, index).verdict == BuildIndexVerdict::Good;
+}
+
+// An earlier build whose pieces an update can use: the current one, else the previous one.
+std::wstring earlierBuild(const LauncherState& state) {
+    for (const std::wstring* commit : {&state.current, &state.previous})
+        if (!commit->empty() && folderExists(buildFolder(state, *commit))) return *commit;
+    return {};
+}
+
+PieceOutcome useZip(LauncherState& state, const std::wstring& staging, const std::wstring& why) {
+    deleteFolderTree(staging);
+    logLine(state, L"Updating by pieces didn't work out (" + why + L"), so the build's zip is downloaded instead.");
+    return PieceOutcome::UseZip;
+}
+
+}  // namespace
+
+std::wstring fetchedPiecesFolder(const LauncherState& state) {
+    return joinPath(joinPath(state.rootFolder, L"Downloads"), L"Pieces");
+}
+
+std::wstring groupedMiB(uint64_t bytes) {
+    std::wstring digits = std::to_wstring(bytes >> 20);
+    for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, L",");
+    return digits + L" MB";
+}
+
+PieceOutcome stageByPieces(LauncherState& state, const BuildRecord& record, const JobControl& job) {
+    const std::wstring earlier = earlierBuild(state);
+    const std::wstring pieces = fetchedPiecesFolder(state);
+    const bool switchedOff = equalsIgnoringCase(readSetting(state, kPiecesSetting), L"off");
+    // A first install, with nothing on disk to take pieces from, downloads the zip.
+    if (record.index.empty() || !state.zipPath.empty() || switchedOff || (earlier.empty() && !folderExists(pieces)))
+        return PieceOutcome::UseZip;
+    const std::wstring staging = joinPath(state.installDir, record.commit) + kStagingSuffix;
+
+    job.progress(0, L"Looking for the pieces of build " + record.commit + L" you already have...");
+    BuildIndex index;
+    std::wstring why;
+    if (!fetchBuildIndex(state, record, job, index, why))
+        return job.stopRequested() ? PieceOutcome::Stopped : useZip(state, staging, why);
+
+    PieceSource source(state, job);
+    if (!earlier.empty()) {
+        // Its index says where its pieces lie, so that its files needn't be cut: the kept copy, else the
+        // one its record names (a build installed from its zip); each piece is hashed when it is read anyway.
+        BuildIndex earlierIndex;
+        bool known = keptIndex(state, earlier, earlierIndex);
+        std::wstring unused;
+        for (const BuildRecord& listed : state.builds)
+            if (!known && listed.commit == earlier && !listed.index.empty())
+                known = fetchBuildIndex(state, listed, job, earlierIndex, unused);
+        source.addBuild(buildFolder(state, earlier), known ? &earlierIndex : nullptr);
+    }
+    std::vector<const IndexFile*> files;
+    uint64_t total = 0;
+    for (const IndexFile& file : index.files) {
+        files.push_back(&file);
+        total += file.size;
+    }
+    const std::vector<IndexPiece> missing = source.missing(files);
+    uint64_t newBytes = 0;
+    for (const IndexPiece& piece : missing) newBytes += piece.size;
+    const std::wstring cost = L"Updating to build " + record.commit + L" by pieces: " + groupedMiB(newBytes) +
+                              L" of " + groupedMiB(total) + L" is new.";
+    logLine(state, cost);
+    job.progress(0, cost);
+
+    const std::wstring doing = L"Updating to build " + record.commit + L" by pieces... ";
+    auto report = [&](uint64_t done) {
+        job.progress(total ? 0.95 * double(std::min(done, total)) / double(total) : 0.95,
+                     doing + wholeMiB((long long)done) + L" of " + wholeMiB((long long)total) + L" MB");
+    };
+    if (!source.fetchAll(missing, report, why))
+        return job.stopRequested() ? PieceOutcome::Stopped : useZip(state, staging, why);
+
+    deleteFolderTree(staging);
+    const std::wstring folder = joinPath(staging, buildFolderName(record.commit));
+    uint64_t done = source.fetched();
+    for (const IndexFile& file : index.files) {
+        auto counted = [&](uint32_t size, bool reused) {
+            if (reused) done += size;
+            report(done);
+            return !job.stopRequested();
+        };
+        if (!assembleFile(source, file, joinPath(folder, windowsPath(file.path)), counted, why)) {
+            if (job.stopRequested()) {
+                deleteFolderTree(staging);
+                return PieceOutcome::Stopped;
+            }
+            return useZip(state, staging, why);
+        }
+    }
+    // Kept beside the build, so that the next update and a check need neither fetch it nor cut the files.
+    if (!writeFileAtomically(joinPath(staging, kKeptIndexName), buildIndexJson(index)))
+        return useZip(state, staging, L"couldn't write " + joinPath(staging, kKeptIndexName));
+    crashPoint(L"pieces-written");
+    return PieceOutcome::Staged;
+}
+
+void forgetFetchedPieces(const LauncherState& state, const BuildRecord& record) {
+    deleteFolderTree(fetchedPiecesFolder(state));
+    DeleteFileW(longPath(joinPath(joinPath(state.rootFolder, L"Downloads"), record.file + L".part")).c_str());
+}
+
+namespace {
+
+// What a check of an installed build found.
+struct Findings {
+    size_t checked = 0;
+    std::vector<const IndexFile*> damaged;  // changed or missing
+    std::vector<const IndexFile*> sound;
+    std::vector<std::wstring> extra;        // on disk, not in the index
+};
+
+// Hashes every file the index lists (the Saved folder left out) and looks for
+// files it doesn't list.
+bool checkFiles(const std::wstring& folder, const BuildIndex& index, const JobControl& job, Findings& found,
+                const std::function<void(const IndexFile&, bool missing)>& onDamaged) {
+    uint64_t total = 0, done = 0;
+    for (const IndexFile& file : index.files) total += isPlayerData(file.path) ? 0 : file.size;
+    std::unordered_set<std::wstring> listed;
+    for (const IndexFile& file : index.files) {
+        listed.insert(samePathKey(file.path));
+        if (isPlayerData(file.path)) continue;
+        if (job.stopRequested()) return false;
+        ++found.checked;
+        const std::wstring path = joinPath(folder, windowsPath(file.path));
+        long long size = -1;
+        std::wstring fingerprint;
+        const bool present = fileSize(path, size);
+        if (present && (uint64_t)size == file.size && sha256File(path, fingerprint) && fingerprint == file.sha256) {
+            found.sound.push_back(&file);
+        } else {
+            found.damaged.push_back(&file);
+            onDamaged(file, !present);
+        }
+        done += file.size;
+        job.progress(total ? 0.5 * double(done) / double(total) : 0.5,
+                     L"Checking the files... " + wholeMiB((long long)done) + L" of " + wholeMiB((long long)total) +
+                         L" MB");
+    }
+    for (const std::wstring& file : filesBelow(folder))
+        if (!isPlayerData(file) && !listed.contains(samePathKey(file))) found.extra.push_back(file);
+    return true;
+}
+
+// Writes each damaged file anew from its pieces: those still sound on disk
+// (in it or in the other files) and the fetched rest; then checks it again.
+bool mendFiles(LauncherState& state, const std::wstring& folder, const Findings& found, const JobControl& job) {
+    PieceSource source(state, job);
+    for (const IndexFile* file : found.damaged) source.addFile(joinPath(folder, windowsPath(file->path)));
+    source.addIndexed(folder, found.sound);
+    std::wstring why;
+    uint64_t total = 0;
+    for (const IndexFile* file : found.damaged) total += file->size;
+    auto report = [&](uint64_t done) {
+        job.progress(0.5 + 0.45 * (total ? double(std::min(done, total)) / double(total) : 1.0),
+                     L"Mending the files... " + wholeMiB((long long)done) + L" of " + wholeMiB((long long)total) +
+                         L" MB");
+    };
+    if (!source.fetchAll(source.missing(found.damaged), report, why)) {
+        state.lastError = L"Couldn't mend the build's files: " + why + L".";
+        return false;
+    }
+    const std::wstring mended = joinPath(fetchedPiecesFolder(state), L"mended.part");
+    for (const IndexFile* file : found.damaged) {
+        const std::wstring target = joinPath(folder, windowsPath(file->path));
+        if (!assembleFile(source, *file, mended, [&](uint32_t, bool) { return !job.stopRequested(); }, why) ||
+            !makeFolderTree(parentFolder(target)) ||
+            !MoveFileExW(longPath(mended).c_str(), longPath(target).c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
+            DeleteFileW(longPath(mended).c_str());
+            state.lastError = L"Couldn't mend the file " + file->path + L": " +
+                              (why.empty() ? L"it couldn't be put in place" : why) + L".";
+            return false;
+        }
+        std::wstring fingerprint;
+        if (!sha256File(target, fingerprint) || fingerprint != file->sha256) {
+            state.lastError = L"The file " + file->path + L" still isn't as published after it was mended.";
+            return false;
+        }
+    }
+    logLine(state, L"Mended " + std::to_wstring(found.damaged.size()) + L" files of build " + state.current + L" (" +
+                       std::to_wstring(source.fetched() >> 10) + L" KB fetched); every file is as published now.");
+    deleteFolderTree(fetchedPiecesFolder(state));
+    return true;
+}
+
+// Installs the current build again from its zip, as a repair does.
+bool reinstallFromZip(LauncherState& state, const BuildRecord& listed, const JobControl& job) {
+    BuildRecord record = listed;
+    record.index.clear();
+    const std::vector<BuildRecord> builds = state.builds;
+    state.builds = {record};
+    const bool installed = installBuild(state, job);
+    state.builds = builds;
+    return installed;
+}
+
+}  // namespace
+
+bool verifyInstalledBuild(LauncherState& state, const JobControl& job) {
+    const std::wstring folder = state.current.empty() ? std::wstring() : buildFolder(state, state.current);
+    if (folder.empty() || !folderExists(folder)) {
+        state.lastError = L"There's no installed build to check.";
+        return false;
+    }
+    const BuildRecord* listed = nullptr;
+    for (const BuildRecord& record : state.builds)
+        if (record.commit == state.current) listed = &record;
+    BuildIndex index;
+    std::wstring why;
+    bool known = keptIndex(state, state.current, index);
+    if (!known && listed && !listed->index.empty()) known = fetchBuildIndex(state, *listed, job, index, why);
+    if (!known) {
+        if (!listed) {
+            state.lastError = L"Build " + state.current +
+                              L" isn't on the build list, so there's nothing to check its files against.";
+            return false;
+        }
+        logLine(state, L"No index of build " + state.current + L"'s files is known" +
+                           (why.empty() ? std::wstring() : L" (" + why + L")") +
+                           L", so it is installed again from its zip.");
+        return reinstallFromZip(state, *listed, job);
+    }
+
+    Findings found;
+    auto sayDamaged = [&](const IndexFile& file, bool missing) {
+        logLine(state, L"The file " + file.path + (missing ? L" is missing." : L" isn't as published."));
+    };
+    if (!checkFiles(folder, index, job, found, sayDamaged)) {
+        state.lastError = L"The check was stopped.";
+        return false;
+    }
+    for (const std::wstring& file : found.extra)
+        logLine(state, L"The file " + file + L" isn't part of build " + state.current + L"; it is left as it is.");
+    if (found.damaged.empty()) {
+        logLine(state, L"Checked " + std::to_wstring(found.checked) + L" files: all as published.");
+        job.progress(1, L"Every file of build " + state.current + L" is as published.");
+        return true;
+    }
+    logLine(state, L"Checked " + std::to_wstring(found.checked) + L" files: " +
+                       std::to_wstring(found.damaged.size()) + L" aren't as published.");
+    if (!mendFiles(state, folder, found, job)) return false;
+    job.progress(1, L"Every file of build " + state.current + L" is as published.");
+    return true;
+}
+
+}  // namespace vorlane

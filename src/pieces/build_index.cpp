@@ -1,0 +1,129 @@
+#include "pieces/build_index.h"
+
+#include <unordered_set>
+
+#include "core/json.h"
+#include "core/text.h"
+#include "pieces/piece_cutter.h"
+#include "core/value_count.h"
+
+namespace vorlane {
+
+namespace {
+
+constexpr size_t kLongestPathPart = 255;
+constexpr size_t kLongestBuildPath = 1024;
+
+bool isDeviceName(const std::wstring& part) {
+    // The name before its first "." counts: "nul.txt" is the device too.
+    const std::wstring stem = lowerCase(part.substr(0, part.find(L'.')));
+    if (stem == L"con" || stem == L"prn" || stem == L"aux" || stem == L"nul") return true;
+    return stem.size() == 4 && (stem.starts_with(L"com") || stem.starts_with(L"lpt")) && stem[3] >= L'1' &&
+           stem[3] <= L'9';
+}
+
+bool isSafePart(const std::wstring& part) {
+    if (part.empty() || part.size() > kLongestPathPart) return false;
+    if (part.back() == L'.' || part.back() == L' ') return false;
+    for (wchar_t c : part)
+        if (c < 32 || std::wstring_view(L"<>\"|?*:").find(c) != std::wstring_view::npos) return false;
+    return !isDeviceName(part);
+}
+
+BuildIndexCheck judged(BuildIndexVerdict verdict, const std::wstring& badPath = {}) {
+    return BuildIndexCheck{verdict, badPath};
+}
+
+// The limits one file must keep; `seen` holds the paths of the files before it.
+BuildIndexCheck judgeFile(const IndexFile& file, std::unordered_set<std::wstring>& seen) {
+    if (!isWindowsSafePath(file.path)) return judged(BuildIndexVerdict::UnsafePath, file.path);
+    if (!seen.insert(samePathKey(file.path)).second) return judged(BuildIndexVerdict::RepeatedPath, file.path);
+    if (!piecesAddUp(file)) return judged(BuildIndexVerdict::BadFile, file.path);
+    return judged(BuildIndexVerdict::Good);
+}
+
+// The limits of the whole build, once every file passed.
+BuildIndexCheck judgeWhole(const BuildIndex& index) {
+    if (index.files.size() > kMostBuildFiles) return judged(BuildIndexVerdict::TooBig);
+    uint64_t total = 0;
+    bool hasGame = false;
+    for (const IndexFile& file : index.files) {
+        total += file.size;  // each is the sum of at most 2^32 pieces of at most 2^19 bytes
+        if (total > kMostBuildBytes) return judged(BuildIndexVerdict::TooBig);
+        hasGame = hasGame || file.path == kGameProgram;
+    }
+    return judged(hasGame ? BuildIndexVerdict::Good : BuildIndexVerdict::NoGame);
+}
+
+}  // namespace
+
+bool isWindowsSafePath(const std::wstring& path) {
+    if (path.empty() || path.size() > kLongestBuildPath || path.find(L"..") != std::wstring::npos) return false;
+    size_t start = 0;
+    while (true) {
+        const size_t end = path.find_first_of(L"/\\", start);
+        if (!isSafePart(path.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start)))
+            return false;
+        if (end == std::wstring::npos) return true;
+        start = end + 1;
+    }
+}
+
+BuildIndexCheck readBuildIndex(const std::string& text, const std::wstring& commit, BuildIndex& index) {
+    index = BuildIndex{};
+    JsonValue document;
+    if (!atMostJsonValues(text, kMostBuildIndexValues) || !parseDocument(text, document) ||
+        document.kind != JsonKind::Object)
+        return judged(BuildIndexVerdict::Unreadable);
+    const JsonValue& build = member(document, "Build");
+    if (build.kind != JsonKind::String || textWide(build) != commit) return judged(BuildIndexVerdict::NotThisBuild);
+    if (!isKnownScheme(member(document, "Chunks"))) return judged(BuildIndexVerdict::UnknownScheme);
+
+    index.build = commit;
+    const JsonValue& files = member(document, "Files");
+    if (files.items.size() > kMostBuildFiles) return judged(BuildIndexVerdict::TooBig);
+    std::unordered_set<std::wstring> seen;
+    index.files.reserve(files.items.size());
+    for (const JsonValue& item : files.items) {  // a "Files" that isn't an array lists nothing
+        IndexFile file;
+        if (!readIndexFile(item, file)) return judged(BuildIndexVerdict::BadFile, file.path);
+        const BuildIndexCheck check = judgeFile(file, seen);
+        if (check.verdict != BuildIndexVerdict::Good) return check;
+        index.files.push_back(std::move(file));
+    }
+    return judgeWhole(index);
+}
+
+BuildIndexCheck checkBuildIndex(const BuildIndex& index) {
+    if (index.files.size() > kMostBuildFiles) return judged(BuildIndexVerdict::TooBig);
+    std::unordered_set<std::wstring> seen;
+    for (const IndexFile& file : index.files) {
+        const BuildIndexCheck check = judgeFile(file, seen);
+        if (check.verdict != BuildIndexVerdict::Good) return check;
+    }
+    return judgeWhole(index);
+}
+
+std::wstring buildIndexRefusal(const BuildIndexCheck& check) {
+    switch (check.verdict) {
+        case BuildIndexVerdict::Good: return {};
+        case BuildIndexVerdict::Unreadable: return L"it can't be read";
+        case BuildIndexVerdict::NotThisBuild: return L"it is another build's";
+        case BuildIndexVerdict::UnknownScheme:
+            return L"it cuts files into pieces in a way this launcher doesn't know (a newer launcher does)";
+        case BuildIndexVerdict::UnsafePath: return L"it lists a path that isn't safe on Windows (" + check.badPath + L")";
+        case BuildIndexVerdict::RepeatedPath: return L"it lists a file twice (" + check.badPath + L")";
+        case BuildIndexVerdict::BadFile:
+            return L"its pieces of a file don't keep the limits (" + check.badPath + L")";
+        case BuildIndexVerdict::TooBig: return L"it lists more than a million files or more than 256 GB";
+        case BuildIndexVerdict::NoGame: return L"it lists no Vorlane.exe";
+    }
+    return {};
+}
+
+std::string buildIndexJson(const BuildIndex& index) {
+    return "{\n\t\"Build\": " + quoteJson(index.build) + ",\n\t\"Chunks\": " + std::to_string(kPieceScheme) +
+           ",\n\t\"Files\": [" + indexFilesJson(index.files, "\t\t") + "\n\t]\n}\n";
+}
+
+}  // namespace vorlane

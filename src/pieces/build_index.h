@@ -1,0 +1,74 @@
+// The index of a published build: every file of the build's folder (the folder
+// "Vorlane-<commit>" of its zip), each cut into pieces named by their SHA-256,
+// so that an update fetches only the pieces the player's disk lacks. Published
+// beside the build's zip under its own SHA-256, which the build's record in
+// builds.json names as "Index". Read here for the launcher and written here for
+// the publisher. An index comes from a build server and is read as hostile:
+// every path must be a safe relative Windows path inside the build's folder,
+// and every size is bounded, before anything is written.
+//
+//   {"Build": "<commit>", "Chunks": 1, "Files": [{"Path": "Vorlane.exe",
+//    "Size": 123, "Sha256": "<64 hex>", "Chunks": ["<64 hex>:123"]}, ...]}
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "pieces/piece_index.h"
+
+namespace vorlane {
+
+constexpr size_t kMostBuildFiles = 1000000;
+constexpr uint64_t kMostBuildBytes = 256ull << 30;  // 256 GiB in all
+// The most JSON values a build index may hold (about eight million: a tree of
+// about a gigabyte at worst), and the most bytes its text may have.
+constexpr size_t kMostBuildIndexValues = 1u << 23;
+constexpr long long kMostBuildIndexBytes = 256ll << 20;
+// The game's program, which every build has at the top of its folder.
+inline constexpr wchar_t kGameProgram[] = L"Vorlane.exe";
+
+// A path relative to the build's folder that Windows takes as written and that
+// can't leave the folder: parts between "/" (or "\"), none empty; no ":" (so no
+// drive letter or stream), no "..", no character Windows refuses in a name
+// (<>"|?* and control characters); no part ending in "." or a blank, and no
+// part named like a device (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or
+// without an extension, any case); at most 255 characters a part, 1024 in all.
+bool isWindowsSafePath(const std::wstring& path);
+
+struct BuildIndex {
+    std::wstring build;  // the commit
+    std::vector<IndexFile> files;
+};
+
+// Why an index can't be used.
+enum class BuildIndexVerdict {
+    Good,
+    Unreadable,     // not JSON, not an object, or more values than kMostBuildIndexValues
+    NotThisBuild,   // "Build" isn't the commit asked for
+    UnknownScheme,  // "Chunks" isn't 1
+    UnsafePath,     // a path fails isWindowsSafePath: badPath says which
+    RepeatedPath,   // a path names a file listed before it (case and "/" vs "\" aside)
+    BadFile,        // a file's fingerprint, pieces or size break the limits
+    TooBig,         // more than a million files or more than 256 GiB
+    NoGame,         // no Vorlane.exe at the top of the build's folder
+};
+
+struct BuildIndexCheck {
+    BuildIndexVerdict verdict = BuildIndexVerdict::Good;
+    std::wstring badPath;  // the "Path" of the first bad file, as it stands
+};
+
+// Reads an index's text into `index` and checks it for the build `commit`.
+BuildIndexCheck readBuildIndex(const std::string& text, const std::wstring& commit, BuildIndex& index);
+
+// The same limits on an index made in memory (what the publisher is about to publish).
+BuildIndexCheck checkBuildIndex(const BuildIndex& index);
+
+// Why, as a lower-case fragment: "it lists a path that isn't safe on Windows (CON.txt)".
+std::wstring buildIndexRefusal(const BuildIndexCheck& check);
+
+// The index's text: an object with "Build", "Chunks": 1 and "Files".
+std::string buildIndexJson(const BuildIndex& index);
+
+}  // namespace vorlane

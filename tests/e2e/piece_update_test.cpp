@@ -1,0 +1,375 @@
+// Updates by pieces, run for real: builds published in pieces with the release
+// tool onto nginx, the test-key launcher updating from one to the next, and
+// nginx's access log telling which pieces it fetched. Every way the piece path
+// can fail ends in the zip path, and the installed build is the zip's either
+// way. Also the check of an installed build and its mending.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <set>
+
+#include "core/files.h"
+#include "core/files_below.h"
+#include "core/text.h"
+#include "install/build_list.h"
+#include "net/build_server.h"
+#include "pieces/build_index.h"
+#include "pieces/piece_index.h"
+#include "support/addon_themes.h"
+#include "support/build_server.h"
+#include "support/launcher_process.h"
+#include "support/launcher_test.h"
+#include "support/nginx_server.h"
+#include "support/publisher.h"
+#include "support/temp_folder.h"
+
+using namespace vorlane;
+using namespace vorlane::testing;
+
+namespace {
+
+const std::wstring kA = L"a1a1a1a", kB = L"b2b2b2b";
+const std::wstring kMaps = L"Content\\Paks\\Maps.pak", kIntro = L"Content\\Movies\\Intro.bk2";
+
+// Build A: the shipped payload and a 2 MiB map pack. Build B: the same payload,
+// the map pack with 4 KiB changed in its middle, and a new movie.
+const std::string kMapsA = noiseBytes(2 << 20, 7);
+std::string mapsOfB() {
+    std::string maps = kMapsA;
+    const std::string changed = noiseBytes(4096, 8);
+    maps.replace(maps.size() / 2, changed.size(), changed);
+    return maps;
+}
+
+class PieceUpdate : public LauncherTest {
+protected:
+    PieceUpdate() : LauncherTest(L"pieces") {}
+
+    void SetUp() override {
+        LauncherTest::SetUp();
+        server->publishInPieces(true);
+    }
+
+    void publishA() { zips[kA] = server->publishBuild(kA, L"2026-01-01T10:00:00Z", 3 << 20, {{kMaps, kMapsA}}); }
+    void publishB() {
+        zips[kB] = server->publishBuild(kB, L"2026-02-01T10:00:00Z", 3 << 20,
+                                        {{kMaps, mapsOfB()}, {kIntro, noiseBytes(100000, 9)}});
+    }
+
+    // A installed from its zip with a save of the player's, then B published.
+    void installAThenPublishB() {
+        publishA();
+        ASSERT_EQ(runCommand(L"install"), 0u);
+        makeFolderTree(joinPath(savedOf(kA), L"SaveGames"));
+        ASSERT_TRUE(writeFileAtomically(joinPath(savedOf(kA), L"SaveGames\\slot1.sav"), "wave 9"));
+        publishB();
+        newLogLines();
+    }
+
+    std::wstring savedOf(const std::wstring& commit) { return joinPath(buildFolderOf(commit), L"Vorlane\\Saved"); }
+    std::wstring listPath() const { return joinPath(server->folder(), L"builds.json"); }
+
+    BuildRecord recordOf(const std::wstring& commit) {
+        for (const BuildRecord& record : readBuildRecords(readTestFile(listPath())))
+            if (record.commit == commit) return record;
+        ADD_FAILURE() << "no record of " << toUtf8(commit);
+        return {};
+    }
+    std::wstring objectPath(const std::wstring& hash) { return joinPath(server->folder(), L"builds\\" + hash); }
+
+    BuildIndex indexOf(const std::wstring& commit) {
+        BuildIndex index;
+        EXPECT_EQ(readBuildIndex(readTestFile(objectPath(recordOf(commit).index)), commit, index).verdict,
+                  BuildIndexVerdict::Good);
+        return index;
+    }
+
+    // The hashes of the pieces of `index` (only of the files `wanted` picks).
+    static std::set<std::wstring> piecesOf(const BuildIndex& index,
+                                           const std::function<bool(const IndexFile&)>& wanted = nullptr) {
+        std::set<std::wstring> hashes;
+        for (const IndexFile& file : index.files)
+            if (!wanted || wanted(file))
+                for (const IndexPiece& piece : file.pieces) hashes.insert(piece.hash);
+        return hashes;
+    }
+
+    // How often nginx was asked for each piece of the set (from this test's server folder, or another's).
+    size_t requestsFor(const std::set<std::wstring>& hashes, const std::wstring& serverPath = L"") {
+        size_t count = 0;
+        for (const std::wstring& hash : hashes) count += requestsFor(hash, serverPath);
+        return count;
+    }
+    size_t requestsFor(const std::wstring& name, const std::wstring& serverPath = L"") {
+        const std::wstring path = (serverPath.empty() ? server->url().substr(nginxBaseUrl().size()) : serverPath) +
+                                  L"/" + buildObjectName(name);
+        return nginxRequestsFor(path).size();
+    }
+    size_t zipRequests(const std::wstring& commit) { return nginxRequestsFor(requestPath(buildZipName(commit))).size(); }
+
+    // Every file of the zip is in the build folder as it is in the zip, and the
+    // build folder holds nothing else but the player's saves (and `extra`).
+    void expectBuildIsTheZips(const std::wstring& commit, const std::wstring& extra = L"") {
+        const std::wstring shipped = unpackBuildZip(zips[commit], temp.file(L"unpacked-" + commit));
+        ASSERT_FALSE(shipped.empty());
+        std::set<std::wstring> expected, installed;
+        for (const std::wstring& file : filesBelow(shipped)) {
+            expected.insert(file);
+            EXPECT_EQ(readTestFile(joinPath(buildFolderOf(commit), file)), readTestFile(joinPath(shipped, file)))
+                << toUtf8(file);
+        }
+        for (const std::wstring& file : filesBelow(buildFolderOf(commit)))
+            if (!file.starts_with(L"Vorlane\\Saved\\SaveGames\\") && file != extra) installed.insert(file);
+        EXPECT_EQ(installed, expected);
+        EXPECT_GE(expected.size(), 5u);
+    }
+
+    // Rewrites B's index with `change`, stores it under its new SHA-256, names it
+    // in builds.json and signs the list again, as a hostile server could.
+    void replaceIndexOfB(const std::function<void(std::string&)>& change) {
+        std::string text = readTestFile(objectPath(recordOf(kB).index));
+        change(text);
+        const std::wstring hash = sha256Hex(text);
+        ASSERT_TRUE(writeFileAtomically(objectPath(hash), text));
+        std::vector<BuildRecord> records = readBuildRecords(readTestFile(listPath()));
+        for (BuildRecord& record : records)
+            if (record.commit == kB) record.index = hash;
+        ASSERT_TRUE(writeFileAtomically(listPath(), buildListJson(records)));
+        TempFolder work{L"sign"};
+        ASSERT_EQ(runPublisher(work, {L"sign", keptTestKeyFile(), listPath()}).exitCode, 0u);
+    }
+
+    static std::string replaced(std::string text, const std::string& what, const std::string& with) {
+        const size_t at = text.find(what);
+        EXPECT_NE(at, std::string::npos) << what;
+        return at == std::string::npos ? text : text.replace(at, what.size(), with);
+    }
+
+    void expectUpdatedFromTheZip(const std::vector<std::wstring>& lines, const std::wstring& why) {
+        EXPECT_TRUE(contains(lines, L"Updating by pieces didn't work out (" + why +
+                                        L"), so the build's zip is downloaded instead."))
+            << toUtf8(why);
+        EXPECT_TRUE(contains(lines, L"Installed build " + kB + L" (previous: " + kA + L")."));
+        EXPECT_EQ(zipRequests(kB), 1u);
+        expectBuildIsTheZips(kB);
+    }
+
+    std::map<std::wstring, std::wstring> zips;
+};
+
+TEST_F(PieceUpdate, AnUpdateFetchesOnlyTheNewPiecesAndLeavesWhatTheZipWouldWithTheSaves) {
+    installAThenPublishB();
+    if (HasFatalFailure()) return;
+    const BuildIndex a = indexOf(kA), b = indexOf(kB);
+    std::set<std::wstring> onlyInB;
+    const std::set<std::wstring> inA = piecesOf(a);
+    for (const std::wstring& hash : piecesOf(b))
+        if (!inA.contains(hash)) onlyInB.insert(hash);
+    // The 4 KiB change touches a piece or two of the map pack; the movie and Build.ini are new.
+    ASSERT_GE(onlyInB.size(), 3u);
+    ASSERT_LE(onlyInB.size(), 6u);
+
+    ASSERT_EQ(runCommand(L"update"), 0u);
+    const std::vector<std::wstring> lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"Installed build " + kB + L" (previous: " + kA + L")."));
+    const auto cost = std::find_if(lines.begin(), lines.end(), [](const std::wstring& line) {
+        return line.starts_with(L"Updating to build " + kB + L" by pieces: ") && line.find(L" MB of ") != std::wstring::npos &&
+               line.ends_with(L" MB is new.");
+    });
+    EXPECT_NE(cost, lines.end()) << "no cost sentence";
+
+    // Only B's index and its new pieces were fetched, each once; no zip.
+    EXPECT_EQ(requestsFor(recordOf(kB).index), 1u);
+    for (const std::wstring& hash : onlyInB) EXPECT_EQ(requestsFor(hash), 1u) << toUtf8(hash);
+    EXPECT_EQ(requestsFor(inA), 0u);
+    EXPECT_EQ(zipRequests(kB), 0u);
+
+    expectBuildIsTheZips(kB);
+    EXPECT_EQ(readTestFile(joinPath(savedOf(kB), L"SaveGames\\slot1.sav")), "wave 9");
+    EXPECT_EQ(setting(L"Current"), kB);
+    EXPECT_EQ(setting(L"Previous"), kA);
+    EXPECT_TRUE(listFolder(joinPath(root, L"Downloads")).empty());
+}
+
+TEST_F(PieceUpdate, AListWithoutAnIndexOrPiecesSwitchedOffUpdatesFromTheZip) {
+    publishA();
+    ASSERT_EQ(runCommand(L"install"), 0u);
+    // An older publisher lists B without an index.
+    server->publishInPieces(false);
+    publishB();
+    EXPECT_EQ(recordOf(kB).index, L"");
+    newLogLines();
+    ASSERT_EQ(runCommand(L"update"), 0u);
+    std::vector<std::wstring> lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"Installed build " + kB + L" (previous: " + kA + L")."));
+    EXPECT_FALSE(std::any_of(lines.begin(), lines.end(), [](const std::wstring& line) {
+        return line.find(L"by pieces") != std::wstring::npos;
+    }));
+    EXPECT_EQ(zipRequests(kB), 1u);
+    expectBuildIsTheZips(kB);
+
+    // A list with an index, read by a launcher whose pieces are switched off, as an older launcher reads it.
+    const std::wstring kC = L"c3c3c3c";
+    server->publishInPieces(true);
+    zips[kC] = server->publishBuild(kC, L"2026-03-01T10:00:00Z", 3 << 20, {{kMaps, kMapsA}});
+    ASSERT_EQ(recordOf(kC).index.size(), 64u);
+    ASSERT_TRUE(WritePrivateProfileStringW(L"Launcher", L"Pieces", L"off", joinPath(root, L"launcher.ini").c_str()));
+    ASSERT_EQ(runCommand(L"update"), 0u);
+    lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"Installed build " + kC + L" (previous: " + kB + L")."));
+    EXPECT_EQ(zipRequests(kC), 1u);
+    EXPECT_EQ(requestsFor(recordOf(kC).index), 0u);
+    expectBuildIsTheZips(kC);
+}
+
+TEST_F(PieceUpdate, AnIndexMissingOnTheServerFallsBackToTheZip) {
+    installAThenPublishB();
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(DeleteFileW(objectPath(recordOf(kB).index).c_str()));
+    ASSERT_EQ(runCommand(L"update"), 0u);
+    expectUpdatedFromTheZip(newLogLines(), L"its index couldn't be fetched: The build server answered 404.");
+}
+
+TEST_F(PieceUpdate, ATamperedPieceIsTakenFromTheNextServerAndWithoutOneTheZipIsUsed) {
+    installAThenPublishB();
+    if (HasFatalFailure()) return;
+    // The mirror publishes the same files; the first server's copy of the movie's first piece is spoilt.
+    TestBuildServer mirror(L"pieces-mirror-" + std::to_wstring(GetTickCount64()));
+    ASSERT_TRUE(copyFolderTree(server->folder(), mirror.folder()));
+    const BuildIndex b = indexOf(kB);
+    std::wstring spoilt;
+    for (const IndexFile& file : b.files)
+        if (file.path == L"Content/Movies/Intro.bk2") spoilt = file.pieces.at(0).hash;
+    ASSERT_FALSE(spoilt.empty());
+    std::string bytes = readTestFile(objectPath(spoilt));
+    bytes[bytes.size() / 2] ^= 0x40;
+    ASSERT_TRUE(writeFileAtomically(objectPath(spoilt), bytes));
+
+    const std::wstring mirrorPath = mirror.url().substr(nginxBaseUrl().size());
+    ASSERT_EQ(runToEnd(testKeyLauncher(), launcherArguments({L"--auto", L"update"}, server->url() + L";" + mirror.url()),
+                       120000),
+              0u);
+    std::vector<std::wstring> lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"Installed build " + kB + L" (previous: " + kA + L")."));
+    EXPECT_EQ(requestsFor(spoilt), 1u);
+    EXPECT_EQ(requestsFor(spoilt, mirrorPath), 1u);
+    EXPECT_EQ(zipRequests(kB), 0u);
+    expectBuildIsTheZips(kB);
+
+    // With the first server alone, the piece comes from nowhere intact, and the zip is used.
+    ASSERT_EQ(runCommand(L"back"), 0u);
+    ASSERT_TRUE(deleteFolderTree(joinPath(root, L"Game\\" + kB)));
+    ASSERT_TRUE(WritePrivateProfileStringW(L"Launcher", L"HeldBack", L"", joinPath(root, L"launcher.ini").c_str()));
+    ASSERT_TRUE(WritePrivateProfileStringW(L"Launcher", L"Previous", L"", joinPath(root, L"launcher.ini").c_str()));
+    newLogLines();
+    ASSERT_EQ(runCommand(L"update"), 0u);
+    lines = newLogLines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::wstring& line) {
+        return line.starts_with(L"Updating by pieces didn't work out (a piece came from no build server intact (");
+    }));
+    EXPECT_TRUE(contains(lines, L"Installed build " + kB + L" (previous: " + kA + L")."));
+    EXPECT_EQ(zipRequests(kB), 1u);
+    expectBuildIsTheZips(kB);
+}
+
+TEST_F(PieceUpdate, AFileThatDoesNotCheckOutOrAHostileIndexEndsInTheZip) {
+    installAThenPublishB();
+    if (HasFatalFailure()) return;
+    // The index names another fingerprint for Build.ini than its pieces make.
+    const BuildIndex b = indexOf(kB);
+    std::string buildIni;
+    for (const IndexFile& file : b.files)
+        if (file.path == L"Build.ini") buildIni = toUtf8(file.sha256);
+    replaceIndexOfB([&](std::string& text) { text = replaced(text, buildIni, std::string(64, '0')); });
+    ASSERT_EQ(runCommand(L"update"), 0u);
+    expectUpdatedFromTheZip(newLogLines(), L"the file Build.ini didn't come out as published");
+}
+
+TEST_F(PieceUpdate, AnIndexWithAPathOutsideTheBuildIsRefusedAndNothingIsWrittenThere) {
+    installAThenPublishB();
+    if (HasFatalFailure()) return;
+    replaceIndexOfB([&](std::string& text) {
+        text = replaced(text, "\"Path\": \"Build.ini\"", "\"Path\": \"../../escaped.ini\"");
+    });
+    ASSERT_EQ(runCommand(L"update"), 0u);
+    expectUpdatedFromTheZip(newLogLines(),
+                            L"its index was refused: it lists a path that isn't safe on Windows (../../escaped.ini)");
+    EXPECT_FALSE(pathExists(joinPath(root, L"escaped.ini")));
+    EXPECT_FALSE(pathExists(joinPath(root, L"Game\\escaped.ini")));
+}
+
+TEST_F(PieceUpdate, VerifyFindsEverythingAsPublishedThenMendsWhatChangedAndReportsAnExtraFile) {
+    installAThenPublishB();
+    if (HasFatalFailure()) return;
+    ASSERT_EQ(runCommand(L"update"), 0u);
+    newLogLines();
+    ASSERT_EQ(runCommand(L"verify"), 0u);
+    std::vector<std::wstring> lines = newLogLines();
+    const BuildIndex b = indexOf(kB);
+    const size_t checked = std::count_if(b.files.begin(), b.files.end(), [](const IndexFile& file) {
+        return !file.path.starts_with(L"Vorlane/Saved/");
+    });
+    EXPECT_TRUE(contains(lines, L"Checked " + std::to_wstring(checked) + L" files: all as published."));
+    EXPECT_EQ(lines.back(), L"Done (verify, exit 0, installed: " + kB + L").");
+
+    // A byte of the map pack changes, Build.ini goes, and a file of the player's appears.
+    const std::wstring folder = buildFolderOf(kB);
+    std::string maps = readTestFile(joinPath(folder, kMaps));
+    maps[100] ^= 1;
+    ASSERT_TRUE(writeFileAtomically(joinPath(folder, kMaps), maps));
+    ASSERT_TRUE(DeleteFileW(joinPath(folder, L"Build.ini").c_str()));
+    ASSERT_TRUE(writeFileAtomically(joinPath(folder, L"Content\\notes.txt"), "mine"));
+    const std::set<std::wstring> before = piecesOf(b);
+    const size_t requestsBefore = requestsFor(before);
+
+    ASSERT_EQ(runCommand(L"verify"), 0u);
+    lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"The file Content/Paks/Maps.pak isn't as published."));
+    EXPECT_TRUE(contains(lines, L"The file Build.ini is missing."));
+    EXPECT_TRUE(contains(lines, L"The file Content\\notes.txt isn't part of build " + kB + L"; it is left as it is."));
+    EXPECT_TRUE(contains(lines, L"Checked " + std::to_wstring(checked) + L" files: 2 aren't as published."));
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::wstring& line) {
+        return line.starts_with(L"Mended 2 files of build " + kB + L" (");
+    }));
+    // Only the pieces of the damaged files: Build.ini's, and the map pack's first (the changed byte's).
+    const std::set<std::wstring> damaged = piecesOf(b, [](const IndexFile& file) { return file.path == L"Build.ini"; });
+    std::set<std::wstring> expected = damaged;
+    for (const IndexFile& file : b.files)
+        if (file.path == L"Content/Paks/Maps.pak") expected.insert(file.pieces.at(0).hash);
+    EXPECT_EQ(requestsFor(before) - requestsBefore, expected.size());
+    for (const std::wstring& hash : expected) EXPECT_GE(requestsFor(hash), 1u) << toUtf8(hash);
+    expectBuildIsTheZips(kB, L"Content\\notes.txt");
+}
+
+TEST_F(PieceUpdate, VerifyWithoutAnIndexInstallsTheBuildAgainFromItsZip) {
+    server->publishInPieces(false);
+    publishA();
+    ASSERT_EQ(runCommand(L"install"), 0u);
+    const std::wstring maps = joinPath(buildFolderOf(kA), kMaps);
+    std::string bytes = readTestFile(maps);
+    bytes[5] ^= 1;
+    ASSERT_TRUE(writeFileAtomically(maps, bytes));
+    makeFolderTree(joinPath(savedOf(kA), L"SaveGames"));
+    ASSERT_TRUE(writeFileAtomically(joinPath(savedOf(kA), L"SaveGames\\slot1.sav"), "wave 3"));
+    newLogLines();
+    ASSERT_EQ(runCommand(L"verify"), 0u);
+    const std::vector<std::wstring> lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"No index of build " + kA + L"'s files is known, so it is installed again from its zip."));
+    EXPECT_TRUE(contains(lines, L"Installed build " + kA + L" (previous: none)."));
+    EXPECT_EQ(zipRequests(kA), 2u);
+    expectBuildIsTheZips(kA);
+    EXPECT_EQ(readTestFile(joinPath(savedOf(kA), L"SaveGames\\slot1.sav")), "wave 3");
+}
+
+TEST_F(PieceUpdate, VerifyWithNothingInstalledFails) {
+    publishA();
+    ASSERT_EQ(runCommand(L"verify"), 1u);
+    const std::vector<std::wstring> lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"Failed: There's no installed build to check."));
+}
+
+}  // namespace

@@ -1,0 +1,175 @@
+// A build index as a hostile build server might write it: every path that
+// could leave the build's folder or that Windows would take for something
+// else, every size that could run away, each refused with the file it names;
+// and an index the publisher writes reads back as it was.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/text.h"
+#include "install/build_list.h"
+#include "pieces/build_index.h"
+#include "pieces/piece_cutter.h"
+
+using namespace vorlane;
+
+namespace {
+
+const std::wstring kCommit = L"abc1234";
+const std::string kHash(64, 'a');
+
+std::string pieceJson(const std::string& size, const std::string& hash = kHash) {
+    return "\"" + hash + ":" + size + "\"";
+}
+
+std::string fileJson(const std::string& path, const std::string& size = "5",
+                     const std::vector<std::string>& pieces = {pieceJson("5")},
+                     const std::string& sha256 = "\"" + kHash + "\"") {
+    std::string list;
+    for (const std::string& p : pieces) list += (list.empty() ? "" : ",") + p;
+    return "{\"Path\": " + path + ", \"Size\": " + size + ", \"Sha256\": " + sha256 + ", \"Chunks\": [" + list + "]}";
+}
+
+const std::string kGame = fileJson("\"Vorlane.exe\"");
+
+std::string indexJson(const std::vector<std::string>& files, const std::string& build = "\"abc1234\"",
+                      const std::string& scheme = "1") {
+    std::string list;
+    for (const std::string& f : files) list += "," + f;
+    return "{\"Build\": " + build + ", \"Chunks\": " + scheme + ", \"Files\": [" + kGame + list + "]}";
+}
+
+struct Hostile {
+    const char* what;
+    std::string text;
+    BuildIndexVerdict verdict;
+    std::wstring badPath;
+};
+
+std::vector<Hostile> hostileIndexes() {
+    using V = BuildIndexVerdict;
+    std::vector<Hostile> cases = {
+        {"not JSON", "{\"Build\": ", V::Unreadable, L""},
+        {"an array", "[]", V::Unreadable, L""},
+        {"another build", indexJson({}, "\"def5678\""), V::NotThisBuild, L""},
+        {"a build that isn't a string", indexJson({}, "1234567"), V::NotThisBuild, L""},
+        {"an unknown scheme", indexJson({}, "\"abc1234\"", "2"), V::UnknownScheme, L""},
+        {"no game program", "{\"Build\": \"abc1234\", \"Chunks\": 1, \"Files\": []}", V::NoGame, L""},
+        {"a piece of 524289 bytes", indexJson({fileJson("\"big.pak\"", "524289", {pieceJson("524289")})}), V::BadFile,
+         L"big.pak"},
+        {"a piece of 0 bytes", indexJson({fileJson("\"a.pak\"", "5", {pieceJson("5"), pieceJson("0")})}), V::BadFile,
+         L"a.pak"},
+        {"pieces short of the size", indexJson({fileJson("\"a.pak\"", "6")}), V::BadFile, L"a.pak"},
+        {"pieces beyond the size", indexJson({fileJson("\"a.pak\"", "4")}), V::BadFile, L"a.pak"},
+        {"a negative size", indexJson({fileJson("\"a.pak\"", "-5")}), V::BadFile, L"a.pak"},
+        {"an upper-case fingerprint",
+         indexJson({fileJson("\"a.pak\"", "5", {pieceJson("5")}, "\"" + std::string(64, 'A') + "\"")}), V::BadFile,
+         L"a.pak"},
+        {"a short piece hash", indexJson({fileJson("\"a.pak\"", "5", {pieceJson("5", std::string(63, 'a'))})}),
+         V::BadFile, L"a.pak"},
+        {"a piece that isn't hash:size", indexJson({fileJson("\"a.pak\"", "5", {"\"" + kHash + "-5\""})}), V::BadFile,
+         L"a.pak"},
+    };
+    // Paths that could leave the folder or that Windows reads as something else.
+    const wchar_t* unsafe[] = {
+        L"/etc/passwd", L"\\\\server\\share\\x", L"C:/Windows/x.dll", L"C:x.dll", L"../outside.txt",
+        L"Content/../../outside.txt", L"a/..", L"..", L"Content/Paks/x.pak:stream", L"CON", L"con.txt",
+        L"Content/NUL", L"Content/aux.pak", L"COM1", L"lpt9.log", L"Prn.ini", L"trailing.", L"trailing ",
+        L"folder./x", L"Content//x.pak", L"Content/", L"", L"a|b", L"a?b", L"a*b", L"a<b", L"a\"b", L"tab\tname",
+    };
+    for (const wchar_t* path : unsafe)
+        cases.push_back({"an unsafe path", indexJson({fileJson(quoteJson(path))}), V::UnsafePath, path});
+    // The same file twice, however it is spelt.
+    for (const wchar_t* path : {L"vorlane.exe", L"VORLANE.EXE"})
+        cases.push_back({"a repeated path", indexJson({fileJson(quoteJson(path))}), V::RepeatedPath, path});
+    cases.push_back({"a repeated path with \\",
+                     indexJson({fileJson("\"Content/Paks/a.pak\""), fileJson("\"content\\\\paks\\\\A.pak\"")}),
+                     V::RepeatedPath, L"content\\paks\\A.pak"});
+    return cases;
+}
+
+TEST(BuildIndex, EveryHostileIndexIsRefusedNamingItsFile) {
+    for (const Hostile& hostile : hostileIndexes()) {
+        BuildIndex index;
+        const BuildIndexCheck check = readBuildIndex(hostile.text, kCommit, index);
+        EXPECT_EQ(check.verdict, hostile.verdict) << hostile.what << ": " << hostile.text;
+        EXPECT_EQ(check.badPath, hostile.badPath) << hostile.what;
+        EXPECT_FALSE(buildIndexRefusal(check).empty()) << hostile.what;
+    }
+}
+
+TEST(BuildIndex, SafePathsAndWholeLimitsPass) {
+    for (const wchar_t* path : {L"Vorlane.exe", L"Content/Paks/pakchunk0-Windows.pak", L"Engine\\Binaries\\x.dll",
+                                L"a.b.c", L"console.ini", L"COM10", L"LPT0", L"nul_sound.wav", L"Saved/.hidden"})
+        EXPECT_TRUE(isWindowsSafePath(path)) << toUtf8(path);
+    EXPECT_FALSE(isWindowsSafePath(std::wstring(1025, L'a')));
+    EXPECT_FALSE(isWindowsSafePath(std::wstring(256, L'a')));
+    EXPECT_TRUE(isWindowsSafePath(std::wstring(255, L'a')));
+
+    // The whole build's limits, on an index made in memory.
+    BuildIndex index{kCommit, {IndexFile{L"Vorlane.exe", 5, std::wstring(64, L'a'), {{std::wstring(64, L'a'), 5}}}}};
+    EXPECT_EQ(checkBuildIndex(index).verdict, BuildIndexVerdict::Good);
+    IndexFile big{L"big.pak", 0, std::wstring(64, L'b'), {}};
+    for (uint64_t bytes = 0; bytes < kMostBuildBytes; bytes += kLongestPiece) big.pieces.push_back({big.sha256, kLongestPiece});
+    big.size = uint64_t(big.pieces.size()) * kLongestPiece;
+    index.files.push_back(big);
+    EXPECT_EQ(checkBuildIndex(index).verdict, BuildIndexVerdict::TooBig);  // 256 GiB and 5 bytes
+    index.files.pop_back();
+    EXPECT_EQ(checkBuildIndex(index).verdict, BuildIndexVerdict::Good);
+    index.files.resize(kMostBuildFiles + 1);  // a million files and one
+    EXPECT_EQ(checkBuildIndex(index).verdict, BuildIndexVerdict::TooBig);
+}
+
+TEST(BuildIndex, WhatThePublisherWritesReadsBackAsItWas) {
+    BuildIndex written{kCommit,
+                       {IndexFile{L"Vorlane.exe", 7, std::wstring(64, L'1'),
+                                  {{std::wstring(64, L'2'), 3}, {std::wstring(64, L'3'), 4}}},
+                        IndexFile{L"Content/Paks/empty.pak", 0, std::wstring(64, L'4'), {}},
+                        IndexFile{L"Vorlane/Saved/Config/Default.ini", 1, std::wstring(64, L'5'),
+                                  {{std::wstring(64, L'6'), 1}}}}};
+    BuildIndex read;
+    ASSERT_EQ(readBuildIndex(buildIndexJson(written), kCommit, read).verdict, BuildIndexVerdict::Good);
+    ASSERT_EQ(read.files.size(), written.files.size());
+    for (size_t i = 0; i < read.files.size(); ++i) {
+        EXPECT_EQ(read.files[i].path, written.files[i].path);
+        EXPECT_EQ(read.files[i].size, written.files[i].size);
+        EXPECT_EQ(read.files[i].sha256, written.files[i].sha256);
+        ASSERT_EQ(read.files[i].pieces.size(), written.files[i].pieces.size());
+        for (size_t p = 0; p < read.files[i].pieces.size(); ++p) {
+            EXPECT_EQ(read.files[i].pieces[p].hash, written.files[i].pieces[p].hash);
+            EXPECT_EQ(read.files[i].pieces[p].size, written.files[i].pieces[p].size);
+        }
+    }
+    // A list of more values than the bound is refused unread.
+    std::string flood = "{\"Build\": \"abc1234\", \"Chunks\": 1, \"Files\": [" + kGame;
+    flood.reserve(flood.size() + kMostBuildIndexValues * 2 + 8);
+    for (size_t i = 0; i < kMostBuildIndexValues; ++i) flood += ",0";
+    EXPECT_EQ(readBuildIndex(flood + "]}", kCommit, read).verdict, BuildIndexVerdict::Unreadable);
+}
+
+}  // namespace
+
+namespace {
+
+// An older launcher reads a list with "Index" as it read every list: the
+// member is one it doesn't know, and the record is used all the same.
+TEST(BuildIndex, TheBuildListKeepsIndexAndPassesOverMembersItDoesNotKnow) {
+    const std::string hash(64, 'e');
+    const std::string text = "[{\"File\": \"Vorlane-abc1234.zip\", \"Commit\": \"abc1234\", \"Released\": "
+                             "\"2026-01-01T00:00:00Z\", \"Sha256\": \"" + std::string(64, 'f') +
+                             "\", \"Summary\": \"\", \"Size\": 9, \"Index\": \"" + hash +
+                             "\", \"Mirror\": \"http://x\", \"Parts\": 3}]";
+    std::vector<BuildRecord> records = readBuildRecords(text);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].commit, L"abc1234");
+    EXPECT_EQ(records[0].size, 9);
+    EXPECT_EQ(records[0].index, toUtf16(hash));
+    // Written back with its index; a record without one is written as before.
+    EXPECT_NE(buildListJson(records).find("\"Index\": \"" + hash + "\""), std::string::npos);
+    records[0].index.clear();
+    EXPECT_EQ(buildListJson(records).find("Index"), std::string::npos);
+    EXPECT_EQ(readBuildRecords(buildListJson(records)).at(0).index, L"");
+}
+
+}  // namespace
