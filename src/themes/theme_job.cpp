@@ -423,6 +423,12 @@ bool ThemeRun::run() {
             (has(Models) ? L" (3D models take a minute or more each)." : L"."));
 
     for (size_t i = 0; i < list_.size(); ++i) waiting_.push_back(i);
+    // Several servers begin with the heaviest files (3D models, then music),
+    // so a long one doesn't start last while the others stand idle; with one
+    // the list keeps its order.
+    if (servers_.size() > 1)
+        std::stable_sort(waiting_.begin(), waiting_.end(),
+                         [&](size_t a, size_t b) { return weightOf(list_[a].Type) > weightOf(list_[b].Type); });
     making_.assign(servers_.size(), 0);
     answering_.assign(servers_.size(), true);
     // Only ComfyUI's calls run on the servers' workers; the files' lines and
