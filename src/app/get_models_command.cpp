@@ -1,5 +1,6 @@
 #include "app/get_models_command.h"
 
+#include "comfy/comfy_check.h"
 #include "comfy/model_download.h"
 #include "core/log.h"
 #include "core/settings.h"
@@ -27,14 +28,17 @@ int getModelsCommand(LauncherState& state, const StartOptions& options) {
         }
         kinds = words.kinds;
     }
-    const std::wstring comfy = normaliseBaseUrl(
+    const std::vector<std::wstring> servers = ComfyAddresses(
         given.comfy.empty() ? readSetting(state, L"ComfyServer", L"http://127.0.0.1:8188") : given.comfy);
     const std::wstring hub = given.modelsFrom.empty() ? std::wstring(kHuggingFaceHub) : normaliseBaseUrl(given.modelsFrom);
     ModelDownloadReporter reporter{log, [&](const std::wstring& question) {
                                        log(L"Asked (and --auto says yes): " + question);
                                        return true;
                                    }};
-    return getModels(comfy, kinds, reporter, hub) ? 0 : 1;
+    // Each server gets its own files, one after the other.
+    bool every = !servers.empty();
+    for (const std::wstring& comfy : servers) every = getModels(comfy, kinds, reporter, hub) && every;
+    return every ? 0 : 1;
 }
 
 }  // namespace vorlane

@@ -66,6 +66,27 @@ struct Choices {
 
 }  // namespace
 
+std::vector<std::wstring> ComfyAddresses(const std::wstring& text) {
+    std::vector<std::wstring> addresses;
+    size_t begin = 0;
+    for (;;) {
+        const size_t comma = text.find(L',', begin);
+        const std::wstring address =
+            normaliseBaseUrl(text.substr(begin, comma == std::wstring::npos ? std::wstring::npos : comma - begin));
+        bool repeat = false;
+        for (const std::wstring& earlier : addresses) repeat = repeat || equalsIgnoringCase(earlier, address);
+        if (!address.empty() && !repeat) addresses.push_back(address);
+        if (comma == std::wstring::npos) return addresses;
+        begin = comma + 1;
+    }
+}
+
+std::wstring NormaliseComfyAddresses(const std::wstring& text) {
+    std::wstring joined;
+    for (const std::wstring& address : ComfyAddresses(text)) joined += (joined.empty() ? L"" : L", ") + address;
+    return joined;
+}
+
 int ListModelChoices(const std::wstring& address, const ModelFile& row, std::vector<std::string>& names) {
     names.clear();
     JsonValue document;

@@ -37,6 +37,13 @@ extern const ModelFile ModelFileTable[kModelFileCount];
 // check is given the base address the files come from in its place.
 inline constexpr wchar_t kHuggingFaceHub[] = L"https://huggingface.co";
 
+// The ComfyUI addresses in text: one, or several separated by commas, each
+// normalised as a base address; empty ones and a repeat of an earlier one are
+// dropped, so the order is the order they were given in.
+std::vector<std::wstring> ComfyAddresses(const std::wstring& text);
+// The same addresses as one text, ", " between them.
+std::wstring NormaliseComfyAddresses(const std::wstring& text);
+
 using ReportSink = std::function<void(const std::wstring& line)>;
 
 // Asks address whether ComfyUI answers and whether it has each model file that

@@ -1,5 +1,7 @@
 #include "core/job_runner.h"
 
+#include <vector>
+
 #include "core/handles.h"
 
 namespace vorlane {
@@ -15,6 +17,17 @@ JobProgress postingProgress(HWND window, UINT message) {
 void runInComApartment(const std::function<void()>& work) {
     ComApartment com;
     work();
+}
+
+void runSideBySide(size_t count, const std::function<void(size_t)>& work) {
+    if (count == 1) {
+        work(0);
+        return;
+    }
+    std::vector<std::thread> threads;
+    threads.reserve(count);
+    for (size_t i = 0; i < count; ++i) threads.emplace_back([&work, i] { runInComApartment([&] { work(i); }); });
+    for (std::thread& thread : threads) thread.join();
 }
 
 }  // namespace vorlane

@@ -86,6 +86,11 @@ std::unique_ptr<Result> takeJobResult(LPARAM lParam) {
 // Initialises COM for the calling thread for the life of the call.
 void runInComApartment(const std::function<void()>& work);
 
+// Runs work(0) to work(count - 1) side by side, each on a thread of its own
+// with COM initialised, and returns once every one has ended (the threads are
+// joined). With one, it runs on the calling thread.
+void runSideBySide(size_t count, const std::function<void(size_t)>& work);
+
 template <typename Result>
 Result JobRunner::runWithCom(HWND window, UINT progressMessage, const std::function<Result(const JobControl&)>& work) {
     Result result{};

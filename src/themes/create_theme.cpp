@@ -57,7 +57,7 @@ bool jobFromOptions(LauncherState& state, const CreateThemeOptions& options, The
     job.GroundStyle = trimSpace(options.groundStyle);
     job.FolderName = FolderName(job.Name);
     job.LauncherVersion = launcherVersion();
-    job.ComfyAddress = normaliseBaseUrl(options.comfy.empty() ? readSetting(state, L"ComfyServer", kDefaultComfyServer)
+    job.ComfyAddress = NormaliseComfyAddresses(options.comfy.empty() ? readSetting(state, L"ComfyServer", kDefaultComfyServer)
                                                               : options.comfy);
 
     const std::wstring base = options.themeBase.empty() ? L"Default" : options.themeBase;

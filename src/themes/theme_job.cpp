@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 
 #include "comfy/audio_graphs.h"
 #include "comfy/comfy_check.h"
@@ -11,6 +14,7 @@
 #include "comfy/workflow_graph.h"
 #include "comfy/workflow_run.h"
 #include "core/files.h"
+#include "core/job_runner.h"
 #include "core/text.h"
 #include "slots/checklist.h"
 #include "slots/theme_slots.h"
@@ -53,9 +57,18 @@ private:
     void listPictures();
     void listSounds();
     void listModels();
-    int runOnce(ThemeFile& file, const std::string& graph, AudioMemory& memory, std::wstring& note) const;
-    int makeFile(ThemeFile& file, std::wstring& note);
-    void mendShards(ThemeFile& file, std::wstring& note);
+    // One server's worker making one file: where its lines go.
+    struct Maker {
+        size_t server = 0;
+        std::function<void(const std::wstring&)> say;
+    };
+    bool checkServers(std::wstring& comfyVersion);
+    int runOnce(const Maker& maker, ThemeFile& file, const std::string& graph, AudioMemory& memory,
+                std::wstring& note);
+    int makeFile(const Maker& maker, ThemeFile& file, std::wstring& note);
+    void mendShards(const Maker& maker, ThemeFile& file, std::wstring& note);
+    void serve(size_t server);
+    void reportProgress() const;
     void writeChecklist() const;
 
     const ThemeJob& job_;
@@ -65,8 +78,18 @@ private:
     FacesTargetMap towersFacing_;  // towers whose models this run makes
     FacesTargetMap towersListed_;  // towers as theme.json had them when the run began
     std::wstring clientId_;
+    std::vector<std::wstring> servers_;  // the servers that make the files
+
+    // Shared by the servers' workers while the files are made: held by lock_.
+    std::mutex lock_;
+    std::deque<size_t> waiting_;    // the making list's files not begun, by index; a file given back goes first
+    std::vector<double> making_;    // per server: the weight done of the file it makes
+    std::vector<bool> answering_;   // per server: not dropped
     double done_ = 0, total_ = 0;
-    int weight_ = 0;  // of the file being made
+    bool stopped_ = false;          // the player stopped the run
+    bool noServerLeft_ = false;     // the last server stopped answering
+    int busy_ = 0;                  // workers making a file
+    std::condition_variable wake_;  // a file was given back or finished, or the run ends
 };
 
 void ThemeRun::add(ThemeFile file) {
@@ -161,7 +184,8 @@ void ThemeRun::listModels() {
     }
 }
 
-int ThemeRun::runOnce(ThemeFile& file, const std::string& graph, AudioMemory& memory, std::wstring& note) const {
+int ThemeRun::runOnce(const Maker& maker, ThemeFile& file, const std::string& graph, AudioMemory& memory,
+                      std::wstring& note) {
     WorkflowFile workflow;
     workflow.Graph = graph;
     workflow.Type = file.Type;
@@ -169,38 +193,41 @@ int ThemeRun::runOnce(ThemeFile& file, const std::string& graph, AudioMemory& me
     workflow.PicturePath = file.PicturePath;
     if (file.Type == SoundOutput || file.Type == MusicOutput)
         workflow.saveAudio = audioOutputSaver(file.Path, file.Params, memory);
-    const double weight = weight_;
+    const double weight = weightOf(file.Type);
+    const size_t server = maker.server;
     const JobControl control(
-        [this, weight](double fraction, const std::wstring&) {
-            if (reporter_.progress && total_ > 0) reporter_.progress((done_ + fraction * weight) / total_);
+        [this, weight, server](double fraction, const std::wstring&) {
+            std::lock_guard<std::mutex> hold(lock_);
+            making_[server] = fraction * weight;
+            reportProgress();
         },
         reporter_.stop);
     note.clear();
-    return RunWorkflow(job_.ComfyAddress, clientId_, workflow, control, note);
+    return RunWorkflow(servers_[server], clientId_, workflow, control, note);
 }
 
 // Runs the file, then again with other seeds while the audio checks ask for it:
 // twice at most for each kind of ask.
-int ThemeRun::makeFile(ThemeFile& file, std::wstring& note) {
+int ThemeRun::makeFile(const Maker& maker, ThemeFile& file, std::wstring& note) {
     AudioMemory memory;
-    int status = runOnce(file, file.Graph, memory, note);
+    int status = runOnce(maker, file, file.Graph, memory, note);
     long long seedCounter = 1;
     int seedRetries = 0, warmRetries = 0;
     bool warm = false;
     for (;;) {
         if (status == RunAnotherSeed) {
             if (seedRetries == 2) return RunFailed;
-            log(L"  " + note + L" Making it again with another seed...");
+            maker.say(L"  " + note + L" Making it again with another seed...");
             file.Params.LastSeedTry = ++seedRetries == 2;
         } else if (status == RunTooBright) {
             if (warmRetries == 2) return RunFailed;
-            log(L"  " + note + L" Making it again with another seed, asking for warmer, lower tones...");
+            maker.say(L"  " + note + L" Making it again with another seed, asking for warmer, lower tones...");
             file.Params.LastWarmTry = ++warmRetries == 2;
             warm = true;
         } else {
             return status;
         }
-        status = runOnce(file, file.Rebuild(SeedPlus(job_.Seed, seedCounter++), warm), memory, note);
+        status = runOnce(maker, file, file.Rebuild(SeedPlus(job_.Seed, seedCounter++), warm), memory, note);
     }
 }
 
@@ -209,7 +236,7 @@ int ThemeRun::makeFile(ThemeFile& file, std::wstring& note) {
 bool lessTorn(double score, double best) { return score >= 0 && (best < 0 || score < best); }
 
 // A model in shards is made again, twice at most, and the least torn try is what stays.
-void ThemeRun::mendShards(ThemeFile& file, std::wstring& note) {
+void ThemeRun::mendShards(const Maker& maker, ThemeFile& file, std::wstring& note) {
     double last = ShardScore(readWholeFile(file.Path));
     if (!IsInShards(last)) return;
     double best = last;
@@ -222,10 +249,10 @@ void ThemeRun::mendShards(ThemeFile& file, std::wstring& note) {
             haveCopy = readWholeFile(file.Path, model);
             havePicture = !file.PicturePath.empty() && readWholeFile(file.PicturePath, picture);
         }
-        log(L"  It came out in shards (" + ShardScoreText(last) + L"). Making it again with another seed...");
+        maker.say(L"  It came out in shards (" + ShardScoreText(last) + L"). Making it again with another seed...");
         std::wstring tryNote;
-        if (runOnce(file, file.Rebuild(SeedPlus(job_.Seed, k), false), unused, tryNote) != RunMade) {
-            log(L"  That try wasn't made: " + tryNote);
+        if (runOnce(maker, file, file.Rebuild(SeedPlus(job_.Seed, k), false), unused, tryNote) != RunMade) {
+            maker.say(L"  That try wasn't made: " + tryNote);
             break;
         }
         last = ShardScore(readWholeFile(file.Path));
@@ -251,17 +278,135 @@ void ThemeRun::writeChecklist() const {
     vorlane::writeChecklist(slots, job_.Folder, job_.Style, joinPath(job_.Folder, kChecklistName), job_.GroundStyle);
 }
 
+void ThemeRun::reportProgress() const {
+    if (!reporter_.progress || total_ <= 0) return;
+    double making = 0;
+    for (double weight : making_) making += weight;
+    reporter_.progress((done_ + making) / total_);
+}
+
+// Each server's ComfyUI is checked; one that doesn't answer or lacks model
+// files is left out. With one server the check's own lines say why nothing
+// is made.
+bool ThemeRun::checkServers(std::wstring& comfyVersion) {
+    const std::vector<std::wstring> given = ComfyAddresses(job_.ComfyAddress);
+    for (const std::wstring& address : given) {
+        std::vector<std::wstring> missing;
+        std::wstring version;
+        if (!CheckComfy(address, job_.Kinds, reporter_.log, missing, &version)) {
+            if (given.size() > 1) log(L"Leaving " + address + L" out: it isn't answering.");
+            continue;
+        }
+        if (!missing.empty()) {
+            log(given.size() > 1 ? L"Leaving " + address + L" out: it needs those files first."
+                                 : L"Nothing was made: ComfyUI needs those files first.");
+            continue;
+        }
+        if (servers_.empty()) comfyVersion = version;
+        servers_.push_back(address);
+    }
+    if (servers_.empty() && given.size() > 1)
+        log(L"Nothing was made: none of the ComfyUI servers is ready (each needs to answer and have every model "
+            L"file).");
+    if (given.size() > 1 && servers_.size() > 1) {
+        std::wstring names;
+        for (const std::wstring& address : servers_) names += (names.empty() ? L"" : L", ") + address;
+        log(L"Making with " + std::to_wstring(servers_.size()) + L" ComfyUI servers side by side: " + names + L".");
+    }
+    return !servers_.empty();
+}
+
+// One server's worker: takes the next file waiting, makes it (its retries and
+// shard tries on this server too), and writes its lines together when it
+// ends. With one server the lines go out as they come.
+void ThemeRun::serve(size_t server) {
+    const bool alone = servers_.size() == 1;
+    const std::wstring on = alone ? L"" : L" on " + servers_[server];
+    for (;;) {
+        size_t index = 0;
+        {
+            // A worker with nothing to take waits while another makes a
+            // file: that file comes back if its server stops answering.
+            std::unique_lock<std::mutex> hold(lock_);
+            wake_.wait(hold, [&] { return stopped_ || noServerLeft_ || !waiting_.empty() || busy_ == 0; });
+            if (stopped_ || noServerLeft_ || waiting_.empty()) return;
+            if (reporter_.stopRequested()) {
+                stopped_ = true;
+                wake_.notify_all();
+                return;
+            }
+            index = waiting_.front();
+            waiting_.pop_front();
+            ++busy_;
+        }
+        ThemeFile& file = list_[index];  // one worker at a time has it
+        std::vector<std::wstring> lines;
+        Maker maker;
+        maker.server = server;
+        maker.say = [&](const std::wstring& line) {
+            if (!alone) return lines.push_back(line);
+            std::lock_guard<std::mutex> hold(lock_);
+            log(line);
+        };
+        maker.say(L"Making " + file.File + (file.Type == ModelOutput ? L" (" + file.Label + L")" : L"") + on + L"...");
+        const ULONGLONG started = GetTickCount64();
+        std::wstring note;
+        const int status = makeFile(maker, file, note);
+        if (status == RunMade && file.Type == ModelOutput) mendShards(maker, file, note);
+
+        std::lock_guard<std::mutex> hold(lock_);
+        making_[server] = 0;
+        --busy_;
+        wake_.notify_all();
+        const auto flush = [&] {
+            for (const std::wstring& line : lines) log(line);
+            lines.clear();
+        };
+        if (status == RunNotAnswering && !alone) {
+            answering_[server] = false;
+            const bool another = std::find(answering_.begin(), answering_.end(), true) != answering_.end();
+            if (another) {
+                // Another server makes it: the file goes back first in the list.
+                waiting_.push_front(index);
+                lines.push_back(L"  " + file.File + L" wasn't made: " + note + L" " + servers_[server] +
+                                L" is left out for the rest of the run; another server makes the file.");
+                flush();
+                reportProgress();
+                return;
+            }
+        }
+        done_ += weightOf(file.Type);
+        reportProgress();
+        if (status == RunMade) {
+            ++counts_.Made;
+            lines.push_back(L"  made in " + std::to_wstring((GetTickCount64() - started + 500) / 1000) + L" s." +
+                      (note.empty() ? L"" : L" " + note));
+            flush();
+            if (reporter_.made) reporter_.made(file.File, file.Path);
+            continue;
+        }
+        lines.push_back(L"  " + file.File + L" wasn't made: " + note);
+        flush();
+        if (status == RunStopped) {
+            stopped_ = true;
+            return;
+        }
+        ++counts_.Failed;
+        if (status == RunNotAnswering) {
+            noServerLeft_ = true;
+            log(L"Stopped there: without ComfyUI the rest can't be made. Start it again, then Create again to make "
+                L"what's missing.");
+            return;
+        }
+    }
+}
+
 bool ThemeRun::run() {
     log(L"Making the theme \"" + job_.Name + L"\" (" + job_.FolderName + L", on " + job_.Base + L") in " + job_.Folder +
         L".");
     log(LightingLine(job_));
-    std::vector<std::wstring> missing;
     std::wstring comfyVersion;
-    if (!CheckComfy(job_.ComfyAddress, job_.Kinds, reporter_.log, missing, &comfyVersion)) return false;
-    if (!missing.empty()) {
-        log(L"Nothing was made: ComfyUI needs those files first.");
-        return false;
-    }
+    if (!checkServers(comfyVersion)) return false;
     listPictures();
     listSounds();
     listModels();
@@ -278,39 +423,19 @@ bool ThemeRun::run() {
         log(L"Making " + std::to_wstring(list_.size()) + L" file(s)" +
             (has(Models) ? L" (3D models take a minute or more each)." : L"."));
 
-    bool stopped = false;
-    for (ThemeFile& file : list_) {
-        if (reporter_.stopRequested()) {
-            stopped = true;
-            break;
-        }
-        log(L"Making " + file.File + (file.Type == ModelOutput ? L" (" + file.Label + L")..." : L"..."));
-        const ULONGLONG started = GetTickCount64();
-        weight_ = weightOf(file.Type);
-        std::wstring note;
-        const int status = makeFile(file, note);
-        if (status == RunMade && file.Type == ModelOutput) mendShards(file, note);
-        done_ += weight_;
-        if (reporter_.progress && total_ > 0) reporter_.progress(done_ / total_);
-        if (status == RunMade) {
-            ++counts_.Made;
-            log(L"  made in " + std::to_wstring((GetTickCount64() - started + 500) / 1000) + L" s." +
-                (note.empty() ? L"" : L" " + note));
-            if (reporter_.made) reporter_.made(file.File, file.Path);
-            continue;
-        }
-        log(L"  " + file.File + L" wasn't made: " + note);
-        if (status == RunStopped) {
-            stopped = true;
-            break;
-        }
-        ++counts_.Failed;
-        if (status == RunNotAnswering) {
-            log(L"Stopped there: without ComfyUI the rest can't be made. Start it again, then Create again to make "
-                L"what's missing.");
-            break;
-        }
-    }
+    for (size_t i = 0; i < list_.size(); ++i) waiting_.push_back(i);
+    // Several servers begin with the heaviest files (3D models, then music),
+    // so a long one doesn't start last while the others stand idle; with one
+    // the list keeps its order.
+    if (servers_.size() > 1)
+        std::stable_sort(waiting_.begin(), waiting_.end(),
+                         [&](size_t a, size_t b) { return weightOf(list_[a].Type) > weightOf(list_[b].Type); });
+    making_.assign(servers_.size(), 0);
+    answering_.assign(servers_.size(), true);
+    // Only ComfyUI's calls run on the servers' workers; the files' lines and
+    // counts are taken under the lock.
+    runSideBySide(std::min(servers_.size(), std::max<size_t>(list_.size(), 1)), [this](size_t server) { serve(server); });
+    const bool stopped = stopped_;
     if (stopped) log(L"Stopped. What's made is kept: Create again makes what's missing.");
 
     writeChecklist();

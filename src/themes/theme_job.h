@@ -13,7 +13,7 @@
 namespace vorlane {
 
 struct ThemeJob {
-    std::wstring ComfyAddress;       // ComfyUI's address
+    std::wstring ComfyAddress;       // ComfyUI's address, or several with commas between
     std::wstring Folder;             // the theme folder, absolute
     std::wstring FolderName;         // the theme's name made file-safe
     std::wstring Name;               // as the player wrote it
@@ -38,6 +38,11 @@ struct ThemeRunCounts {
     bool Complete = false;
 };
 
+// The add-on index has a ThemeFile of its own (a file of a published theme):
+// this one lives in an inline namespace so the two types' members never share
+// a linker name, while the code still calls it vorlane::ThemeFile.
+inline namespace making {
+
 // One file to make, in the order of the making list.
 struct ThemeFile {
     std::wstring File;         // theme-relative, "/" between folders
@@ -52,7 +57,11 @@ struct ThemeFile {
     std::function<std::string(long long seed, bool warm)> Rebuild;
 };
 
-// How a run talks to whoever started it; every call comes on the run's thread.
+}  // namespace making
+
+// How a run talks to whoever started it. The calls come one at a time: on the
+// run's thread, or with several ComfyUI servers on the worker of the server
+// that made the file.
 struct ThemeJobReporter {
     std::function<void(const std::wstring& line)> log;
     std::function<void(double fraction)> progress;  // may be empty

@@ -681,7 +681,7 @@ unsigned CreateThemeWindow::tickedKinds() const {
 }
 
 std::wstring CreateThemeWindow::comfyAddress() const {
-    return normaliseBaseUrl(trimSpace(textOf(control(kComfyAddressId))));
+    return NormaliseComfyAddresses(textOf(control(kComfyAddressId)));
 }
 
 void CreateThemeWindow::OnCreateTheme() {
@@ -755,7 +755,10 @@ void CreateThemeWindow::OnCheckComfy() {
     const unsigned kinds = tickedKinds();
     startWorker([this, address, kinds](const JobControl&) {
         std::vector<std::wstring> missing;
-        return CheckComfy(address, kinds, [this](const std::wstring& line) { say(line); }, missing);
+        bool answered = true;
+        for (const std::wstring& server : ComfyAddresses(address))
+            answered = CheckComfy(server, kinds, [this](const std::wstring& line) { say(line); }, missing) && answered;
+        return answered;
     });
 }
 
@@ -771,7 +774,10 @@ void CreateThemeWindow::OnDownloadModels() {
         reporter.ask = [this, &control](const std::wstring& question) { return ask(question, control); };
         reporter.control = JobControl([this](double fraction, const std::wstring&) { tellProgress(fraction); },
                                       control.stopFlag());
-        return getModels(address, kinds, reporter, modelsHub_);
+        bool every = true;
+        for (const std::wstring& server : ComfyAddresses(address))
+            every = getModels(server, kinds, reporter, modelsHub_) && every;
+        return every;
     });
 }
 

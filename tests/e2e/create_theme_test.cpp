@@ -167,3 +167,39 @@ TEST_F(CreateTheme, BaseAndLightingAreReadWhateverTheirCase) {
 }
 
 }  // namespace
+
+// Two servers (and one given twice) share the icons; one of them is switched
+// off after its first prompt, so the other makes that file too.
+TEST_F(CreateTheme, TwoServersShareTheIconsAndOneLostLeavesItsFileToTheOther) {
+    const std::string picture = R"(,"prompts":[{"outputs":[{"node":"15","list":"images","filename":"p.png",)"
+                                R"("make":"png"}]}]})";
+    ComfyDouble first("{" + allModelFilesMember() + R"(,"generation_seconds":{"png":0.3})" + picture);
+    ComfyDouble lost("{" + allModelFilesMember() + R"(,"stops_answering_at":2)" + picture);
+    const std::wstring addresses = first.address() + L", " + lost.address() + L"/," + first.address();
+    ASSERT_EQ(runToEnd(testKeyLauncher(),
+                       launcherArguments({L"--auto", L"create-theme", L"--comfy", addresses, L"--theme-name",
+                                          L"Sunken Harbour", L"--theme-style", L"drowned pirate port", L"--make",
+                                          L"icons", L"--theme-dir", theme}),
+                       600000),
+              0u);
+    const std::vector<std::wstring> lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"Create theme: Making with 2 ComfyUI servers side by side: " + first.address() +
+                                    L", " + lost.address() + L"."));
+    int onFirst = 0, onLost = 0, made = 0, leftOut = 0;
+    for (const std::wstring& line : lines) {
+        onFirst += line.starts_with(L"Create theme: Making Icons/") && line.ends_with(L" on " + first.address() + L"...");
+        onLost += line.starts_with(L"Create theme: Making Icons/") && line.ends_with(L" on " + lost.address() + L"...");
+        made += line.starts_with(L"Create theme:   made in ");
+        leftOut += line.ends_with(lost.address() + L" is left out for the rest of the run; another server makes the "
+                                                   L"file.");
+    }
+    EXPECT_EQ(onLost, 2) << "one made, one lost";
+    EXPECT_EQ(leftOut, 1);
+    EXPECT_EQ(made, onFirst + 1);
+    EXPECT_GT(onFirst, 2);
+    bool summary = false;
+    for (const std::wstring& line : lines)
+        summary = summary || (line.starts_with(L"Create theme: Made " + std::to_wstring(made) + L", kept 0, failed 0."));
+    EXPECT_TRUE(summary);
+    EXPECT_TRUE(fileExists(joinPath(theme, L"Icons\\Towers\\Splash.png")));
+}
