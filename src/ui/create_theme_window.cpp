@@ -757,7 +757,9 @@ void CreateThemeWindow::OnCheckComfy() {
         std::vector<std::wstring> missing;
         bool answered = true;
         for (const std::wstring& server : ComfyAddresses(address))
-            answered = CheckComfy(server, kinds, [this](const std::wstring& line) { say(line); }, missing) && answered;
+            answered = CheckComfy(server, kinds, [this](const std::wstring& line) { say(line); }, missing, nullptr,
+                                  nullptr, modelsHub_) &&
+                       answered;
         return answered;
     });
 }

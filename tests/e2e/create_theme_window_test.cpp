@@ -340,6 +340,8 @@ TEST_F(CreateThemeWindow, ChecksComfyAndDownloadsTheMissingModelsAfterAsking) {
     pressButton(window, kCheckComfyId);
     ASSERT_TRUE(waitFor([&] { return contains(logText(), L"It's missing 2 model file(s)."); }));
     ASSERT_TRUE(waitFor([&] { return idle(); }));
+    // The pages named are those at the base the files come from.
+    EXPECT_TRUE(contains(logText(), L", from " + hub.address() + L"/Comfy-Org/stable-audio-3")) << toUtf8(logText());
 
     pressButton(window, kDownloadModelsId);
     HWND box = nullptr;
