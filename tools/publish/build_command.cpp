@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "core/failure.h"
 #include "core/files.h"
 #include "core/files_below.h"
 #include "core/iso_time.h"
@@ -82,8 +83,9 @@ std::wstring objectPath(const std::wstring& serverFolder, const std::wstring& ha
 std::wstring unpackFolder(const std::wstring& commit) {
     wchar_t temp[MAX_PATH + 1];
     const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
-    return vorlane::joinPath(std::wstring(temp, length),
-                             L"vorlane-publish-" + commit + L"-" + std::to_wstring(GetCurrentProcessId()));
+    return vorlane::joinPath(std::wstring(temp, length), L"vorlane-publish-" + commit + L"-" +
+                                                             std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                                             std::to_wstring(GetTickCount64()));
 }
 
 // Cuts every file of the zip's build folder and stores the pieces and the
@@ -91,16 +93,23 @@ std::wstring unpackFolder(const std::wstring& commit) {
 bool publishPieces(const BuildOptions& options, vorlane::BuildRecord& record) {
     const std::wstring unpacked = unpackFolder(record.commit);
     vorlane::deleteFolderTree(unpacked);
-    std::string output;
-    const int code = vorlane::makeFolderTree(unpacked)
-                         ? vorlane::runCaptured(vorlane::systemTar() + L" -xf " + vorlane::quoted(options.zipPath) +
-                                                    L" -C " + vorlane::quoted(unpacked),
-                                                [&](const std::string& line) { output += line + "\n"; })
-                         : -1;
     struct Tidy {
         std::wstring folder;
         ~Tidy() { vorlane::deleteFolderTree(folder); }
     } tidy{unpacked};
+    if (!vorlane::makeFolderTree(unpacked)) {
+        printError(vorlane::systemFailure(L"Couldn't make the folder " + unpacked + L".").text());
+        return false;
+    }
+    // A tar that couldn't be started at all (-1) is started once more before the publishing is given up.
+    std::string output;
+    int code = -1;
+    for (int attempt = 0; attempt < 2 && code == -1; ++attempt) {
+        output.clear();
+        code = vorlane::runCaptured(vorlane::systemTar() + L" -xf " + vorlane::quoted(options.zipPath) + L" -C " +
+                                        vorlane::quoted(unpacked),
+                                    [&](const std::string& line) { output += line + "\n"; });
+    }
     const std::wstring top = vorlane::joinPath(unpacked, vorlane::buildFolderName(record.commit));
     if (code != 0 || !vorlane::folderExists(top)) {
         printError(L"Couldn't unpack the zip to cut its files into pieces (tar exit code " + std::to_wstring(code) +
