@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cwchar>
 #include <string>
 
@@ -13,9 +14,9 @@ std::wstring& chosenPoint() {
     static std::wstring point;
     return point;
 }
-// "name" dies at the first pass, "name:N" at the N-th.
-long& passesLeft() {
-    static long passes = 1;
+// "name" dies at the first pass, "name:N" at the N-th (counted across threads).
+std::atomic<long>& passesLeft() {
+    static std::atomic<long> passes{1};
     return passes;
 }
 }  // namespace

@@ -2,14 +2,17 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "core/crash_points.h"
+#include "core/job_runner.h"
 #include "core/files.h"
 #include "core/files_below.h"
 #include "core/handles.h"
@@ -77,10 +80,11 @@ bool fetchNamed(const std::vector<std::wstring>& servers, const std::wstring& na
     return false;
 }
 
-// Writes bytes to path by way of path + ".part" (not flushed: every piece is
-// hashed again when it is used, so a torn one is only fetched again).
+// Writes bytes to path by way of a ".part" file of the calling thread's own
+// (not flushed: every piece is hashed again when it is used, so a torn one is
+// only fetched again).
 bool writeAside(const std::wstring& path, const std::string& bytes) {
-    const std::wstring part = path + L".part";
+    const std::wstring part = path + L"." + std::to_wstring(GetCurrentThreadId()) + L".part";
     {
         FileHandle out(CreateFileW(longPath(part).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -95,8 +99,15 @@ bool writeAside(const std::wstring& path, const std::string& bytes) {
     return MoveFileExW(longPath(part).c_str(), longPath(path).c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
+// Files are written (and checked) this many at a time: one per processor, at most kPiecesInFlight.
+size_t filesAtOnce(size_t files) {
+    const size_t processors = std::max(1u, std::thread::hardware_concurrency());
+    return std::min({processors, (size_t)kPiecesInFlight, std::max<size_t>(files, 1)});
+}
+
 // The pieces on hand: those fetched earlier (kept in their folder), and those of
 // an earlier build's files. Pieces are fetched into the folder, several at a time.
+// take() and wholeFile() may be called from several threads at once.
 class PieceSource {
 public:
     PieceSource(const LauncherState& state, const JobControl& job)
@@ -120,6 +131,7 @@ public:
     void addIndexed(const std::wstring& folder, const std::vector<const IndexFile*>& files) {
         for (const IndexFile* file : files) {
             const std::wstring path = joinPath(folder, windowsPath(file->path));
+            wholeFiles_.try_emplace(file->sha256, path, file->size);
             uint64_t offset = 0;
             for (const IndexPiece& piece : file->pieces) {
                 store_.addPiece(path, offset, piece.size, piece.hash);
@@ -161,6 +173,7 @@ public:
                     if (!failed.exchange(true)) why = reason;
                 } else {
                     bytes += pieces[i].size;
+                    std::lock_guard<std::mutex> counted(counts_);
                     fetchedNow_.insert(pieces[i].hash);
                     store_.addPiece(joinPath(folder_, pieces[i].hash), 0, pieces[i].size, pieces[i].hash);
                     crashPoint(L"piece-fetched");
@@ -192,17 +205,31 @@ public:
     // isn't there or doesn't check out is fetched again.
     bool take(const IndexPiece& piece, bool& reused, std::string& bytes, std::wstring& why) {
         if (store_.take(piece.hash, piece.size, bytes)) {
+            std::lock_guard<std::mutex> lock(counts_);
             reused = !fetchedNow_.contains(piece.hash);
             return true;
         }
         reused = false;
         if (!fetchOne(piece, why)) return false;
-        fetched_ += piece.size;
-        fetchedNow_.insert(piece.hash);
+        {
+            std::lock_guard<std::mutex> lock(counts_);
+            fetched_ += piece.size;
+            fetchedNow_.insert(piece.hash);
+        }
         return (bytes = readRange(joinPath(folder_, piece.hash), 0, piece.size)).size() == piece.size;
     }
 
-    uint64_t fetched() const { return fetched_; }
+    // An earlier build's file that its index says has this SHA-256 and size;
+    // empty when there is none. Its bytes are checked as it is copied.
+    std::wstring wholeFile(const std::wstring& hash, uint64_t size) const {
+        auto found = wholeFiles_.find(hash);
+        return found != wholeFiles_.end() && found->second.second == size ? found->second.first : std::wstring();
+    }
+
+    uint64_t fetched() const {
+        std::lock_guard<std::mutex> lock(counts_);
+        return fetched_;
+    }
 
 private:
     bool fetchOne(const IndexPiece& piece, std::wstring& why) {
@@ -222,9 +249,47 @@ private:
     std::vector<std::wstring> servers_;
     const JobControl& job_;
     PieceStore store_;
+    std::unordered_map<std::wstring, std::pair<std::wstring, uint64_t>> wholeFiles_;  // by SHA-256: path, size
+    mutable std::mutex counts_;  // holds fetchedNow_ and fetched_
     std::unordered_set<std::wstring> fetchedNow_;  // by this run: counted as fetched, not reused
     uint64_t fetched_ = 0;
 };
+
+// Copies `from` into out, hashing it on the way, in blocks reported to onPiece
+// as reused; true when it came out as the file the index describes. Otherwise
+// out is emptied again (stop says whether onPiece asked to stop).
+bool copyWhole(const std::wstring& from, HANDLE out, const IndexFile& file,
+               const std::function<bool(uint32_t, bool)>& onPiece, bool& stop, bool& writeFailed) {
+    FileHandle in(CreateFileW(longPath(from).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!in) return false;
+    constexpr DWORD kBlock = 1 << 20;
+    std::string block(kBlock, '\0');
+    Sha256Hasher whole;
+    uint64_t copied = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(in.get(), block.data(), kBlock, &got, nullptr)) break;
+        if (got == 0) break;
+        DWORD written = 0;
+        if (!WriteFile(out, block.data(), got, &written, nullptr) || written != got) {
+            writeFailed = true;
+            return false;
+        }
+        whole.add(block.data(), got);
+        copied += got;
+        if (!onPiece(got, true)) {
+            stop = true;
+            return false;
+        }
+        if (copied < file.size) crashPoint(L"piece-file-begun");
+    }
+    Sha256Digest digest;
+    if (copied == file.size && whole.finish(digest) && toHex(digest) == file.sha256) return true;
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(out, start, nullptr, FILE_BEGIN) || !SetEndOfFile(out)) writeFailed = true;
+    return false;
+}
 
 // Writes one file of the index at `target` from its pieces and checks its
 // SHA-256; `why` says what went wrong. onPiece is told each piece's size and
@@ -241,6 +306,16 @@ bool assembleFile(PieceSource& source, const IndexFile& file, const std::wstring
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!out) {
             why = L"couldn't write " + target;
+            return false;
+        }
+        // An earlier build's copy of the same file is copied whole, checked by its SHA-256 alone; when it
+        // doesn't check out, the file is written from its pieces after all, each hashed as it is read.
+        const std::wstring same = source.wholeFile(file.sha256, file.size);
+        bool stop = false, writeFailed = false;
+        if (!same.empty() && copyWhole(same, out.get(), file, onPiece, stop, writeFailed)) return true;
+        if (stop) return false;
+        if (writeFailed) {
+            why = L"couldn't write " + target + L" (is the disk full?)";
             return false;
         }
         Sha256Hasher whole;
@@ -265,6 +340,26 @@ bool assembleFile(PieceSource& source, const IndexFile& file, const std::wstring
         return false;
     }
     return true;
+}
+
+// Writes every file of the index below folder, several at a time; onPiece is
+// called from each of those threads. `why` says what went wrong first.
+bool assembleAll(PieceSource& source, const BuildIndex& index, const std::wstring& folder,
+                 const std::function<bool(uint32_t, bool)>& onPiece, std::wstring& why) {
+    std::atomic<size_t> next{0};
+    std::atomic<bool> failed{false};
+    std::mutex mutex;
+    auto going = [&](uint32_t size, bool reused) { return !failed && onPiece(size, reused); };
+    runSideBySide(filesAtOnce(index.files.size()), [&](size_t) {
+        for (size_t i; !failed && (i = next++) < index.files.size();) {
+            const IndexFile& file = index.files[i];
+            std::wstring reason;
+            if (assembleFile(source, file, joinPath(folder, windowsPath(file.path)), going, reason)) continue;
+            std::lock_guard<std::mutex> lock(mutex);
+            if (!failed.exchange(true)) why = reason;
+        }
+    });
+    return !failed;
 }
 
 // The build's index from the servers (named and checked by record.index); `why` on failure.
@@ -321,9 +416,11 @@ std::wstring groupedMiB(uint64_t bytes) {
 PieceOutcome stageByPieces(LauncherState& state, const BuildRecord& record, const JobControl& job) {
     const std::wstring earlier = earlierBuild(state);
     const std::wstring pieces = fetchedPiecesFolder(state);
-    const bool switchedOff = equalsIgnoringCase(readSetting(state, kPiecesSetting), L"off");
-    // A first install, with nothing on disk to take pieces from, downloads the zip.
-    if (record.index.empty() || !state.zipPath.empty() || switchedOff || (earlier.empty() && !folderExists(pieces)))
+    const std::wstring setting = readSetting(state, kPiecesSetting);
+    // A first install, with nothing on disk to take pieces from, downloads the zip unless told otherwise.
+    const bool firstToo = equalsIgnoringCase(setting, L"always");
+    if (record.index.empty() || !state.zipPath.empty() || equalsIgnoringCase(setting, L"off") ||
+        (earlier.empty() && !folderExists(pieces) && !firstToo))
         return PieceOutcome::UseZip;
     const std::wstring staging = joinPath(state.installDir, record.commit) + kStagingSuffix;
 
@@ -354,12 +451,13 @@ PieceOutcome stageByPieces(LauncherState& state, const BuildRecord& record, cons
     const std::vector<IndexPiece> missing = source.missing(files);
     uint64_t newBytes = 0;
     for (const IndexPiece& piece : missing) newBytes += piece.size;
-    const std::wstring cost = L"Updating to build " + record.commit + L" by pieces: " + groupedMiB(newBytes) +
-                              L" of " + groupedMiB(total) + L" is new.";
+    const std::wstring updating = (earlier.empty() ? L"Installing build " : L"Updating to build ") + record.commit;
+    const std::wstring cost =
+        updating + L" by pieces: " + groupedMiB(newBytes) + L" of " + groupedMiB(total) + L" is new.";
     logLine(state, cost);
     job.progress(0, cost);
 
-    const std::wstring doing = L"Updating to build " + record.commit + L" by pieces... ";
+    const std::wstring doing = updating + L" by pieces... ";
     auto report = [&](uint64_t done) {
         job.progress(total ? 0.95 * double(std::min(done, total)) / double(total) : 0.95,
                      doing + wholeMiB((long long)done) + L" of " + wholeMiB((long long)total) + L" MB");
@@ -369,20 +467,20 @@ PieceOutcome stageByPieces(LauncherState& state, const BuildRecord& record, cons
 
     deleteFolderTree(staging);
     const std::wstring folder = joinPath(staging, buildFolderName(record.commit));
+    std::mutex reporting;
     uint64_t done = source.fetched();
-    for (const IndexFile& file : index.files) {
-        auto counted = [&](uint32_t size, bool reused) {
-            if (reused) done += size;
-            report(done);
-            return !job.stopRequested();
-        };
-        if (!assembleFile(source, file, joinPath(folder, windowsPath(file.path)), counted, why)) {
-            if (job.stopRequested()) {
-                deleteFolderTree(staging);
-                return PieceOutcome::Stopped;
-            }
-            return useZip(state, staging, why);
+    auto counted = [&](uint32_t size, bool reused) {
+        std::lock_guard<std::mutex> lock(reporting);
+        if (reused) done += size;
+        report(done);
+        return !job.stopRequested();
+    };
+    if (!assembleAll(source, index, folder, counted, why)) {
+        if (job.stopRequested()) {
+            deleteFolderTree(staging);
+            return PieceOutcome::Stopped;
         }
+        return useZip(state, staging, why);
     }
     // Kept beside the build, so that the next update and a check need neither fetch it nor cut the files.
     if (!writeFileAtomically(joinPath(staging, kKeptIndexName), buildIndexJson(index)))
@@ -412,26 +510,43 @@ bool checkFiles(const std::wstring& folder, const BuildIndex& index, const JobCo
                 const std::function<void(const IndexFile&, bool missing)>& onDamaged) {
     uint64_t total = 0, done = 0;
     for (const IndexFile& file : index.files) total += isPlayerData(file.path) ? 0 : file.size;
+    // The files are hashed several at a time; what was found is said in the index's order.
+    enum Finding : char { Sound, Changed, Missing, Skipped };
+    std::vector<Finding> findings(index.files.size(), Skipped);
+    std::atomic<size_t> next{0};
+    std::mutex reporting;
+    runSideBySide(filesAtOnce(index.files.size()), [&](size_t) {
+        for (size_t i; !job.stopRequested() && (i = next++) < index.files.size();) {
+            const IndexFile& file = index.files[i];
+            if (isPlayerData(file.path)) continue;
+            const std::wstring path = joinPath(folder, windowsPath(file.path));
+            long long size = -1;
+            std::wstring fingerprint;
+            const bool present = fileSize(path, size);
+            findings[i] = !present ? Missing
+                          : (uint64_t)size == file.size && sha256File(path, fingerprint) && fingerprint == file.sha256
+                              ? Sound
+                              : Changed;
+            std::lock_guard<std::mutex> lock(reporting);
+            done += file.size;
+            job.progress(total ? 0.5 * double(done) / double(total) : 0.5,
+                         L"Checking the files... " + wholeMiB((long long)done) + L" of " +
+                             wholeMiB((long long)total) + L" MB");
+        }
+    });
+    if (job.stopRequested()) return false;
     std::unordered_set<std::wstring> listed;
-    for (const IndexFile& file : index.files) {
+    for (size_t i = 0; i < index.files.size(); ++i) {
+        const IndexFile& file = index.files[i];
         listed.insert(samePathKey(file.path));
-        if (isPlayerData(file.path)) continue;
-        if (job.stopRequested()) return false;
+        if (findings[i] == Skipped) continue;
         ++found.checked;
-        const std::wstring path = joinPath(folder, windowsPath(file.path));
-        long long size = -1;
-        std::wstring fingerprint;
-        const bool present = fileSize(path, size);
-        if (present && (uint64_t)size == file.size && sha256File(path, fingerprint) && fingerprint == file.sha256) {
+        if (findings[i] == Sound) {
             found.sound.push_back(&file);
         } else {
             found.damaged.push_back(&file);
-            onDamaged(file, !present);
+            onDamaged(file, findings[i] == Missing);
         }
-        done += file.size;
-        job.progress(total ? 0.5 * double(done) / double(total) : 0.5,
-                     L"Checking the files... " + wholeMiB((long long)done) + L" of " + wholeMiB((long long)total) +
-                         L" MB");
     }
     for (const std::wstring& file : filesBelow(folder))
         if (!isPlayerData(file) && !listed.contains(samePathKey(file))) found.extra.push_back(file);

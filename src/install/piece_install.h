@@ -18,6 +18,7 @@ namespace vorlane {
 
 // The setting that switches updates by pieces off ("Pieces=off"): every build
 // is then installed from its zip, as by a launcher that knows no pieces.
+// "Pieces=always" takes a first install by pieces too, with nothing on disk.
 inline constexpr wchar_t kPiecesSetting[] = L"Pieces";
 // Most pieces fetched at the same time.
 constexpr unsigned kPiecesInFlight = 4;

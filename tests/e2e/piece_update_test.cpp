@@ -195,6 +195,47 @@ TEST_F(PieceUpdate, AnUpdateFetchesOnlyTheNewPiecesAndLeavesWhatTheZipWouldWithT
     EXPECT_TRUE(listFolder(joinPath(root, L"Downloads")).empty());
 }
 
+TEST_F(PieceUpdate, AFileDamagedOnDiskIsNotCopiedWholeOnlyItsDamagedPieceIsFetched) {
+    installAThenPublishB();
+    if (HasFatalFailure()) return;
+    // The payload is the same in A and B, so it would be copied whole; one byte of A's copy is changed.
+    const std::wstring pack = joinPath(buildFolderOf(kA), L"Content\\Paks\\Data.pak");
+    std::string bytes = readTestFile(pack);
+    ASSERT_EQ(bytes.size(), 3u << 20);
+    bytes[1 << 20] ^= 0x5a;
+    ASSERT_TRUE(writeFileAtomically(pack, bytes));
+    const BuildIndex b = indexOf(kB);
+    const IndexFile* payload = nullptr;
+    for (const IndexFile& file : b.files)
+        if (file.path == L"Content/Paks/Data.pak") payload = &file;
+    ASSERT_NE(payload, nullptr);
+    std::wstring spoilt;  // the piece holding the changed byte
+    for (uint64_t at = 0; const IndexPiece& piece : payload->pieces) {
+        if (at <= (1u << 20) && (1u << 20) < at + piece.size) spoilt = piece.hash;
+        at += piece.size;
+    }
+
+    ASSERT_EQ(runCommand(L"update"), 0u);
+    EXPECT_TRUE(contains(newLogLines(), L"Installed build " + kB + L" (previous: " + kA + L")."));
+    for (const IndexPiece& piece : payload->pieces)
+        EXPECT_EQ(requestsFor(piece.hash), piece.hash == spoilt ? 1u : 0u) << toUtf8(piece.hash);
+    EXPECT_EQ(zipRequests(kB), 0u);
+    expectBuildIsTheZips(kB);
+}
+
+TEST_F(PieceUpdate, AFirstInstallGoesByPiecesWhenToldTo) {
+    publishA();
+    ASSERT_TRUE(makeFolderTree(root));
+    ASSERT_TRUE(WritePrivateProfileStringW(L"Launcher", L"Pieces", L"always", joinPath(root, L"launcher.ini").c_str()));
+    ASSERT_EQ(runCommand(L"install"), 0u);
+    const std::vector<std::wstring> lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"Installing build " + kA + L" by pieces: 5 MB of 5 MB is new.")) << toUtf8(lines.empty() ? L"" : lines.back());
+    EXPECT_EQ(requestsFor(piecesOf(indexOf(kA))), piecesOf(indexOf(kA)).size());
+    EXPECT_EQ(zipRequests(kA), 0u);
+    expectBuildIsTheZips(kA);
+    EXPECT_TRUE(listFolder(joinPath(root, L"Downloads")).empty());
+}
+
 TEST_F(PieceUpdate, AListWithoutAnIndexOrPiecesSwitchedOffUpdatesFromTheZip) {
     publishA();
     ASSERT_EQ(runCommand(L"install"), 0u);
