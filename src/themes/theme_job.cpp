@@ -290,10 +290,26 @@ void ThemeRun::reportProgress() const {
 // is made.
 bool ThemeRun::checkServers(std::wstring& comfyVersion) {
     const std::vector<std::wstring> given = ComfyAddresses(job_.ComfyAddress);
-    for (const std::wstring& address : given) {
-        std::vector<std::wstring> missing;
+    // Several servers are asked side by side; each one's lines are written
+    // together, in the order the servers were given.
+    struct Check {
+        std::vector<std::wstring> lines, missing;
         std::wstring version;
-        if (!CheckComfy(address, job_.Kinds, reporter_.log, missing, &version)) {
+        bool answered = false;
+    };
+    std::vector<Check> checks(given.size());
+    runSideBySide(given.size(), [&](size_t i) {
+        Check& check = checks[i];
+        const ReportSink sink = given.size() == 1 ? ReportSink(reporter_.log)
+                                                  : ReportSink([&](const std::wstring& line) { check.lines.push_back(line); });
+        check.answered = CheckComfy(given[i], job_.Kinds, sink, check.missing, &check.version);
+    });
+    for (size_t i = 0; i < given.size(); ++i) {
+        const std::wstring& address = given[i];
+        const std::vector<std::wstring>& missing = checks[i].missing;
+        const std::wstring& version = checks[i].version;
+        for (const std::wstring& line : checks[i].lines) log(line);
+        if (!checks[i].answered) {
             if (given.size() > 1) log(L"Leaving " + address + L" out: it isn't answering.");
             continue;
         }
