@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -263,7 +264,8 @@ bool copyWhole(const std::wstring& from, HANDLE out, const IndexFile& file,
     FileHandle in(CreateFileW(longPath(from).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!in) return false;
-    constexpr DWORD kBlock = 1 << 20;
+    // A block no larger than the file needs (one byte more shows a file that grew): most files of a build are small.
+    const DWORD kBlock = (DWORD)std::min<uint64_t>(1 << 20, file.size + 1);
     std::string block(kBlock, '\0');
     Sha256Hasher whole;
     uint64_t copied = 0;
@@ -295,8 +297,8 @@ bool copyWhole(const std::wstring& from, HANDLE out, const IndexFile& file,
 // SHA-256; `why` says what went wrong. onPiece is told each piece's size and
 // whether it came from the disk.
 bool assembleFile(PieceSource& source, const IndexFile& file, const std::wstring& target,
-                  const std::function<bool(uint32_t, bool)>& onPiece, std::wstring& why) {
-    if (!makeFolderTree(parentFolder(target))) {
+                  const std::function<bool(uint32_t, bool)>& onPiece, std::wstring& why, bool folderMade = false) {
+    if (!folderMade && !makeFolderTree(parentFolder(target))) {
         why = L"couldn't make the folder of " + file.path;
         return false;
     }
@@ -346,15 +348,35 @@ bool assembleFile(PieceSource& source, const IndexFile& file, const std::wstring
 // called from each of those threads. `why` says what went wrong first.
 bool assembleAll(PieceSource& source, const BuildIndex& index, const std::wstring& folder,
                  const std::function<bool(uint32_t, bool)>& onPiece, std::wstring& why) {
-    std::atomic<size_t> next{0};
+    // The folders are made first, each once, rather than looked for again for every file.
+    std::set<std::wstring> folders;
+    for (const IndexFile& file : index.files) folders.insert(parentFolder(joinPath(folder, windowsPath(file.path))));
+    for (const std::wstring& made : folders)
+        if (!makeFolderTree(made)) {
+            why = L"couldn't make the folder " + made;
+            return false;
+        }
+    // The largest files first on one thread per processor, and the smallest first on one more: a big file's time
+    // goes to hashing, a small one's mostly to making the file, so the two run side by side, not one after the other.
+    std::vector<size_t> order(index.files.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return index.files[a].size > index.files[b].size; });
+    size_t front = 0, back = order.size();
     std::atomic<bool> failed{false};
     std::mutex mutex;
     auto going = [&](uint32_t size, bool reused) { return !failed && onPiece(size, reused); };
-    runSideBySide(filesAtOnce(index.files.size()), [&](size_t) {
-        for (size_t i; !failed && (i = next++) < index.files.size();) {
+    runSideBySide(filesAtOnce(index.files.size()) + 1, [&](size_t thread) {
+        for (;;) {
+            size_t i = 0;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (failed || front == back) return;
+                i = thread == 0 ? order[--back] : order[front++];
+            }
             const IndexFile& file = index.files[i];
             std::wstring reason;
-            if (assembleFile(source, file, joinPath(folder, windowsPath(file.path)), going, reason)) continue;
+            if (assembleFile(source, file, joinPath(folder, windowsPath(file.path)), going, reason, true)) continue;
             std::lock_guard<std::mutex> lock(mutex);
             if (!failed.exchange(true)) why = reason;
         }
