@@ -54,7 +54,9 @@ protected:
         if (mainWindow && IsWindow(mainWindow)) PostMessageW(mainWindow, WM_CLOSE, 0, 0);
         // A theme still being made asks first.
         if (HWND box = mainWindow ? findMessageBox(mainWindow, L"Vorlane") : nullptr) answerMessageBox(box, IDOK);
-        if (launcher) EXPECT_EQ(launcher->wait(60000), 0u);
+        if (launcher) {
+            EXPECT_EQ(launcher->wait(60000), 0u);
+        }
     }
 
     std::wstring themesFolder() const {

@@ -55,7 +55,9 @@ protected:
     WindowAtOnce() : LauncherTest(L"window-at-once") {}
     void TearDown() override {
         if (window && IsWindow(window)) PostMessageW(window, WM_CLOSE, 0, 0);
-        if (launcher) EXPECT_EQ(launcher->wait(120000), 0u);
+        if (launcher) {
+            EXPECT_EQ(launcher->wait(120000), 0u);
+        }
     }
 
     // True when the window handled a message within a generous time.

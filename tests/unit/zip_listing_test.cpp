@@ -56,7 +56,9 @@ TEST(ZipListing, AZipOfTheSystemsTarListsEveryEntryWithItsSize) {
         const ZipEntry* entry = named(entries, e.name);
         ASSERT_NE(entry, nullptr) << e.name;
         EXPECT_EQ(entry->isFolder, e.folder) << e.name;
-        if (!e.folder) EXPECT_EQ(entry->size, e.size) << e.name;
+        if (!e.folder) {
+            EXPECT_EQ(entry->size, e.size) << e.name;
+        }
         EXPECT_FALSE(entry->isLink) << e.name;
     }
 }
