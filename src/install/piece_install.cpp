@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "core/crash_points.h"
-#include "core/job_runner.h"
 #include "core/files.h"
 #include "core/files_below.h"
 #include "core/handles.h"
+#include "core/job_runner.h"
 #include "core/log.h"
 #include "core/settings.h"
 #include "core/text.h"
@@ -261,33 +261,28 @@ private:
 // out is emptied again (stop says whether onPiece asked to stop).
 bool copyWhole(const std::wstring& from, HANDLE out, const IndexFile& file,
                const std::function<bool(uint32_t, bool)>& onPiece, bool& stop, bool& writeFailed) {
-    FileHandle in(CreateFileW(longPath(from).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!in) return false;
-    // A block no larger than the file needs (one byte more shows a file that grew): most files of a build are small.
-    const DWORD kBlock = (DWORD)std::min<uint64_t>(1 << 20, file.size + 1);
-    std::string block(kBlock, '\0');
     Sha256Hasher whole;
     uint64_t copied = 0;
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(in.get(), block.data(), kBlock, &got, nullptr)) break;
-        if (got == 0) break;
+    // Blocks no larger than the file needs (one byte more shows a file that grew): most files of a build are small.
+    const size_t block = (size_t)std::min<uint64_t>(1 << 20, file.size + 1);
+    const bool read = readFileInBlocks(from, block, [&](const unsigned char* bytes, size_t size) {
         DWORD written = 0;
-        if (!WriteFile(out, block.data(), got, &written, nullptr) || written != got) {
+        if (!WriteFile(out, bytes, (DWORD)size, &written, nullptr) || written != size) {
             writeFailed = true;
             return false;
         }
-        whole.add(block.data(), got);
-        copied += got;
-        if (!onPiece(got, true)) {
+        whole.add(bytes, size);
+        copied += size;
+        if (!onPiece((uint32_t)size, true)) {
             stop = true;
             return false;
         }
         if (copied < file.size) crashPoint(L"piece-file-begun");
-    }
+        return true;
+    });
     Sha256Digest digest;
-    if (copied == file.size && whole.finish(digest) && toHex(digest) == file.sha256) return true;
+    if (read && copied == file.size && whole.finish(digest) && toHex(digest) == file.sha256) return true;
+    if (stop || writeFailed) return false;
     LARGE_INTEGER start{};
     if (!SetFilePointerEx(out, start, nullptr, FILE_BEGIN) || !SetEndOfFile(out)) writeFailed = true;
     return false;

@@ -248,6 +248,20 @@ TEST(ComfyServers, AServerThatIsntReadyIsLeftOutAndNoneReadyRefuses) {
     EXPECT_TRUE(run.complete);
     EXPECT_TRUE(has(run.lines, L"Leaving " + servers.doubles[0]->address() + L" out: it isn't answering."));
     EXPECT_TRUE(has(run.lines, L"Leaving " + servers.doubles[1]->address() + L" out: it needs those files first."));
+    // The servers are checked side by side, but each one's lines come together, in the order given.
+    auto naming = [&](size_t server) {
+        std::vector<size_t> at;
+        for (size_t i = 0; i < run.lines.size(); ++i)
+            if (run.lines[i].find(servers.doubles[server]->address()) != std::wstring::npos) at.push_back(i);
+        return at;
+    };
+    for (size_t server = 0; server < 2; ++server) {
+        const std::vector<size_t> at = naming(server), next = naming(server + 1);
+        ASSERT_FALSE(at.empty());
+        if (!next.empty()) {
+            EXPECT_LT(at.back(), next.front());
+        }
+    }
     // One server is left, so the run goes as with one address.
     EXPECT_TRUE(has(run.lines, L"Making Icons/I1.png..."));
     EXPECT_EQ(countOf(*servers.doubles[1], "POST /prompt"), 0u);
