@@ -34,6 +34,7 @@ const std::string kNewestSave = "wave 31, gold 4410", kOlderSave = "wave 4, gold
 struct CrashCase {
     const wchar_t* command;
     const wchar_t* point;  // "name", or "name:N" for its N-th pass
+    bool buildsSetAside = false;  // a repair or an uninstall has set the builds launcher.ini names aside
 };
 
 // Every crash point, in the order a run meets them. The start-up fetch of a
@@ -42,9 +43,9 @@ const CrashCase kCrashCases[] = {
     {L"update", L"downloading"},          {L"update", L"downloaded"},        {L"update", L"checked"},
     {L"update", L"unpacked"},             {L"update", L"saves-copied"},      {L"update", L"placed"},
     {L"update", L"settings-copied:2"},    {L"update", L"settings-written:2"}, {L"update", L"recorded"},
-    {L"update", L"old-build-set-aside"},  {L"install", L"repair-set-aside"},  {L"back", L"back-saves-copied"},
+    {L"update", L"old-build-set-aside"},  {L"install", L"repair-set-aside", true}, {L"back", L"back-saves-copied"},
     {L"back", L"settings-written"},       {L"uninstall", L"uninstall-saves-kept"},
-    {L"uninstall", L"uninstall-set-aside"}, {L"uninstall", L"settings-written"},
+    {L"uninstall", L"uninstall-set-aside", true}, {L"uninstall", L"settings-written", true},
     {L"uninstall", L"uninstall-recorded"},
 };
 
@@ -126,6 +127,11 @@ TEST_P(CrashAt, TheSameCommandAgainLeavesAWholeBuildAndTheNewestSaves) {
     if (std::wstring(crash.command) == L"update") zips[kC] = server->publishBuild(kC, L"2026-03-01T10:00:00Z", 3 << 20);
 
     ASSERT_EQ(runCrashing(crash.command, crash.point), 99u) << "the run didn't reach its crash point";
+    // A build is recorded only once it is in place: the game launcher.ini names plays even now.
+    for (const wchar_t* key : {L"Current", L"Previous"})
+        if (!crash.buildsSetAside && !setting(key).empty()) {
+            EXPECT_TRUE(fileExists(joinPath(buildFolderOf(setting(key)), L"Vorlane.exe"))) << toUtf8(key);
+        }
     ASSERT_EQ(runCommand(crash.command), 0u);
 
     const std::wstring command = crash.command;

@@ -16,6 +16,7 @@
 #include "core/files_below.h"
 #include "core/text.h"
 #include "install/build_list.h"
+#include "install/piece_install.h"
 #include "net/build_server.h"
 #include "pieces/build_index.h"
 #include "pieces/piece_index.h"
@@ -26,6 +27,7 @@
 #include "support/nginx_server.h"
 #include "support/publisher.h"
 #include "support/temp_folder.h"
+#include "support/test_http_server.h"
 
 using namespace vorlane;
 using namespace vorlane::testing;
@@ -193,6 +195,35 @@ TEST_F(PieceUpdate, AnUpdateFetchesOnlyTheNewPiecesAndLeavesWhatTheZipWouldWithT
     EXPECT_EQ(setting(L"Current"), kB);
     EXPECT_EQ(setting(L"Previous"), kA);
     EXPECT_TRUE(listFolder(joinPath(root, L"Downloads")).empty());
+}
+
+// However many pieces are missing, no more than kPiecesInFlight are asked for at
+// once: the build server's files served again by a server that holds every
+// piece a while and counts the requests it holds at the same time.
+TEST_F(PieceUpdate, AnUpdateOfManyPiecesAsksForNoMoreThanTheBoundAtOnce) {
+    publishA();
+    ASSERT_EQ(runCommand(L"install"), 0u);
+    zips[kB] = server->publishBuild(kB, L"2026-02-01T10:00:00Z", 3 << 20,
+                                    {{kMaps, mapsOfB()}, {kIntro, noiseBytes(6 << 20, 9)}});
+    TestHttpServer counting(true);
+    for (std::wstring file : filesBelow(server->folder())) {
+        TestRoute route{.body = readTestFile(joinPath(server->folder(), file))};
+        route.delayMs = file.starts_with(L"builds\\") ? 100 : 0;
+        std::replace(file.begin(), file.end(), L'\\', L'/');
+        counting.serve("/" + toUtf8(file), route);
+    }
+    newLogLines();
+    ASSERT_EQ(runToEnd(testKeyLauncher(), launcherArguments({L"--auto", L"update"}, counting.baseUrl()), 120000), 0u);
+    const std::vector<std::wstring> lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"Installed build " + kB + L" (previous: " + kA + L")."));
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::wstring& line) {
+        return line.starts_with(L"Updating to build " + kB + L" by pieces: ");
+    }));
+    EXPECT_GE(counting.requests().size(), 20u);
+    RecordProperty("MostPiecesAtOnce", std::to_string(counting.mostAtOnce()));
+    EXPECT_LE(counting.mostAtOnce(), kPiecesInFlight);
+    EXPECT_GE(counting.mostAtOnce(), 2u);
+    expectBuildIsTheZips(kB);
 }
 
 TEST_F(PieceUpdate, AFileDamagedOnDiskIsNotCopiedWholeOnlyItsDamagedPieceIsFetched) {

@@ -188,7 +188,7 @@ std::string LoggedRequest::header(const std::string& name) const {
     return {};
 }
 
-TestHttpServer::TestHttpServer() {
+TestHttpServer::TestHttpServer(bool answerAtOnce) : answerAtOnce_(answerAtOnce) {
     WSADATA data;
     winsockStarted_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
     if (!winsockStarted_) return;
@@ -213,6 +213,7 @@ TestHttpServer::~TestHttpServer() {
     }
     stopSignal_.notify_all();
     if (thread_.joinable()) thread_.join();
+    for (std::thread& answering : answering_) answering.join();
     if (listener_ != INVALID_SOCKET) closesocket(listener_);
     if (winsockStarted_) WSACleanup();
 }
@@ -244,6 +245,11 @@ void TestHttpServer::clearLog() {
     log_.clear();
 }
 
+size_t TestHttpServer::mostAtOnce() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return mostAtOnce_;
+}
+
 std::string TestHttpServer::patternBytes(long long size) {
     std::string bytes((size_t)size, '\0');
     for (long long i = 0; i < size; ++i) bytes[(size_t)i] = patternByte(i);
@@ -260,7 +266,11 @@ void TestHttpServer::run() {
         if (ready < 0) Sleep(10);
         if (ready <= 0) continue;
         SOCKET client = accept(listener_, nullptr, nullptr);
-        if (client != INVALID_SOCKET) answer(client);
+        if (client == INVALID_SOCKET) continue;
+        if (answerAtOnce_)
+            answering_.emplace_back([this, client] { answer(client); });
+        else
+            answer(client);
     }
 }
 
@@ -287,9 +297,16 @@ void TestHttpServer::answer(SOCKET client) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         log_.push_back(request);
+        mostAtOnce_ = std::max(mostAtOnce_, ++atOnce_);
     }
     std::shared_ptr<const TestRoute> route = routeFor(request.target);
-    if (route && route->delayMs > 0 && !pause(route->delayMs)) {
+    const bool stopped = route && route->delayMs > 0 && !pause(route->delayMs);
+    {
+        // Counted out before the answer goes: a client can't have its next request read before then.
+        std::lock_guard<std::mutex> lock(mutex_);
+        --atOnce_;
+    }
+    if (stopped) {
         closeGracefully(client);
         return;
     }

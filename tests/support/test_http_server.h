@@ -1,8 +1,8 @@
 // A small HTTP/1.1 server inside the test program, on 127.0.0.1 and a free port, for the tests of everything that
 // talks HTTP. It serves a table of paths like a static file server (ranges included) and can be told, path by
 // path, to misbehave: another status, a redirect, a Content-Length that lies, a connection cut mid-answer, a slow
-// answer, a trickling one. It answers one connection at a time and closes each after its answer, and keeps a log of what it was
-// asked.
+// answer, a trickling one. It answers one connection at a time (or, when asked, each on a thread of its own) and closes
+// each after its answer, and keeps a log of what it was asked.
 #pragma once
 
 #include <winsock2.h>
@@ -52,7 +52,9 @@ struct LoggedRequest {
 
 class TestHttpServer {
 public:
-    TestHttpServer();
+    // answerAtOnce: every connection is answered on a thread of its own, so that a client's requests can be
+    // held at the same time (a route's delayMs holds each) and counted.
+    explicit TestHttpServer(bool answerAtOnce = false);
     TestHttpServer(const TestHttpServer&) = delete;
     TestHttpServer& operator=(const TestHttpServer&) = delete;
     ~TestHttpServer();
@@ -68,6 +70,8 @@ public:
 
     std::vector<LoggedRequest> requests() const;
     void clearLog();
+    // The most requests that were read and not yet answered at the same time.
+    size_t mostAtOnce() const;
 
     // The bytes of a generated body: byte n is n modulo 251.
     static char patternByte(long long offset) { return (char)(offset % 251); }
@@ -87,6 +91,9 @@ private:
     std::condition_variable stopSignal_;
     std::map<std::string, std::shared_ptr<const TestRoute>> routes_;
     std::vector<LoggedRequest> log_;
+    size_t atOnce_ = 0, mostAtOnce_ = 0;
+    bool answerAtOnce_ = false;
+    std::vector<std::thread> answering_;  // the threads of answerAtOnce, joined when the server stops
     std::thread thread_;
 };
 

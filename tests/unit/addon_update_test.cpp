@@ -334,6 +334,24 @@ TEST_F(AddOnUpdate, AStopRequestEndsTheUpdateBetweenPiecesAndTheNextTryUsesThem)
     EXPECT_EQ(firstTry + objectRequests().size() - 1, missing.size());
 }
 
+// The player's pak changes after it was cut and before its pieces are used
+// (the game patched it meanwhile): its pieces no longer check out, so they
+// are downloaded, and what is staged is the published version all the same.
+TEST_F(AddOnUpdate, APlayersFileChangedAfterItWasCutLendsNoPieces) {
+    installTheme(L"Ember", oldVersion());
+    const ThemeVersion wanted = newVersion();
+    const std::wstring index = serveVersion(L"Ember", kNew, wanted);
+    const std::wstring pak = joinPath(folders().live, L"Content\\Paks\\Ember.pak");
+    bool changed = false;
+    JobProgress changeThePak = [&](double, const std::wstring& line) {
+        if (line.starts_with(L"Bringing") && !changed) changed = writeFileAtomically(pak, noiseBytes(3 << 20, 5));
+    };
+    ASSERT_TRUE(updateTheme(state, L"Ember", index, changeThePak)) << toUtf8(state.lastError);
+    EXPECT_TRUE(changed);
+    expectStaged(folders().staged, wanted, index);
+    EXPECT_EQ(log().back(), readyLine(0, reusedAndMissing(wanted, {}).second));
+}
+
 TEST_F(AddOnUpdate, AStagedVersionIsReplacedAndLendsItsPieces) {
     // Nothing live shares the new bytes, but an older staged version does.
     installTheme(L"Ember", {{L"Ember.uplugin", descriptorText(kOld)}});

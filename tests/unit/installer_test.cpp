@@ -269,6 +269,24 @@ TEST_F(Installer, AZipNotLaidOutAsABuildSaysWhatIsMissingAndKeepsTheDownload) {
     }
 }
 
+// A zip whose own listing can't be read (its end record spoilt) still unpacks,
+// as tar reads it entry by entry; what was unpacked can't be checked, so nothing is recorded.
+TEST_F(Installer, AZipWhoseListingCantBeReadIsNotInstalled) {
+    std::string zip = buildZip();
+    const size_t end = zip.rfind("PK\x05\x06");
+    ASSERT_NE(end, std::string::npos);
+    zip[end + 2] = 0;
+    offer(zip);
+
+    EXPECT_FALSE(installBuild(state, progress));
+    EXPECT_EQ(state.lastError, L"The zip's listing can't be read, so what was unpacked can't be checked; it wasn't "
+                               L"installed.");
+    EXPECT_EQ(state.current, L"");
+    EXPECT_EQ(readSetting(state, L"Current"), L"");
+    EXPECT_FALSE(folderExists(joinPath(state.installDir, kCommit + L".new")));
+    EXPECT_FALSE(folderExists(joinPath(state.installDir, kCommit)));
+}
+
 // A download a killed run finished is checked and used, not fetched again;
 // other builds' downloads go.
 TEST_F(Installer, AFinishedDownloadIsUsedAndOtherBuildsDownloadsGo) {

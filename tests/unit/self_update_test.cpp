@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <psapi.h>
+
 #include <algorithm>
 #include <optional>
 
@@ -263,17 +265,32 @@ TEST_F(SelfUpdate, ARecordWithoutItsSignatureFileFails) {
                                                L"server answered 404.)"});
 }
 
+// Counted before it is read: one value over the bound is refused, and ten
+// million (30 MB) cost little more than their bytes.
 TEST_F(SelfUpdate, ASignedRecordOfMoreValuesThanTheBoundFailsUnread) {
-    std::string huge = "[";
-    for (size_t i = 0; i < kMostJsonValues; ++i) huge += "{},";
-    offerRecord(huge + "{\"File\": \"Launcher-2.exe\", \"Sha256\": \"" + toUtf8(fingerprintOf(kOffered)) + "\"}]");
-    server.serve("/Launcher-2.exe", kOffered);
-    EXPECT_EQ(selfUpdate(state, running), SelfUpdateOutcome::Failed);
-    EXPECT_EQ(state.lastError, L"launcher.json is too big to read.");
-    EXPECT_EQ(log(), std::vector<std::wstring>{L"Didn't update the launcher: launcher.json from " + server.baseUrl() +
-                                               L" is too big to read. (more than 1048576 JSON values)"});
-    EXPECT_FALSE(asked("/Launcher-2.exe"));
-    EXPECT_EQ(installed(), kRunning);
+    for (const size_t values : {kMostJsonValues, size_t(10000000)}) {
+        PROCESS_MEMORY_COUNTERS before{};
+        ASSERT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof before));
+        {
+            std::string huge = "[";
+            huge.reserve(3 * values + 200);
+            for (size_t i = 0; i < values; ++i) huge += "{},";
+            offerRecord(huge + "{\"File\": \"Launcher-2.exe\", \"Sha256\": \"" + toUtf8(fingerprintOf(kOffered)) + "\"}]");
+        }
+        server.serve("/Launcher-2.exe", kOffered);
+        EXPECT_EQ(selfUpdate(state, running), SelfUpdateOutcome::Failed);
+        PROCESS_MEMORY_COUNTERS after{};
+        ASSERT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &after, sizeof after));
+        RecordProperty("PeakMB", std::to_string(after.PeakWorkingSetSize >> 20));
+        RecordProperty("PeakBeforeMB", std::to_string(before.PeakWorkingSetSize >> 20));
+        EXPECT_LT(after.PeakWorkingSetSize, before.PeakWorkingSetSize + (300u << 20))
+            << "peak " << (after.PeakWorkingSetSize >> 20) << " MB";
+        EXPECT_EQ(state.lastError, L"launcher.json is too big to read.");
+        EXPECT_EQ(log().back(), L"Didn't update the launcher: launcher.json from " + server.baseUrl() +
+                                    L" is too big to read. (more than 1048576 JSON values)");
+        EXPECT_FALSE(asked("/Launcher-2.exe"));
+        EXPECT_EQ(installed(), kRunning);
+    }
 }
 
 TEST_F(SelfUpdate, TheRunningLauncherIsTheOfferedOneWhateverTheCaseOfTheFingerprint) {

@@ -8,6 +8,7 @@
 #include "core/text.h"
 #include "support/launcher_process.h"
 #include "support/temp_folder.h"
+#include "support/unix_links.h"
 #include "themes/theme_json.h"
 
 namespace vorlane {
@@ -92,6 +93,20 @@ TEST(ThemeJson, AFileThatCantBeReadIsNotWrittenOver) {
     // Let go, it is merged as always.
     ASSERT_TRUE(WriteThemeJson(job, L"", {}, {}, [](const std::wstring&) {}));
     EXPECT_NE(readWholeFile(folder.file(L"theme.json")).find("\"Notes\": \"mine\""), std::string::npos);
+}
+
+// A theme.json that can't even be opened, though it could be replaced (here
+// a link to itself, which Wine replaces as it would any file no one holds):
+// nothing is written over it either.
+TEST(ThemeJson, AFileThatCantBeOpenedIsNotReplaced) {
+    testing::TempFolder folder;
+    ASSERT_TRUE(testing::runShell("ln -s theme.json " + testing::unixPath(folder.file(L"theme.json"))));
+    ThemeJob job = harbourJob();
+    job.Folder = folder.path();
+    EXPECT_FALSE(WriteThemeJson(job, L"", {}, {}, [](const std::wstring&) {}));
+    std::string text;
+    EXPECT_FALSE(readWholeFile(folder.file(L"theme.json"), text)) << text;
+    EXPECT_FALSE(fileExists(folder.file(L"theme.json.unreadable")));
 }
 
 TEST(LightingMoods, ChosenByNameStyleAndHash) {
