@@ -208,7 +208,7 @@ TEST_F(PieceUpdate, AnUpdateOfManyPiecesAsksForNoMoreThanTheBoundAtOnce) {
     TestHttpServer counting(true);
     for (std::wstring file : filesBelow(server->folder())) {
         TestRoute route{.body = readTestFile(joinPath(server->folder(), file))};
-        route.delayMs = file.starts_with(L"builds\\") ? 100 : 0;
+        route.delayMs = file.starts_with(L"builds\\") ? 250 : 0;
         std::replace(file.begin(), file.end(), L'\\', L'/');
         counting.serve("/" + toUtf8(file), route);
     }
