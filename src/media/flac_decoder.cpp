@@ -417,6 +417,17 @@ private:
 
 }  // namespace
 
+bool ReadFlacLength(std::string_view head, FlacLength& length) {
+    // "fLaC", then the first metadata block's four-byte header: the stream's description always comes first.
+    const auto* data = reinterpret_cast<const unsigned char*>(head.data());
+    if (head.size() < 8 + 34 || head.substr(0, 4) != "fLaC" || (data[4] & 0x7F) != 0) return false;
+    const StreamInfo info = parseStreamInfo(data + 8);
+    length.rate = static_cast<int>(info.rate);
+    length.channels = static_cast<int>(info.channels);
+    length.frames = info.totalFrames;
+    return true;
+}
+
 std::string DecodeFlac(std::string_view bytes, AudioBuffer& out) {
     out = AudioBuffer();
     const unsigned char* data = reinterpret_cast<const unsigned char*>(bytes.data());

@@ -8,20 +8,81 @@
 namespace vorlane {
 
 std::vector<WaveColumn> WaveformColumns(const AudioBuffer& audio, int columns) {
-    const size_t frames = audio.frames();
-    if (frames == 0 || columns <= 0) return {};
-    std::vector<WaveColumn> result(static_cast<size_t>(columns));
-    const size_t channels = static_cast<size_t>(audio.channels);
-    for (size_t column = 0; column < result.size(); ++column) {
-        // Every frame falls in exactly one column; a column of a short sound may hold none and stays flat.
-        const size_t first = frames * column / result.size(), last = frames * (column + 1) / result.size();
-        WaveColumn& out = result[column];
-        for (size_t i = first * channels; i < last * channels; ++i) {
-            out.low = std::min(out.low, std::clamp(audio.samples[i], -1.0f, 1.0f));
-            out.high = std::max(out.high, std::clamp(audio.samples[i], -1.0f, 1.0f));
+    SoundOutline outline(audio.frames(), audio.channels, columns);
+    outline.add(audio.samples.data(), audio.frames() * static_cast<size_t>(std::max(audio.channels, 0)));
+    return outline.columns();
+}
+
+SoundOutline::SoundOutline(uint64_t frames, int channels, int columns)
+    : frames_(frames), channels_(static_cast<size_t>(std::max(channels, 0))) {
+    if (frames > 0 && columns > 0 && channels > 0) columns_.resize(static_cast<size_t>(columns));
+    columnEnd_ = columns_.empty() ? 0 : frames_ / columns_.size();
+}
+
+void SoundOutline::add(const float* samples, size_t count) {
+    if (channels_ == 0) return;
+    for (size_t i = 0; i < count; ++i) {
+        const double level = std::fabs(samples[i]);
+        peak_ = std::max(peak_, level);
+        squares_ += level * level;
+    }
+    samples_ += count;
+    if (columns_.empty()) return;
+    // Every frame falls in exactly one column; a column of a short sound may hold none and stays flat.
+    for (size_t i = 0; i + channels_ <= count && frame_ < frames_; i += channels_, ++frame_) {
+        while (frame_ >= columnEnd_) columnEnd_ = frames_ * (++column_ + 1) / columns_.size();
+        WaveColumn& out = columns_[column_];
+        for (size_t k = i; k < i + channels_; ++k) {
+            out.low = std::min(out.low, std::clamp(samples[k], -1.0f, 1.0f));
+            out.high = std::max(out.high, std::clamp(samples[k], -1.0f, 1.0f));
         }
     }
-    return result;
+}
+
+double SoundOutline::rootMeanSquare() const { return samples_ ? std::sqrt(squares_ / double(samples_)) : 0; }
+
+bool PictureSizeOf(std::string_view head, uint32_t& width, uint32_t& height) {
+    const auto* p = reinterpret_cast<const unsigned char*>(head.data());
+    const size_t size = head.size();
+    const auto big16 = [&](size_t at) { return uint32_t{p[at]} << 8 | p[at + 1]; };
+    const auto big32 = [&](size_t at) { return big16(at) << 16 | big16(at + 2); };
+    const auto little16 = [&](size_t at) { return uint32_t{p[at + 1]} << 8 | p[at]; };
+    const auto little32 = [&](size_t at) { return little16(at + 2) << 16 | little16(at); };
+    if (size >= 24 && head.substr(0, 8) == "\x89PNG\r\n\x1a\n" && head.substr(12, 4) == "IHDR") {
+        width = big32(16);
+        height = big32(20);
+        return true;
+    }
+    if (size >= 10 && (head.substr(0, 6) == "GIF87a" || head.substr(0, 6) == "GIF89a")) {
+        width = little16(6);
+        height = little16(8);
+        return true;
+    }
+    if (size >= 26 && head.substr(0, 2) == "BM") {
+        width = little32(18);
+        const int32_t rows = static_cast<int32_t>(little32(22));  // negative for a picture stored top-down
+        height = rows < 0 ? 0u - static_cast<uint32_t>(rows) : static_cast<uint32_t>(rows);
+        return true;
+    }
+    if (size >= 4 && p[0] == 0xFF && p[1] == 0xD8) {
+        // The markers after the start, each with its length, up to the frame header (SOF0 to SOF15 but for
+        // DHT, JPG and DAC).
+        for (size_t at = 2; at + 9 <= size;) {
+            if (p[at] != 0xFF) return false;
+            const unsigned marker = p[at + 1];
+            if (marker == 0xFF) {
+                ++at;
+                continue;
+            }
+            if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
+                height = big16(at + 5);
+                width = big16(at + 7);
+                return true;
+            }
+            at += 2 + big16(at + 2);
+        }
+    }
+    return false;
 }
 
 namespace {

@@ -18,6 +18,33 @@ struct WaveColumn {
 };
 std::vector<WaveColumn> WaveformColumns(const AudioBuffer& audio, int columns);
 
+// The same outline, with the sound's peak and loudness, worked out as the
+// samples come a block at a time: a long sound is never held whole.
+class SoundOutline {
+public:
+    SoundOutline(uint64_t frames, int channels, int columns);
+    // The next interleaved samples, whole frames.
+    void add(const float* samples, size_t count);
+    const std::vector<WaveColumn>& columns() const { return columns_; }
+    double peak() const { return peak_; }
+    double rootMeanSquare() const;  // 0 without samples
+
+private:
+    uint64_t frames_;
+    size_t channels_;
+    std::vector<WaveColumn> columns_;
+    uint64_t frame_ = 0;       // frames taken so far
+    size_t column_ = 0;        // the column frame_ falls in
+    uint64_t columnEnd_ = 0;   // the first frame past that column
+    double peak_ = 0, squares_ = 0;
+    uint64_t samples_ = 0;
+};
+
+// A picture's width and height as its file's first bytes give them (PNG,
+// GIF, BMP and JPEG), read before anything is decoded; false when the bytes
+// don't say.
+bool PictureSizeOf(std::string_view head, uint32_t& width, uint32_t& height);
+
 struct ModelShape {
     bool read = false;          // the bytes are a GLB
     uint64_t triangles = 0;     // triangles that read

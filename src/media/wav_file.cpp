@@ -44,49 +44,49 @@ WavFormat parseFormatChunk(const unsigned char* data, uint32_t size) {
     return format;
 }
 
+bool readable(const WavFormat& format) {
+    const bool isFloat = format.tag == kTagFloat && format.bitsPerSample == 32;
+    const bool isPcm = format.tag == kTagPcm &&
+                       (format.bitsPerSample == 16 || format.bitsPerSample == 24 || format.bitsPerSample == 32);
+    return (isFloat || isPcm) && format.channels >= 1 && format.rate >= 1 &&
+           format.rate <= static_cast<uint32_t>(std::numeric_limits<int>::max());
+}
+
+// Turns `count` samples' bytes of a readable format into floats.
+void convertSamples(const WavFormat& format, const unsigned char* p, size_t count, float* out) {
+    if (format.tag == kTagFloat) {
+        for (size_t i = 0; i < count; ++i, p += 4) {
+            uint32_t bits = littleEndian32(p);
+            std::memcpy(&out[i], &bits, sizeof bits);
+        }
+        return;
+    }
+    // Left-align each sample in 32 bits so the arithmetic shift back sign-extends it.
+    const int shift = 32 - format.bitsPerSample;
+    const double scale = 1.0 / static_cast<double>(1ull << (format.bitsPerSample - 1));
+    if (format.bitsPerSample == 16) {
+        // The usual layout, with the byte loop below written out.
+        for (size_t i = 0; i < count; ++i, p += 2) out[i] = static_cast<float>(static_cast<int16_t>(littleEndian16(p)) * scale);
+        return;
+    }
+    const size_t bytesPerSample = format.bitsPerSample / 8;
+    for (size_t i = 0; i < count; ++i, p += bytesPerSample) {
+        uint32_t raw = 0;
+        for (size_t b = 0; b < bytesPerSample; ++b) raw |= static_cast<uint32_t>(p[b]) << (8 * b);
+        const int32_t value = static_cast<int32_t>(raw << shift) >> shift;
+        out[i] = static_cast<float>(value * scale);
+    }
+}
+
 // Turns the sample bytes of a "data" chunk into the buffer; false for layouts this doesn't read.
 bool decodeSamples(const WavFormat& format, const unsigned char* data, size_t size, AudioBuffer& out) {
-    bool isFloat = format.tag == kTagFloat && format.bitsPerSample == 32;
-    bool isPcm = format.tag == kTagPcm &&
-                 (format.bitsPerSample == 16 || format.bitsPerSample == 24 || format.bitsPerSample == 32);
-    if (!isFloat && !isPcm) return false;
-    if (format.channels < 1 || format.rate < 1 || format.rate > static_cast<uint32_t>(std::numeric_limits<int>::max()))
-        return false;
-
-    size_t bytesPerSample = format.bitsPerSample / 8;
-    size_t frames = size / (bytesPerSample * format.channels);
-    size_t count = frames * format.channels;
-
+    if (!readable(format)) return false;
+    const size_t frames = size / (format.bitsPerSample / 8 * size_t{format.channels});
     AudioBuffer audio;
     audio.rate = static_cast<int>(format.rate);
     audio.channels = format.channels;
-    audio.samples.resize(count);
-    const unsigned char* p = data;
-    if (isFloat) {
-        for (size_t i = 0; i < count; ++i, p += 4) {
-            uint32_t bits = littleEndian32(p);
-            std::memcpy(&audio.samples[i], &bits, sizeof bits);
-        }
-    } else {
-        // Left-align each sample in 32 bits so the arithmetic shift back sign-extends it.
-        int shift = 32 - format.bitsPerSample;
-        double scale = 1.0 / static_cast<double>(1ull << (format.bitsPerSample - 1));
-        if (format.bitsPerSample == 16) {
-            // The usual layout, with the byte loop below written out.
-            for (size_t i = 0; i < count; ++i, p += 2) {
-                const int16_t value = static_cast<int16_t>(littleEndian16(p));
-                audio.samples[i] = static_cast<float>(value * scale);
-            }
-            out = std::move(audio);
-            return true;
-        }
-        for (size_t i = 0; i < count; ++i, p += bytesPerSample) {
-            uint32_t raw = 0;
-            for (size_t b = 0; b < bytesPerSample; ++b) raw |= static_cast<uint32_t>(p[b]) << (8 * b);
-            int32_t value = static_cast<int32_t>(raw << shift) >> shift;
-            audio.samples[i] = static_cast<float>(value * scale);
-        }
-    }
+    audio.samples.resize(frames * format.channels);
+    convertSamples(format, data, audio.samples.size(), audio.samples.data());
     out = std::move(audio);
     return true;
 }
@@ -159,6 +159,96 @@ bool ReadWav(std::string_view bytes, AudioBuffer& out) {
         offset = dataStart + chunkSize + (chunkSize & 1);  // odd chunks carry one pad byte
     }
     return false;
+}
+
+WavStream::WavStream(uint64_t fileSize, FormatSink onFormat, SampleSink onSamples)
+    : fileSize_(fileSize), onFormat_(std::move(onFormat)), onSamples_(std::move(onSamples)) {}
+
+// The chunks before the samples are held until the "data" chunk's header has
+// come; a header bigger than a WAV's header ever is isn't read.
+bool WavStream::readHeader() {
+    constexpr size_t kLongestHeader = 1 << 20;
+    const auto* file = reinterpret_cast<const unsigned char*>(pending_.data());
+    if (headerAt_ == 0) {
+        if (pending_.size() < 12) return true;
+        if (std::memcmp(file, "RIFF", 4) != 0 || std::memcmp(file + 8, "WAVE", 4) != 0) return false;
+        pending_.erase(0, 12);
+        headerAt_ = 12;
+    }
+    for (;;) {
+        file = reinterpret_cast<const unsigned char*>(pending_.data());
+        if (pending_.size() < 8) return true;
+        const uint32_t chunkSize = littleEndian32(file + 4);
+        if (std::memcmp(file, "data", 4) == 0) {
+            WavFormat format;
+            format.tag = static_cast<uint16_t>(formatTag_);
+            format.channels = static_cast<uint16_t>(channels_);
+            format.rate = rate_;
+            format.bitsPerSample = static_cast<uint16_t>(bits_);
+            if (!formatSeen_ || !readable(format)) return false;
+            const uint64_t dataStart = headerAt_ + 8;
+            samplesLeft_ = std::min<uint64_t>(chunkSize, fileSize_ > dataStart ? fileSize_ - dataStart : 0);
+            const uint64_t frameBytes = uint64_t{bits_ / 8} * channels_;
+            onFormat_(static_cast<int>(rate_), static_cast<int>(channels_), samplesLeft_ / frameBytes);
+            pending_.erase(0, 8);
+            inSamples_ = true;
+            return true;
+        }
+        const size_t whole = 8 + size_t{chunkSize} + (chunkSize & 1);  // odd chunks carry one pad byte
+        if (whole > kLongestHeader) return false;
+        if (pending_.size() < whole) return true;
+        if (std::memcmp(file, "fmt ", 4) == 0 && chunkSize >= 16) {
+            const WavFormat format = parseFormatChunk(file + 8, chunkSize);
+            formatTag_ = format.tag;
+            channels_ = format.channels;
+            rate_ = format.rate;
+            bits_ = format.bitsPerSample;
+            formatSeen_ = true;
+        }
+        pending_.erase(0, whole);
+        headerAt_ += whole;
+    }
+}
+
+bool WavStream::add(const unsigned char* bytes, size_t size) {
+    if (failed_) return false;
+    if (inSamples_) return takeSamples(bytes, size);
+    pending_.append(reinterpret_cast<const char*>(bytes), size);
+    failed_ = !readHeader();
+    if (failed_ || !inSamples_) return !failed_;
+    // What came after the header is the first of the samples.
+    const std::string first = std::move(pending_);
+    pending_.clear();
+    return takeSamples(reinterpret_cast<const unsigned char*>(first.data()), first.size());
+}
+
+bool WavStream::takeSamples(const unsigned char* bytes, size_t size) {
+    WavFormat format;
+    format.tag = static_cast<uint16_t>(formatTag_);
+    format.bitsPerSample = static_cast<uint16_t>(bits_);
+    const size_t frameBytes = size_t{bits_ / 8} * channels_;
+    const auto feed = [&](const unsigned char* data, size_t count) {
+        const size_t samples = count / frameBytes * channels_;
+        if (samples == 0) return;
+        block_.resize(samples);
+        convertSamples(format, data, samples, block_.data());
+        onSamples_(block_.data(), samples);
+    };
+    size = static_cast<size_t>(std::min<uint64_t>(size, samplesLeft_));
+    samplesLeft_ -= size;
+    if (!pending_.empty()) {  // the rest of a frame the last block cut in two
+        const size_t taken = std::min(size, frameBytes - pending_.size());
+        pending_.append(reinterpret_cast<const char*>(bytes), taken);
+        bytes += taken;
+        size -= taken;
+        if (pending_.size() < frameBytes) return true;
+        feed(reinterpret_cast<const unsigned char*>(pending_.data()), frameBytes);
+        pending_.clear();
+    }
+    const size_t whole = size / frameBytes * frameBytes;
+    feed(bytes, whole);
+    pending_.assign(reinterpret_cast<const char*>(bytes + whole), size - whole);
+    return true;
 }
 
 bool WriteWav(const AudioBuffer& audio, const FileBlockSink& write) {

@@ -195,10 +195,16 @@ void loadThemeSlots(LauncherState& state, const ReleaseKey& key) {
     const std::string bytes = readWholeFile(keptThemeSlotsPath(state));
     if (!isDeveloperKey(key) && !bytes.empty() &&
         !verifySignature(bytes, readWholeFile(keptSignaturePath(state)), key)) {
-        logLine(state,
-                L"The kept theme files list isn't signed with Vorlane's key, so it isn't used: there's no list of "
-                L"theme files until a build server gives a signed one.");
-        state.themeSlots.clear();
+        // A list loaded before was signed when it was read: it stays, so a
+        // copy caught half-refreshed by another launcher (the new list beside
+        // the old signature) never wipes a good list.
+        if (state.themeSlots.empty())
+            logLine(state,
+                    L"The kept theme files list isn't signed with Vorlane's key, so it isn't used: there's no list of "
+                    L"theme files until a build server gives a signed one.");
+        else
+            logLine(state, L"The kept theme files list doesn't match its signature (another launcher may be "
+                           L"refreshing it), so it isn't used: the list loaded before stays in use.");
     } else {
         state.themeSlots = parseThemeSlots(bytes);
     }

@@ -50,8 +50,8 @@ std::wstring keptThemeSlotsPath(const LauncherState& state);
 // is known and its list is signed, then loads the kept copy, verified again,
 // into themeSlots, and reads ThemeFolder and ThemeStyle from launcher.ini.
 // A list whose signature fails never reaches the disk; a kept copy that
-// doesn't verify is not used and leaves the slot list empty. Logs only those
-// two refusals.
+// doesn't verify is not used: the slot list loaded before stays, or stays
+// empty when there was none. Logs only those two refusals.
 void loadThemeSlots(LauncherState& state);
 void loadThemeSlots(LauncherState& state, const ReleaseKey& key);
 

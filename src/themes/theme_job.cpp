@@ -449,10 +449,20 @@ bool ThemeRun::run() {
     making_.assign(servers_.size(), 0);
     answering_.assign(servers_.size(), true);
     // Only ComfyUI's calls run on the servers' workers; the files' lines and
-    // counts are taken under the lock.
-    runSideBySide(std::min(servers_.size(), std::max<size_t>(list_.size(), 1)), [this](size_t server) { serve(server); });
+    // counts are taken under the lock. Every ready server has a worker, even
+    // with fewer files than servers: an idle one takes the file of a server
+    // that stops answering.
+    runSideBySide(servers_.size(), [this](size_t server) { serve(server); });
     const bool stopped = stopped_;
     if (stopped) log(L"Stopped. What's made is kept: Create again makes what's missing.");
+    // A file still on the making list when the workers have ended was made by
+    // no one: it counts as failed, by name. (A stop, or the last server lost,
+    // has already said why the rest wasn't made.)
+    if (!stopped && !noServerLeft_)
+        for (size_t index : waiting_) {
+            log(L"  " + list_[index].File + L" wasn't made: no ComfyUI server was left to make it.");
+            ++counts_.Failed;
+        }
 
     writeChecklist();
     counts_.Complete = !stopped && counts_.Failed == 0;

@@ -167,8 +167,10 @@ int subjectListHeight(int clientHeight) {
 
 // Where every control goes in a client area of width x height (96 DPI): the
 // fields start 116 pixels in, edits and the list stretch with the width, the
-// subject list takes its share of the height and the log box the rest.
-std::vector<Box> layoutFor(int width, int height) {
+// subject list takes its share of the height and the log box the rest. The
+// subject's label ("Single Target is") takes the width its words need, and its
+// edit starts after it.
+std::vector<Box> layoutFor(int width, int height, int subjectLabelWidth) {
     const int W = width;
     auto wide = [](int w) { return std::max(w, 10); };
     const int field = 116, right = W - 12;
@@ -201,9 +203,10 @@ std::vector<Box> layoutFor(int width, int height) {
     const int listTop = 282, listHeight = subjectListHeight(height);
     boxes.push_back({kSubjectListId, 12, listTop, wide(right - 12), listHeight});
     int y = listTop + listHeight + 8;
+    const int labelWidth = std::max(subjectLabelWidth, 100), whatItIs = std::max(field, 12 + labelWidth + 4);
     boxes.insert(boxes.end(), {
-                                  {kSubjectLabelId, 12, y + 3, 100, 20},
-                                  {kWhatItIsId, field, y, wide(right - 178 - field), 24},
+                                  {kSubjectLabelId, 12, y + 3, labelWidth, 20},
+                                  {kWhatItIsId, whatItIs, y, wide(right - 178 - whatItIs), 24},
                                   {kPlainOneId, right - 170, y - 1, 170, 26},
                               });
     y += 32;
@@ -483,8 +486,22 @@ void CreateThemeWindow::layOut() {
     GetClientRect(hwnd(), &client);
     const int width = MulDiv(client.right, 96, static_cast<int>(dpi()));
     const int height = MulDiv(client.bottom, 96, static_cast<int>(dpi()));
-    for (const Box& box : layoutFor(width, height)) place(control(box.id), box.x, box.y, box.width, box.height);
+    subjectLabelWidth_ = subjectLabelWidth();
+    for (const Box& box : layoutFor(width, height, subjectLabelWidth_))
+        place(control(box.id), box.x, box.y, box.width, box.height);
     InvalidateRect(hwnd(), nullptr, TRUE);
+}
+
+// The width the subject's label needs for its words, in pixels at 96 DPI.
+int CreateThemeWindow::subjectLabelWidth() const {
+    HWND label = control(kSubjectLabelId);
+    const std::wstring text = textOf(label);
+    WindowDc dc(label);
+    SelectedObject selected(dc.get(), font_.get());
+    SIZE extent{};
+    if (!GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &extent)) return 0;
+    // Rounded up, with a pixel to spare.
+    return (extent.cx * 96 + static_cast<int>(dpi()) - 1) / static_cast<int>(dpi()) + 1;
 }
 
 void CreateThemeWindow::OnGetMinMaxInfo(MINMAXINFO* limits) {
@@ -525,6 +542,8 @@ void CreateThemeWindow::showSubjectPane() {
     const bool named = subject && !ThemeSection(subject->Key).group.empty();
     filling_ = true;
     SetWindowTextW(control(kSubjectLabelId), subject ? (subject->Name + L" is").c_str() : L"Subject");
+    // A label wider or narrower than the last moves its edit.
+    if (subjectLabelWidth() != subjectLabelWidth_) layOut();
     SetWindowTextW(control(kWhatItIsId), subject ? EffectiveDescription(*subject).c_str() : L"");
     SetWindowTextW(control(kCalledId), named ? subject->Called.c_str() : L"");
     SetWindowTextW(control(kCalledNoteId), !subject || named

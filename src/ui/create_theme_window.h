@@ -100,6 +100,7 @@ private:
     bool ask(const std::wstring& question, const JobControl& control);
 
     HWND control(int id) const { return GetDlgItem(hwnd(), id); }
+    int subjectLabelWidth() const;
 
     LauncherState& state_;
     const std::wstring modelsHub_;
@@ -109,6 +110,7 @@ private:
     FontHandle font_;      // 15 px at 96 DPI
     FontHandle noteFont_;  // 13 px, for the notes
     bool filling_ = false;  // the window itself is changing the edits
+    int subjectLabelWidth_ = 0;  // what the subject's label took at the last layout (96 DPI)
     bool closeWhenDone_ = false;
     std::wstring lastFolderName_;
     WorkerQueue queue_;

@@ -7,11 +7,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <optional>
 
 #include "core/files.h"
 #include "core/handles.h"
 #include "core/text.h"
-#include "media/audio_levels.h"
 #include "media/audio_text.h"
 #include "media/flac_decoder.h"
 #include "media/glb_model.h"
@@ -21,8 +22,16 @@ namespace vorlane {
 
 namespace {
 
-// The biggest file a preview reads whole (a 4096 x 4096 picture or ten minutes of music fit well below it).
-constexpr uint64_t kLargestPreviewed = 512ull << 20;
+// What one preview may hold at once: the bytes it reads, what they decode to and
+// the copy it keeps for Play. A 4096 x 4096 picture fits; a sound longer than
+// fits is read a block at a time, so its length doesn't count.
+constexpr uint64_t kPreviewBudget = 64ull << 20;
+// A WAV up to this size is kept for Play; a longer one plays from its file.
+constexpr uint64_t kKeptForPlay = 32ull << 20;
+// The blocks a sound is read in, and the most of a file's start read to learn
+// a picture's or a FLAC's size.
+constexpr size_t kReadBlock = 1 << 20;
+constexpr size_t kHeadBytes = 256 << 10;
 
 std::wstring sizeText(uint64_t bytes) {
     if (bytes < 1024 * 1024) return std::to_wstring((bytes + 1023) / 1024) + L" KB";
@@ -32,6 +41,27 @@ std::wstring sizeText(uint64_t bytes) {
 std::wstring dbfsText(double level) {
     if (!(level > 0)) return L"silent";
     return FormatText(L"%.1f dBFS", 20 * std::log10(level));
+}
+
+// The first bytes of a file, at most `most`; empty when it can't be read.
+std::string headOf(const std::wstring& path, size_t most) {
+    std::string head;
+    readFileInBlocks(path, most, [&](const unsigned char* bytes, size_t size) {
+        head.assign(reinterpret_cast<const char*>(bytes), size);
+        return false;
+    });
+    return head;
+}
+
+bool pictureFits(uint64_t width, uint64_t height) { return width * height * 4 <= kPreviewBudget; }
+
+std::wstring tooBigPicture(uint64_t width, uint64_t height, uint64_t bytes) {
+    return std::to_wstring(width) + L" x " + std::to_wstring(height) + L" pixels, " + sizeText(bytes) +
+           L": too big to preview.";
+}
+
+std::wstring channelsText(int channels) {
+    return channels == 1 ? L"mono" : channels == 2 ? L"stereo" : std::to_wstring(channels) + L" channels";
 }
 
 // The picture decoded by the system's imaging component and scaled to fit the box; false when it doesn't decode.
@@ -54,6 +84,10 @@ bool decodePicture(const std::string& bytes, int boxWidth, int boxHeight, FilePr
         FAILED(decoder->GetFrame(0, frame.put())) || FAILED(frame->GetSize(&width, &height)) || width == 0 ||
         height == 0)
         return false;
+    if (!pictureFits(width, height)) {
+        preview.lines.push_back(tooBigPicture(width, height, bytes.size()));
+        return false;
+    }
     // One scale for both sides, never above 1: small icons keep their pixels.
     const double scale = std::min({1.0, double(boxWidth) / width, double(boxHeight) / height});
     const UINT shownWidth = std::max(1u, UINT(width * scale)), shownHeight = std::max(1u, UINT(height * scale));
@@ -76,19 +110,73 @@ bool decodePicture(const std::string& bytes, int boxWidth, int boxHeight, FilePr
     return true;
 }
 
-bool readSound(const std::wstring& path, const std::string& bytes, AudioBuffer& audio) {
-    if (endsWithIgnoringCase(path, L".flac")) return DecodeFlac(bytes, audio).empty();
-    return ReadWav(bytes, audio);
+void measureSound(SoundOutline& outline, int rate, int channels, uint64_t frames, FilePreview& preview) {
+    preview.wave = outline.columns();
+    preview.seconds = rate > 0 ? double(frames) / rate : 0;
+    preview.lines.push_back(SecondsText(preview.seconds) + L", " + std::to_wstring(rate) + L" Hz, " +
+                            channelsText(channels) + L".");
+    preview.lines.push_back(L"Peak " + dbfsText(outline.peak()) + L", loudness " + dbfsText(outline.rootMeanSquare()) +
+                            L".");
 }
 
-void measureSound(const AudioBuffer& audio, int columns, FilePreview& preview) {
-    preview.wave = WaveformColumns(audio, columns);
-    preview.seconds = audio.seconds();
-    preview.lines.push_back(SecondsText(audio.seconds()) + L", " + std::to_wstring(audio.rate) + L" Hz, " +
-                            (audio.channels == 1 ? L"mono" : audio.channels == 2 ? L"stereo"
-                                                                                 : std::to_wstring(audio.channels) + L" channels") +
-                            L".");
-    preview.lines.push_back(L"Peak " + dbfsText(PeakOf(audio)) + L", loudness " + dbfsText(RootMeanSquareOf(audio)) + L".");
+const wchar_t kSoundDoesntRead[] = L"This sound doesn't read: it's damaged, cut short or not a WAV or FLAC file.";
+
+// A WAV read a block at a time into its outline and measures; kept for Play
+// when it is short, else Play plays its file.
+void previewWav(const std::wstring& path, uint64_t size, int columns, const JobControl& job, FilePreview& preview) {
+    std::optional<SoundOutline> outline;
+    int rate = 0, channels = 0;
+    uint64_t frames = 0;
+    const bool keep = size <= kKeptForPlay;
+    auto kept = std::make_shared<std::string>();
+    WavStream stream(
+        size,
+        [&](int r, int c, uint64_t f) {
+            rate = r, channels = c, frames = f;
+            outline.emplace(f, c, columns);
+        },
+        [&](const float* samples, size_t count) { outline->add(samples, count); });
+    const bool read = readFileInBlocks(path, kReadBlock, [&](const unsigned char* bytes, size_t count) {
+        if (job.stopRequested()) return false;
+        if (keep) kept->append(reinterpret_cast<const char*>(bytes), count);
+        return stream.add(bytes, count);
+    });
+    if (job.stopRequested()) return;
+    if (!read || !stream.complete() || frames == 0) {
+        preview.lines.push_back(kSoundDoesntRead);
+        return;
+    }
+    preview.kind = PreviewKind::Sound;
+    measureSound(*outline, rate, channels, frames, preview);
+    preview.playable = true;
+    if (keep) preview.sound = std::move(kept);
+}
+
+// A FLAC is decoded whole, so one longer than the budget holds isn't.
+void previewFlac(const std::wstring& path, uint64_t size, int columns, FilePreview& preview) {
+    FlacLength length;
+    if (ReadFlacLength(headOf(path, kHeadBytes), length) && length.rate > 0) {
+        // Samples as floats; without a stated length, about what the file's size decodes to.
+        const uint64_t decoded = length.frames ? length.frames * uint64_t(length.channels) * 4 : size * 4;
+        if (size + decoded > kPreviewBudget) {
+            preview.lines.push_back(
+                (length.frames ? SecondsText(double(length.frames) / length.rate) + L", " : std::wstring()) +
+                std::to_wstring(length.rate) + L" Hz, " + channelsText(length.channels) + L", " + sizeText(size) +
+                L": too long to preview.");
+            return;
+        }
+    }
+    std::string bytes;
+    AudioBuffer audio;
+    if (!readWholeFile(path, bytes) || !DecodeFlac(bytes, audio).empty() || audio.frames() == 0) {
+        preview.lines.push_back(kSoundDoesntRead);
+        return;
+    }
+    bytes = {};
+    SoundOutline outline(audio.frames(), audio.channels, columns);
+    outline.add(audio.samples.data(), audio.samples.size());
+    preview.kind = PreviewKind::Sound;
+    measureSound(outline, audio.rate, audio.channels, audio.frames(), preview);
 }
 
 void measureModel(const std::string& bytes, int boxWidth, int boxHeight, FilePreview& preview) {
@@ -130,7 +218,20 @@ FilePreview makeFilePreview(const std::wstring& path, int boxWidth, int boxHeigh
         preview.lines.push_back(sizeText(uint64_t(size)) + L"; this kind of file has no preview.");
         return preview;
     }
-    if (uint64_t(size) > kLargestPreviewed) {
+    if (sound) {
+        if (endsWithIgnoringCase(path, L".flac"))
+            previewFlac(path, uint64_t(size), boxWidth, preview);
+        else
+            previewWav(path, uint64_t(size), boxWidth, job, preview);
+        return preview;
+    }
+    // A picture whose first bytes say it is too big is never decoded.
+    uint32_t width = 0, height = 0;
+    if (picture && PictureSizeOf(headOf(path, kHeadBytes), width, height) && !pictureFits(width, height)) {
+        preview.lines.push_back(tooBigPicture(width, height, uint64_t(size)));
+        return preview;
+    }
+    if (uint64_t(size) > kPreviewBudget) {
         preview.lines.push_back(sizeText(uint64_t(size)) + L": too big to preview.");
         return preview;
     }
@@ -142,17 +243,10 @@ FilePreview makeFilePreview(const std::wstring& path, int boxWidth, int boxHeigh
     }
     if (job.stopRequested()) return preview;
     if (picture) {
-        if (decodePicture(bytes, boxWidth, boxHeight, preview)) preview.kind = PreviewKind::Picture;
-        else preview.lines = {L"This picture doesn't decode: it's damaged or not in a format the system reads."};
-    } else if (sound) {
-        AudioBuffer audio;
-        if (readSound(path, bytes, audio) && audio.frames() > 0) {
-            preview.kind = PreviewKind::Sound;
-            measureSound(audio, boxWidth, preview);
-            if (!endsWithIgnoringCase(path, L".flac")) preview.sound = std::move(bytes);
-        } else {
-            preview.lines.push_back(L"This sound doesn't read: it's damaged, cut short or not a WAV or FLAC file.");
-        }
+        if (decodePicture(bytes, boxWidth, boxHeight, preview))
+            preview.kind = PreviewKind::Picture;
+        else if (preview.lines.empty())
+            preview.lines = {L"This picture doesn't decode: it's damaged or not in a format the system reads."};
     } else {
         measureModel(bytes, boxWidth, boxHeight, preview);
         if (preview.model.triangles > 0) {

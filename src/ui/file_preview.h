@@ -1,11 +1,14 @@
 // What the theme files window shows of a slot's file: a picture fitted into
 // the preview's box, a sound's outline and measures, a 3D model's size and
 // silhouette, or one line saying why there is nothing to see. Made on a
-// worker from the file's bytes read whole, so no file is held open once the
-// preview is made (the next Create may replace it).
+// worker within a small memory budget: a sound is read a block at a time, a
+// picture or model whole once its size is known to fit, and no file is held
+// open once the preview is made (the next Create may replace it). A file too
+// big or too long for the budget says so.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,7 +28,10 @@ struct FilePreview {
     std::vector<uint8_t> pixels;
     std::vector<WaveColumn> wave;  // a sound's outline, a column a pixel
     ModelShape model;
-    std::string sound;  // a sound's WAV bytes, for Play
+    // Play plays a sound: from its WAV bytes kept here when it is short (shared
+    // with whoever plays them, so they outlive this preview), else from its file.
+    bool playable = false;
+    std::shared_ptr<const std::string> sound;
     double seconds = 0;  // a sound's length
 };
 

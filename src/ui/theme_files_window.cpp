@@ -6,7 +6,6 @@
 #include "ui/theme_files_window.h"
 
 #include <commctrl.h>
-#include <mmsystem.h>
 
 #include <algorithm>
 #include <vector>
@@ -202,6 +201,7 @@ LRESULT ThemeFilesWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lPar
         return 0;
     case kPreviewDoneMessage: OnPreviewDone(lParam); return 0;
     case WM_CLOSE: OnClose(); return 0;
+    case WM_DESTROY: stopSound(); break;
     case kThemeSlotsLoadedMessage: OnSlotsLoaded(lParam); return 0;
     }
     return WindowBase::handleMessage(message, wParam, lParam);
@@ -253,6 +253,7 @@ void ThemeFilesWindow::showAgain() {
 }
 
 void ThemeFilesWindow::OnClose() {
+    stopSound();
     if (!slotsLoad_.hideUntilLoaded()) DestroyWindow(hwnd());
 }
 
@@ -491,7 +492,7 @@ void ThemeFilesWindow::OnExportChecklist() {
 
 void ThemeFilesWindow::showInPane(FilePreview preview) {
     stopSound();
-    const bool sound = preview.kind == PreviewKind::Sound && !preview.sound.empty();
+    const bool sound = preview.kind == PreviewKind::Sound && preview.playable;
     preview_.show(std::move(preview));
     ShowWindow(GetDlgItem(hwnd(), kPlaySoundId), sound ? SW_SHOWNA : SW_HIDE);
 }
@@ -546,28 +547,26 @@ void ThemeFilesWindow::OnPreviewDone(LPARAM lParam) {
 }
 
 void ThemeFilesWindow::OnPlay() {
-    if (playing_) {
+    if (sound_.playing()) {
         stopSound();
         return;
     }
     const FilePreview& shown = preview_.shown();
-    if (shown.sound.empty()) return;
-    // The sound plays from the preview's own copy of the file, which stays until the sound is stopped.
-    if (!PlaySoundW(reinterpret_cast<const wchar_t*>(shown.sound.data()), nullptr,
-                    SND_MEMORY | SND_ASYNC | SND_NODEFAULT)) {
+    if (!shown.playable) return;
+    // The player holds its own share of the preview's bytes (or plays the file itself), so a preview shown
+    // after, or the window going, never frees what it plays from.
+    if (!sound_.play(shown.sound, shown.path)) {
         SetDlgItemTextW(hwnd(), kThemeSummaryId, L"The sound couldn't be played: the system has no way to play it.");
         return;
     }
-    playing_ = true;
     SetDlgItemTextW(hwnd(), kPlaySoundId, L"Stop");
     SetTimer(hwnd(), kPlayTimer, static_cast<UINT>(shown.seconds * 1000) + 200, nullptr);
 }
 
 void ThemeFilesWindow::stopSound() {
-    if (!playing_) return;
-    PlaySoundW(nullptr, nullptr, 0);
+    if (!sound_.playing()) return;
+    sound_.stop();
     KillTimer(hwnd(), kPlayTimer);
-    playing_ = false;
     SetDlgItemTextW(hwnd(), kPlaySoundId, L"Play");
 }
 

@@ -15,6 +15,7 @@
 #include "core/launcher_state.h"
 #include "ui/gdi.h"
 #include "ui/preview_pane.h"
+#include "ui/sound_player.h"
 #include "ui/theme_slots_load.h"
 #include "ui/window_base.h"
 
@@ -88,7 +89,7 @@ private:
     JobRunner previewJob_;
     std::wstring previewWanted_;  // the file the selection wants shown
     bool previewAgain_ = false;   // the selection changed while a preview was made
-    bool playing_ = false;
+    SoundPlayer sound_;  // stopped when the window goes, and when it closes
     // Declared last, so destroyed first: its thread is joined before what it uses goes.
     ThemeSlotsLoad slotsLoad_;
 };

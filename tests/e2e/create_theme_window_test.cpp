@@ -142,6 +142,10 @@ TEST_F(CreateThemeWindow, OpensFilledFromTheSavedThemeAndMakesItWithTheLogAndBar
     EXPECT_EQ(controlText(window, kCalledNoteId), L"The game doesn't name this one.");
     ASSERT_TRUE(selectListRow(window, kSubjectListId, 0));
     EXPECT_EQ(controlText(window, kCalledId), L"Crow's Nest");
+    // A subject's label takes the room its name needs, and its edit moves along.
+    EXPECT_EQ(controlText(window, kSubjectLabelId), L"Single Target is");
+    EXPECT_TRUE(textFitsControl(window, kSubjectLabelId, 15));
+    EXPECT_EQ(layoutFaults(window), std::vector<std::string>{});
     takeScreenshot(window, L"create-theme-idle");
 
     makeOnly(kMakeIconsId);
@@ -387,6 +391,8 @@ TEST_F(CreateThemeWindowAt144Dpi, ScalesItsFieldsAndColumnsAndFitsOnTheScreen) {
         EXPECT_EQ(listColumnWidth(window, kSubjectListId, column), widths[column] * 3 / 2);
     ASSERT_TRUE(selectListRow(window, kSubjectListId, 0));
     EXPECT_EQ(layoutFaults(window), std::vector<std::string>{});
+    EXPECT_EQ(controlText(window, kSubjectLabelId), L"Single Target is");
+    EXPECT_TRUE(textFitsControl(window, kSubjectLabelId, 15));
     takeScreenshot(window, L"create-theme-144dpi");
 
     // The strip of what a run made, its pictures scaled with the window.

@@ -8,6 +8,7 @@
 #include "core/files.h"
 #include "core/text.h"
 #include "support/launcher_process.h"
+#include "ui/gdi.h"
 
 namespace vorlane::testing {
 
@@ -217,6 +218,19 @@ std::vector<std::string> layoutFaults(HWND window) {
         frame.bottom - frame.top > GetSystemMetrics(SM_CYSCREEN))
         faults.push_back("the window is larger than the screen");
     return faults;
+}
+
+bool textFitsControl(HWND window, int id, int pixelsAt96) {
+    HWND control = GetDlgItem(window, id);
+    RECT box;
+    GetClientRect(control, &box);
+    const std::wstring text = controlText(window, id);
+    const FontHandle font = messageFont(MulDiv(pixelsAt96, static_cast<int>(GetDpiForWindow(window)), 96), FW_NORMAL);
+    WindowDc dc(nullptr);
+    SelectedObject selected(dc.get(), font.get());
+    SIZE extent{};
+    return GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &extent) &&
+           extent.cx <= box.right;
 }
 
 DWORD screenDpi() {

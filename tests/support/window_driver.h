@@ -64,6 +64,11 @@ int listColumnWidth(HWND window, int id, int column);
 // in the calling thread's DPI awareness.
 std::vector<std::string> layoutFaults(HWND window);
 
+// Whether a control's text fits its width, drawn in the system's message font
+// `pixelsAt96` high at 96 DPI, scaled to the window's DPI (as the windows draw
+// their labels): false for a label cut short.
+bool textFitsControl(HWND window, int id, int pixelsAt96);
+
 // The DPI of Wine's screen in the prefix the test runs in (96 is 100%).
 DWORD screenDpi();
 // For a test of a screen at 144 DPI: empty when the screen is at 144 (and the

@@ -211,6 +211,24 @@ TEST(ComfyServers, TheLastServerLostEndsTheRunAsOneServerDoes) {
               L"Made 0, kept 0, failed 1. Create again to make what's missing (what's there is kept).");
 }
 
+// More servers than files: a server with no file of its own at the start
+// still takes the files of the servers that stop answering in the middle of them.
+TEST(ComfyServers, AnIdleServerMakesTheFilesOfTwoLostInTheMiddleOfThem) {
+    TempFolder folder;
+    Servers servers;
+    servers.add(serverScript(0.5, R"(,"stops_answering_at":1)"));
+    servers.add(serverScript(0.5, R"(,"stops_answering_at":1)"));
+    servers.add(serverScript(0.5));
+    const JobRun run = runJob(servers.addresses(), folder.path(), icons(2));
+    for (int n = 1; n <= 2; ++n)
+        EXPECT_TRUE(fileExists(folder.file(L"Icons\\I" + std::to_wstring(n) + L".png"))) << n;
+    EXPECT_EQ(countOf(*servers.doubles[2], "POST /prompt"), 2u);
+    for (size_t lost = 0; lost < 2; ++lost) EXPECT_LE(countOf(*servers.doubles[lost], "POST /prompt"), 1u);
+    EXPECT_TRUE(run.complete);
+    EXPECT_EQ(run.lines.back(),
+              L"Made 2, kept 0, failed 0. The theme is ready: the game finds it the next time it starts.");
+}
+
 TEST(ComfyServers, AStopReachesEveryServer) {
     TempFolder folder;
     Servers servers;

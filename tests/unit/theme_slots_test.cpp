@@ -195,6 +195,44 @@ TEST(ThemeSlots, AListIsKeptWithItsSignatureOrNotAtAll) {
     EXPECT_EQ(state.themeSlots[0].Id, L"Tower_Burn");
 }
 
+// A kept copy caught half-refreshed (a new list beside the old signature, as
+// a load that waited past another launcher's turn reads it) keeps the list
+// loaded before and says why; with none loaded, there is no list.
+TEST(ThemeSlots, AKeptCopyThatDoesntVerifyKeepsTheListLoadedBefore) {
+    const std::optional<testing::SigningKey> key = testing::testSigningKey();
+    ASSERT_TRUE(key);
+    const std::string goodList = R"json([{"Id":"Tower_Chain","File":"Models/Tower_Chain.glb"}])json";
+    const std::string newList = R"json([{"Id":"Tower_Burn","File":"Models/Tower_Burn.glb"}])json";
+    const struct {
+        bool loadedBefore;
+        size_t slots;
+        const wchar_t* line;
+    } cases[] = {
+        {true, 1,
+         L"The kept theme files list doesn't match its signature (another launcher may be refreshing it), so it "
+         L"isn't used: the list loaded before stays in use."},
+        {false, 0,
+         L"The kept theme files list isn't signed with Vorlane's key, so it isn't used: there's no list of theme "
+         L"files until a build server gives a signed one."},
+    };
+    for (const auto& c : cases) {
+        TempFolder root;
+        root.writeFile(L"theme_slots.json", goodList);
+        root.writeFile(L"theme_slots.json.sig", key->sign(goodList));
+        LauncherState state;
+        state.rootFolder = root.path();
+        state.settingsPath = root.file(L"launcher.ini");
+        openLog(state, root.file(L"launcher.log"));
+        if (c.loadedBefore) loadThemeSlots(state, key->publicKey());
+        root.writeFile(L"theme_slots.json", newList);
+        loadThemeSlots(state, key->publicKey());
+        closeLog(state);
+        ASSERT_EQ(state.themeSlots.size(), c.slots) << c.loadedBefore;
+        if (c.slots) EXPECT_EQ(state.themeSlots[0].Id, L"Tower_Chain");
+        EXPECT_EQ(testing::logMessages(root.path()), std::vector<std::wstring>{c.line});
+    }
+}
+
 TEST(ThemeChecklist, ImportFolderSlotPathsAndPrompts) {
     EXPECT_EQ(importFolderOf(L"C:\\Themes\\Frost"), L"C:\\Themes\\Frost\\Import");
     EXPECT_EQ(importFolderOf(L"C:\\Themes\\Frost\\import\\"), L"C:\\Themes\\Frost\\import");

@@ -1,6 +1,7 @@
 // WAV files: what the reader takes (and refuses) and what the writer makes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -152,6 +153,48 @@ TEST(WavReader, TheLastFormatBeforeTheDataCounts) {
                                   chunk("data", pcm16({-16384}))));
     EXPECT_EQ(audio.rate, 16000);
     EXPECT_EQ(audio.samples, std::vector<float>{-0.5f});
+}
+
+// Read a block at a time, whatever the blocks' size, a file gives what
+// ReadWav gives of it whole: the same format, frames and samples, and the same
+// refusals.
+TEST(WavStream, GivesWhatTheWholeFileReaderGivesInBlocksOfAnySize) {
+    const std::string format = chunk("fmt ", fmtBody(1, 2, 8000, 16));
+    const std::string files[] = {
+        riff(format + chunk("LIST", "INFOabc") + chunk("data", pcm16({100, -200, 300, -400, 8192, -8192}))),
+        riff(chunk("fmt ", fmtBody(1, 1, 8000, 24)) + chunk("data", std::string("\x00\x00\x20\x00\x00\xE0", 6))),
+        riff(chunk("fmt ", fmtBody(3, 1, 44100, 32)) + chunk("data", floats({0.5f, -0.25f, 1.5f}))),
+        riff(chunk("fmt ", extensibleBody(1, 1, 8000, 16)) + chunk("data", pcm16({-16384}))),
+        riff(format) + "data" + le32(1000) + pcm16({100, 200, 300}),  // cut off in its second frame
+        riff(format + "LIST" + le32(100) + "INFO" + chunk("data", pcm16({1}))),
+        riff(chunk("fmt ", fmtBody(1, 1, 8000, 8)) + chunk("data", pcm16({1, 2}))),
+        riff(chunk("data", pcm16({1, 2})) + format),
+        "RIFF" + le32(4) + "AVI ",
+        riff(format),
+    };
+    for (const std::string& file : files) {
+        AudioBuffer whole;
+        const bool readable = ReadWav(file, whole);
+        for (size_t block : {size_t{1}, size_t{3}, size_t{7}, size_t{64}, file.size()}) {
+            SCOPED_TRACE("file of " + std::to_string(file.size()) + " bytes in blocks of " + std::to_string(block));
+            int rate = 0, channels = 0;
+            uint64_t frames = 0;
+            std::vector<float> samples;
+            WavStream stream(
+                file.size(), [&](int r, int c, uint64_t f) { rate = r, channels = c, frames = f; },
+                [&](const float* given, size_t count) { samples.insert(samples.end(), given, given + count); });
+            bool going = true;
+            for (size_t at = 0; going && at < file.size(); at += block)
+                going = stream.add(reinterpret_cast<const unsigned char*>(file.data()) + at,
+                                   std::min(block, file.size() - at));
+            EXPECT_EQ(going && stream.complete(), readable);
+            if (!readable) continue;
+            EXPECT_EQ(rate, whole.rate);
+            EXPECT_EQ(channels, whole.channels);
+            EXPECT_EQ(frames, whole.frames());
+            EXPECT_EQ(samples, whole.samples);
+        }
+    }
 }
 
 // The 16-bit value of sample `index` in a file WriteWav made.
