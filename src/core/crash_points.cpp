@@ -19,9 +19,19 @@ std::atomic<long>& passesLeft() {
     static std::atomic<long> passes{1};
     return passes;
 }
+long long& freeSpaceTold() {
+    static long long bytes = -1;
+    return bytes;
+}
 }  // namespace
 
+long long injectedFreeSpace() { return freeSpaceTold(); }
+
 void enableCrashPoints() {
+    wchar_t space[32];
+    const DWORD spaceLength = GetEnvironmentVariableW(L"VORLANE_FREE_SPACE", space, 32);
+    if (spaceLength > 0 && spaceLength < 32) freeSpaceTold() = std::max(0LL, std::wcstoll(space, nullptr, 10));
+
     wchar_t name[128];
     const DWORD length = GetEnvironmentVariableW(L"VORLANE_CRASH_AT", name, 128);
     if (length == 0 || length >= 128) return;

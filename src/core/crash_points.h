@@ -11,6 +11,11 @@ namespace vorlane {
 // its N-th.
 void enableCrashPoints();
 
+// The free space, in bytes, the test-key launcher is told every disk has
+// (the environment variable VORLANE_FREE_SPACE, read by enableCrashPoints), so
+// that a test can meet a full disk; -1 when none is told.
+long long injectedFreeSpace();
+
 // Ends the process at once, with exit code 99 and nothing flushed or cleaned,
 // when the crash point `name` is the one named.
 void crashPoint(const wchar_t* name);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/files.h"
+#include "core/log.h"
 #include "core/settings.h"
 #include "core/single_instance.h"
 #include "core/text.h"
@@ -19,6 +20,7 @@ std::wstring rootLockFile(const std::wstring& what, const std::wstring& rootFold
 
 bool RootMutex::acquire(const std::wstring& what, const std::wstring& rootFolder, DWORD waitMs) {
     release();
+    unusableFile_ = {};
     const std::wstring path = longPath(rootLockFile(what, rootFolder));
     const ULONGLONG end = GetTickCount64() + waitMs;
     for (;;) {
@@ -26,8 +28,15 @@ bool RootMutex::acquire(const std::wstring& what, const std::wstring& rootFolder
                                        FILE_ATTRIBUTE_HIDDEN, nullptr));
         if (file_) return owned_ = true;
         const DWORD error = GetLastError();
-        // Held by another launcher (or being deleted): wait for it. Anything else: the file can't serve.
-        if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) {
+        // Held by another launcher: wait for it. Anything else, access denied
+        // included (the lock file is never deleted, so that is a file or folder
+        // this launcher may not write): the file can't serve, and the name does
+        // at once rather than after a wait for a launcher that isn't there.
+        if (error != ERROR_SHARING_VIOLATION) {
+            unusableFile_ = systemFailure(L"Couldn't open the lock file " + rootLockFile(what, rootFolder) +
+                                              L" for writing, so launchers take turns by the root folder's name as "
+                                              L"spelled here.",
+                                          error);
             const ULONGLONG now = GetTickCount64();
             return acquireByName(what, rootFolder, now < end ? DWORD(end - now) : 0);
         }
@@ -55,7 +64,9 @@ void RootMutex::release() {
 }
 
 bool lockRootForJob(LauncherState& state, RootLock& lock) {
-    if (!lock.acquire(state.rootFolder)) {
+    const bool locked = lock.acquire(state.rootFolder);
+    if (lock.unusableFile()) logLine(state, lock.unusableFile().text());
+    if (!locked) {
         state.lastError = kRootBusySentence;
         return false;
     }

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "core/failure.h"
 #include "core/handles.h"
 #include "core/launcher_state.h"
 
@@ -25,9 +26,10 @@ extern const wchar_t* const kRootBusySentence;
 // a "\\?\" path) reaches the same file, so launchers meet at the same lock
 // however they were given the root. The system closes the file when its
 // launcher ends, killed or not, so a lock is never left behind. Where the file
-// can't be made (the folder is missing or can't be written), the lock is a
-// named mutex, "Local\VorlaneLauncher" + what + "-" + the root folder's
-// instance key, as good as the spelling.
+// can't be opened for writing (the folder is missing or can't be written, the
+// file is read-only or belongs to an elevated run), the lock is at once a named
+// mutex, "Local\VorlaneLauncher" + what + "-" + the root folder's instance
+// key, as good as the spelling, and unusableFile() says why.
 class RootMutex {
 public:
     RootMutex() = default;
@@ -37,6 +39,9 @@ public:
 
     bool acquire(const std::wstring& what, const std::wstring& rootFolder, DWORD waitMs);
     void release();
+    // Set when the last acquire couldn't use the lock file: what couldn't be
+    // opened and the system error.
+    const Failure& unusableFile() const { return unusableFile_; }
 
 private:
     bool acquireByName(const std::wstring& what, const std::wstring& rootFolder, DWORD waitMs);
@@ -44,6 +49,7 @@ private:
     FileHandle file_;
     ObjectHandle mutex_;
     bool owned_ = false;
+    Failure unusableFile_;
 };
 
 // The lock file of `what` in a root folder.
@@ -57,13 +63,15 @@ public:
         return mutex_.acquire(L"Job", rootFolder, waitMs);
     }
     void release() { mutex_.release(); }
+    const Failure& unusableFile() const { return mutex_.unusableFile(); }
 
 private:
     RootMutex mutex_;
 };
 
 // For a job that changes the installation: takes the lock (on failure sets
-// lastError to kRootBusySentence and returns false), then reads the install
+// lastError to kRootBusySentence and returns false; a lock file that can't
+// serve is logged), then reads the install
 // state again from launcher.ini, since another launcher may have changed it
 // since this one started. The caller runs the job while `lock` is held.
 bool lockRootForJob(LauncherState& state, RootLock& lock);

@@ -16,12 +16,40 @@ namespace vorlane {
 namespace {
 const wchar_t kSection[] = L"Launcher";
 constexpr DWORD kValueCharacters = 2048;  // so a value keeps at most 2047 characters
+// A writer holds the settings' turn for a copy, a few keys and a flush; a
+// read waits for it this long at most and then reads anyway.
+constexpr DWORD kReadTurnWaitMs = 5000;
+constexpr DWORD kWriteTurnWaitMs = 30000;
+// How long the replace of launcher.ini is tried again while another program
+// (a scanner, a launcher of before) has the file open.
+constexpr DWORD kReplaceRetryMs = 5000;
+
+// Puts the written copy in place of launcher.ini. A replace that meets the file
+// open elsewhere fails with a sharing or access error; such a reader holds it
+// only for a moment, so the replace is tried again for a bounded time.
+bool replaceSettingsFile(const std::wstring& part, const std::wstring& settingsPath) {
+    const ULONGLONG end = GetTickCount64() + kReplaceRetryMs;
+    for (;;) {
+        if (MoveFileExW(longPath(part).c_str(), longPath(settingsPath).c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        const DWORD error = GetLastError();
+        if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || GetTickCount64() >= end) {
+            SetLastError(error);
+            return false;
+        }
+        Sleep(10);
+    }
+}
 }  // namespace
 
 const wchar_t* const kDefaultServers =
     L"http://builds.vorlane.lan:8080;http://builds.vorlane.home.arpa:8080;https://builds.vorlane.net";
 
 std::wstring readSetting(const LauncherState& state, const wchar_t* key, const wchar_t* fallback) {
+    // Reads take turns with writes, so another launcher's replace never meets this one's read.
+    RootMutex turn;
+    turn.acquire(L"Settings", state.rootFolder, kReadTurnWaitMs);
     wchar_t value[kValueCharacters];
     DWORD length =
         GetPrivateProfileStringW(kSection, key, fallback, value, kValueCharacters, state.settingsPath.c_str());
@@ -35,9 +63,10 @@ Failure writeSetting(const LauncherState& state, const wchar_t* key, const std::
 Failure writeSettings(const LauncherState& state, const SettingValues& values) {
     const std::wstring sentence = L"Couldn't save the launcher's settings.";
     // Launchers on one root take turns, so that neither's keys are lost to the
-    // other's replace. Without the turn (after a long wait) the save goes on.
+    // other's replace. Without the turn (after a long wait) the save goes on;
+    // a lock file that can't serve gives way to the named lock at once.
     RootMutex turn;
-    turn.acquire(L"Settings", state.rootFolder, 30000);
+    turn.acquire(L"Settings", state.rootFolder, kWriteTurnWaitMs);
 
     const std::wstring part = state.settingsPath + L".part";
     std::string bytes;
@@ -58,8 +87,7 @@ Failure writeSettings(const LauncherState& state, const SettingValues& values) {
         return failure;
     }
     crashPoint(L"settings-written");
-    if (!MoveFileExW(longPath(part).c_str(), longPath(state.settingsPath).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!replaceSettingsFile(part, state.settingsPath)) {
         Failure failure = systemFailure(sentence);
         DeleteFileW(longPath(part).c_str());
         return failure;

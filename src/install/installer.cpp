@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "addons/theme_update.h"
 #include "core/crash_points.h"
 #include "core/failure.h"
@@ -109,6 +111,18 @@ bool downloadZip(LauncherState& state, const BuildRecord& record, const std::wst
         return fail(state, systemFailure(L"Couldn't write " + zip + L"."));
     crashPoint(L"downloaded");
     return true;
+}
+
+// What the zip's run writes: the rest of its download, and its unpacked files,
+// taken to be at least the zip's size (its listing isn't known before it's here).
+bool roomForZip(LauncherState& state, const BuildRecord& record, const std::wstring& zip) {
+    deleteOtherDownloads(parentFolder(zip), record.file);
+    if (record.size <= 0) return true;
+    long long present = 0;
+    if (!fileSize(zip, present) && !fileSize(zip + L".part", present)) present = 0;
+    const unsigned long long unpacked = (unsigned long long)record.size;
+    const unsigned long long download = (unsigned long long)std::max(0LL, record.size - present);
+    return roomForBuild(state, record.commit, download + unpacked);
 }
 
 // known: the zip's fingerprint as its download worked it out; empty, the zip is read for it.
@@ -233,6 +247,32 @@ bool recordInstalled(LauncherState& state, const BuildRecord& record) {
 
 }  // namespace
 
+namespace {
+// The bytes free to this user on the disk of `folder` (or of its nearest folder
+// that is there); false when the system can't tell.
+bool freeSpaceOf(const std::wstring& folder, unsigned long long& bytes) {
+    if (const long long told = injectedFreeSpace(); told >= 0) {
+        bytes = (unsigned long long)told;
+        return true;
+    }
+    std::wstring existing = folder;
+    while (!existing.empty() && !folderExists(existing)) existing = parentFolder(existing);
+    ULARGE_INTEGER available{};
+    if (existing.empty() || !GetDiskFreeSpaceExW(longPath(existing).c_str(), &available, nullptr, nullptr)) return false;
+    bytes = available.QuadPart;
+    return true;
+}
+}  // namespace
+
+bool roomForBuild(LauncherState& state, const std::wstring& commit, unsigned long long need) {
+    unsigned long long free = 0;
+    if (!freeSpaceOf(state.installDir, free) || free >= need) return true;
+    const unsigned long long mib = 1 << 20;
+    return fail(state, L"There isn't room for build " + commit + L": it needs " + groupedMiB(need + mib - 1) +
+                           L" free on the disk of " + state.installDir + L", which has " + groupedMiB(free) +
+                           L", so nothing was downloaded. Make room, then try again.");
+}
+
 std::wstring systemTar() {
     wchar_t system[MAX_PATH];
     UINT length = GetSystemDirectoryW(system, MAX_PATH);
@@ -248,27 +288,31 @@ bool installBuild(LauncherState& state, const JobControl& job) {
     const bool downloaded = state.zipPath.empty();
     const std::wstring zip = downloaded ? joinPath(downloads, record.file) : state.zipPath;
     std::wstring fingerprint;
+    const std::wstring staging = joinPath(state.installDir, record.commit) + kStagingSuffix;
+    // A stop leaves no copy of the build behind in the staging folder: the next try makes it again.
+    auto stopped = [&] {
+        deleteFolderTree(staging);
+        return fail(state, kStopped);
+    };
     // An update by pieces leaves the staging folder as an unpacked zip would.
     const PieceOutcome pieces = stageByPieces(state, record, job);
-    if (pieces == PieceOutcome::Stopped) return fail(state, kStopped);
+    if (pieces == PieceOutcome::Stopped) return stopped();
+    if (pieces == PieceOutcome::Refused) return false;
     const bool fromZip = pieces == PieceOutcome::UseZip;
+    if (fromZip && downloaded && !roomForZip(state, record, zip)) return false;
     if (fromZip && downloaded && !downloadZip(state, record, zip, job, fingerprint)) return false;
-    if (job.stopRequested()) return fail(state, kStopped);
+    if (job.stopRequested()) return stopped();
     if (fromZip && !record.sha256.empty() && !checkZip(state, record, zip, downloaded, fingerprint, job)) return false;
     if (fromZip) crashPoint(L"checked");
 
-    const std::wstring staging = joinPath(state.installDir, record.commit) + kStagingSuffix;
-    if (job.stopRequested()) return fail(state, kStopped);
+    if (job.stopRequested()) return stopped();
     std::vector<ZipEntry> listing;
     if (fromZip && !unpackZip(state, record, zip, staging, job, listing)) return false;
     if (fromZip) crashPoint(L"unpacked");
     if (!bringSavesOver(state, record, staging, job)) return false;
     crashPoint(L"saves-copied");
     if (fromZip && !checkUnpacked(state, record, staging, listing)) return false;
-    if (job.stopRequested()) {
-        deleteFolderTree(staging);
-        return fail(state, kStopped);
-    }
+    if (job.stopRequested()) return stopped();
 
     if (!putInPlace(state, record, staging)) return false;
     crashPoint(L"placed");
@@ -313,6 +357,8 @@ void removeOldBuilds(LauncherState& state) {
 void tidyInstallation(LauncherState& state) {
     removeOldBuilds(state);
     deleteOtherDownloads(joinPath(state.rootFolder, L"Downloads"), L"");
+    // With nothing to install, no install in progress needs the pieces a run cut short fetched.
+    deleteFolderTree(fetchedPiecesFolder(state));
 }
 
 }  // namespace vorlane

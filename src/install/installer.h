@@ -17,12 +17,17 @@ bool installBuild(LauncherState& state, const JobControl& job);
 // saves restored and add-on themes brought up to date; a failure is logged.
 bool installJob(LauncherState& state, const JobControl& job);
 
+// Before anything is downloaded: true when the disk of the install folder has
+// `need` bytes free (a disk whose free space can't be told is given the
+// benefit of the doubt); otherwise lastError names the need and the free space.
+bool roomForBuild(LauncherState& state, const std::wstring& commit, unsigned long long need);
+
 // Removes every build folder but those of current and previous.
 void removeOldBuilds(LauncherState& state);
 
 // Removes what runs that were cut short left behind, once nothing needs it: old
-// builds, staging and set-aside folders, and every download (for when the
-// newest build is installed already).
+// builds, staging and set-aside folders, every download and the fetched pieces
+// (for when the newest build is installed already).
 void tidyInstallation(LauncherState& state);
 
 // The system's tar.exe, in double quotes.

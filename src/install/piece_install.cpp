@@ -413,7 +413,9 @@ std::wstring earlierBuild(const LauncherState& state) {
 }
 
 PieceOutcome useZip(LauncherState& state, const std::wstring& staging, const std::wstring& why) {
+    // The zip comes down with the room the pieces took given back.
     deleteFolderTree(staging);
+    deleteFolderTree(fetchedPiecesFolder(state));
     logLine(state, L"Updating by pieces didn't work out (" + why + L"), so the build's zip is downloaded instead.");
     return PieceOutcome::UseZip;
 }
@@ -473,6 +475,8 @@ PieceOutcome stageByPieces(LauncherState& state, const BuildRecord& record, cons
         updating + L" by pieces: " + groupedMiB(newBytes) + L" of " + groupedMiB(total) + L" is new.";
     logLine(state, cost);
     job.progress(0, cost);
+    // The missing pieces come down beside the build they are written into.
+    if (!roomForBuild(state, record.commit, newBytes + total)) return PieceOutcome::Refused;
 
     const std::wstring doing = updating + L" by pieces... ";
     auto report = [&](uint64_t done) {

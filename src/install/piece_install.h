@@ -27,6 +27,7 @@ enum class PieceOutcome {
     Staged,  // the staging folder holds the whole build, every file checked
     UseZip,  // not for pieces, or it didn't work out (said in the log): the zip is used
     Stopped, // the job was asked to stop; the fetched pieces are kept for the next try
+    Refused, // the disk hasn't room for the pieces and the build (lastError says so); nothing was fetched
 };
 
 // Assembles the build of `record` in its staging folder by pieces, when it has

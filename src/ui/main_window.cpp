@@ -348,6 +348,12 @@ private:
             DestroyWindow(hwnd());
             return;
         }
+        if (std::exchange(checkAgain_, false)) {
+            statusText = startText_;
+            startStartUpCheck();
+            refreshStatus();
+            return;
+        }
         // A newer launcher put in place takes over; should it not start, this one goes on.
         if (outcome->selfUpdated == SelfUpdateOutcome::Updated && startNewLauncher(state_)) {
             DestroyWindow(hwnd());
@@ -430,6 +436,14 @@ private:
     }
 
     void OnOpenedAgain() {
+        // Closed during the start-up checks and waiting for them to end: the
+        // player wants the window after all, and the checks cut short by the
+        // close run again once they have ended.
+        if (closeWhenStopped_ && checkingAtStart_) {
+            closeWhenStopped_ = false;
+            checkAgain_ = true;
+            ShowWindow(hwnd(), SW_SHOW);
+        }
         if (IsIconic(hwnd())) ShowWindow(hwnd(), SW_RESTORE);
         SetForegroundWindow(hwnd());
         logLine(state_, L"Opened again: brought this window to the front instead.");
@@ -630,6 +644,7 @@ private:
     UpdateCheck check_;
     bool closeWhenStopped_ = false;
     bool checkingAtStart_ = false;
+    bool checkAgain_ = false;  // the start-up checks were cut short by a close taken back
     int openWhenChecked_ = 0;  // a theme window's button pressed during the start-up checks
     std::wstring startText_;  // the status line the start gave, shown once the checks end
     HINSTANCE instance_ = nullptr;

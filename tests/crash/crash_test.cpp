@@ -286,6 +286,23 @@ TEST_P(PieceCrashAt, TheSameUpdateAgainLeavesTheZipsBuildAndTheNewestSaves) {
     expectWhole(kC, kB, L"");
 }
 
+// A kill just after an update by pieces is recorded leaves the fetched pieces;
+// the next run, with nothing left to install, removes them.
+TEST_F(PieceCrashAt, FetchedPiecesLeftByAKillAfterTheRecordGoWithTheNextRun) {
+    installTwoBuilds();
+    if (HasFatalFailure()) return;
+    server->publishInPieces(true);
+    zips[kC] = server->publishBuild(kC, L"2026-03-01T10:00:00Z", 3 << 20);
+    ASSERT_EQ(runCrashing(L"update", L"recorded"), 99u) << "the run didn't reach its crash point";
+    const std::wstring pieces = joinPath(root, L"Downloads\\Pieces");
+    ASSERT_TRUE(folderExists(pieces));
+    newLogLines();
+    EXPECT_EQ(runCommand(L"update"), 0u);
+    EXPECT_TRUE(contains(newLogLines(), L"Already up to date."));
+    EXPECT_FALSE(pathExists(pieces));
+    expectWhole(kC, kB, L"");
+}
+
 INSTANTIATE_TEST_SUITE_P(Points, PieceCrashAt, ::testing::ValuesIn(kPieceCrashCases),
                          [](const ::testing::TestParamInfo<CrashCase>& info) {
                              std::string name = toUtf8(std::wstring(info.param.command) + L"_" + info.param.point);

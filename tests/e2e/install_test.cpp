@@ -10,6 +10,7 @@
 
 #include "core/files.h"
 #include "core/text.h"
+#include "install/piece_install.h"
 #include "net/build_server.h"
 #include "support/build_server.h"
 #include "support/installed_game.h"
@@ -458,4 +459,34 @@ TEST_F(Install, ASignedZipHoldingALinkIsRefusedWritesNothingOutsideAndLeavesNoth
     EXPECT_EQ(newLogLines().back(), L"Done (uninstall, exit 0, installed: nothing).");
     EXPECT_FALSE(folderExists(joinPath(game, kOld)));
     EXPECT_TRUE(listFolder(outside).empty());
+}
+
+// Before anything is downloaded, the disk must have room for the download and
+// the build unpacked from it (told to the test-key launcher as its free space):
+// a byte short is refused at once, naming both; just enough installs.
+TEST_F(Install, ADiskWithoutRoomForTheDownloadAndTheBuildIsRefusedAtOnce) {
+    const std::wstring zip = server->publishBuild(kNew, kNewReleased, 3 << 20);
+    long long zipSize = 0;
+    ASSERT_TRUE(fileSize(zip, zipSize));
+    const unsigned long long need = 2 * (unsigned long long)zipSize, mib = 1 << 20;
+    struct Case {
+        unsigned long long free;
+        DWORD exitCode;
+    };
+    for (const Case& told : {Case{need - 1, 1}, Case{need, 0}}) {
+        SCOPED_TRACE(told.free);
+        newLogLines();
+        {
+            ScopedEnvironment free(L"VORLANE_FREE_SPACE", std::to_wstring(told.free).c_str());
+            EXPECT_EQ(runCommand(L"install"), told.exitCode);
+        }
+        const std::vector<std::wstring> lines = newLogLines();
+        const std::wstring refusal = L"Failed: There isn't room for build " + kNew + L": it needs " +
+                                     groupedMiB(need + mib - 1) + L" free on the disk of " + game + L", which has " +
+                                     groupedMiB(told.free) + L", so nothing was downloaded. Make room, then try again.";
+        EXPECT_EQ(contains(lines, refusal), told.exitCode == 1);
+    }
+    // The refused run asked for nothing: the one download is the installing run's.
+    EXPECT_EQ(nginxRequestsFor(requestPath(buildZipName(kNew))).size(), 1u);
+    EXPECT_EQ(setting(L"Current"), kNew);
 }

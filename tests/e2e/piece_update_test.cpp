@@ -445,3 +445,39 @@ TEST_F(PieceUpdate, VerifyWithNothingInstalledFails) {
 }
 
 }  // namespace
+
+// An update by pieces that the disk has no room for (the test-key launcher told
+// it has 1 MiB free) is refused before a piece is fetched; and when the pieces
+// don't work out, what they took is given back before the zip comes down.
+TEST_F(PieceUpdate, ADiskWithoutRoomIsRefusedAtOnceAndAFallbackGivesThePiecesRoomBack) {
+    installAThenPublishB();
+    if (HasFatalFailure()) return;
+    const std::wstring pieces = joinPath(root, L"Downloads\\Pieces");
+    SetEnvironmentVariableW(L"VORLANE_FREE_SPACE", L"1048576");
+    EXPECT_EQ(runCommand(L"update"), 1u);
+    SetEnvironmentVariableW(L"VORLANE_FREE_SPACE", nullptr);
+    std::vector<std::wstring> lines = newLogLines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::wstring& line) {
+        return line.starts_with(L"Failed: There isn't room for build " + kB + L": it needs ") &&
+               line.ends_with(L", which has 1 MB, so nothing was downloaded. Make room, then try again.");
+    }));
+    EXPECT_EQ(requestsFor(piecesOf(indexOf(kB))), 0u);
+    EXPECT_EQ(zipRequests(kB), 0u);
+    EXPECT_FALSE(pathExists(pieces));
+    EXPECT_EQ(setting(L"Current"), kA);
+
+    // Build.ini's fingerprint in the index is wrong: the pieces are fetched, the
+    // file doesn't check out, and the run is killed once the zip has begun.
+    const BuildIndex b = indexOf(kB);
+    std::string buildIni;
+    for (const IndexFile& file : b.files)
+        if (file.path == L"Build.ini") buildIni = toUtf8(file.sha256);
+    replaceIndexOfB([&](std::string& text) { text = replaced(text, buildIni, std::string(64, '0')); });
+    SetEnvironmentVariableW(L"VORLANE_CRASH_AT", L"downloading");
+    EXPECT_EQ(runCommand(L"update"), 99u);
+    SetEnvironmentVariableW(L"VORLANE_CRASH_AT", nullptr);
+    EXPECT_GT(requestsFor(piecesOf(indexOf(kB))), 0u);
+    EXPECT_FALSE(pathExists(pieces));
+    ASSERT_EQ(runCommand(L"update"), 0u);
+    expectBuildIsTheZips(kB);
+}

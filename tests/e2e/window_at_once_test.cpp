@@ -117,3 +117,34 @@ TEST_F(WindowAtOnce, TwoSilentServersBeforeAGoodOneKeepNobodyWaitingForTheWindow
         if (line.rfind(first.url() + L": ", 0) == 0 || line.rfind(second.url() + L": ", 0) == 0) ++silentNotes;
     EXPECT_EQ(silentNotes, 2u);
 }
+
+// Closed while the checks wait on a silent server, the window goes at once; a
+// second start then brings it back rather than being swallowed by the closing
+// launcher, and the checks cut short by the close run again to their end.
+TEST_F(WindowAtOnce, ASecondStartAfterACloseDuringTheChecksShowsTheWindowAgain) {
+    SilentServer silent;
+    ASSERT_FALSE(silent.url().empty());
+    const std::wstring commit = L"f0e1d2c";
+    server->publishBuild(commit, L"2026-06-01T10:00:00Z");
+    const std::vector<std::wstring> arguments = launcherArguments({}, silent.url() + L";" + server->url());
+    launcher = std::make_unique<LauncherProcess>(testKeyLauncher(), arguments);
+    ASSERT_TRUE(launcher->started());
+    ASSERT_TRUE(waitFor([&] { return (window = findLauncherWindow(instanceHash(root))) != nullptr; }, 60000));
+    ASSERT_TRUE(waitFor([&] { return IsWindowVisible(window) != FALSE; }, 60000));
+    ASSERT_EQ(controlText(window, kStatusTextId), L"Checking for updates...");
+
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(waitFor([&] { return IsWindowVisible(window) == FALSE; }, 60000));
+    EXPECT_EQ(runToEnd(testKeyLauncher(), arguments, 120000), 0u);
+    ASSERT_TRUE(waitFor([&] { return IsWindow(window) && IsWindowVisible(window) != FALSE; }, 60000))
+        << "the second start was swallowed";
+    EXPECT_TRUE(waitFor([&] { return contains(log(), L"Opened again: brought this window to the front instead."); },
+                        60000));
+
+    // The checks end, run in full, and the window stays with the build offered.
+    ASSERT_TRUE(waitFor([&] { return controlText(window, kMainButtonId) == L"Install && Play"; }, 180000))
+        << toUtf8(controlText(window, kStatusTextId));
+    EXPECT_TRUE(IsWindowVisible(window));
+    EXPECT_NE(controlText(window, kStatusTextId), L"Checking for updates...");
+    EXPECT_TRUE(controlEnabled(window, kCreateThemeId));
+}

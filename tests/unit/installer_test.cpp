@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "core/files.h"
 #include "core/launcher_state.h"
@@ -189,6 +190,25 @@ TEST_F(Installer, ABrokenDownloadKeepsItsPartialFile) {
     EXPECT_FALSE(installBuild(state, progress));
     EXPECT_TRUE(state.lastError.ends_with(L" (the next try carries on where it stopped)")) << toUtf8(state.lastError);
     EXPECT_TRUE(fileExists(joinPath(downloads(), L"Vorlane-" + kCommit + L".zip.part")));
+    EXPECT_TRUE(state.current.empty());
+}
+
+// A stop once the download is checked, with a staging folder a killed run left:
+// the stopped install leaves no copy of the build in <commit>.new.
+TEST_F(Installer, AStopLeavesNoStagingFolder) {
+    offer(buildZip());
+    const std::wstring staging = joinPath(state.installDir, kCommit + L".new");
+    ASSERT_TRUE(makeFolderTree(joinPath(staging, L"Vorlane-" + kCommit)));
+    ASSERT_TRUE(writeFileAtomically(joinPath(staging, L"Vorlane-" + kCommit + L"\\Vorlane.exe"), "MZ"));
+    std::atomic<bool> stop{false};
+    const JobControl job(
+        [&](double, const std::wstring& sentence) {
+            if (sentence == L"Checking the download...") stop = true;
+        },
+        &stop);
+    EXPECT_FALSE(installBuild(state, job));
+    EXPECT_EQ(state.lastError.rfind(L"Stopped before the new build was put in place", 0), 0u) << toUtf8(state.lastError);
+    EXPECT_FALSE(pathExists(staging));
     EXPECT_TRUE(state.current.empty());
 }
 

@@ -16,6 +16,7 @@
 #include "support/launcher_process.h"
 #include "support/publisher.h"
 #include "support/temp_folder.h"
+#include "support/zip_writer.h"
 
 namespace vorlane {
 namespace {
@@ -133,6 +134,24 @@ TEST(Publish, TheKeptTestKeySignsWhatTheTestProgramAccepts) {
     const std::wstring list = folder.writeFile(L"theme_slots.json", kList);
     ASSERT_EQ(runPublisher(folder, {L"sign", keyFile, list}).exitCode, 0u);
     EXPECT_TRUE(verifySignature(kList, testing::readTestFile(list + L".sig")));
+}
+
+// A zip holding a link is refused before anything is unpacked or listed, naming
+// the link as the launcher does, not in the unpacking tool's words.
+TEST(Publish, AZipHoldingALinkIsRefusedByTheLinksName) {
+    TempFolder folder;
+    const std::wstring zip = folder.file(L"Vorlane-abc1234.zip");
+    ASSERT_TRUE(testing::writeZip(zip, {{"Vorlane-abc1234/", ""},
+                                        {"Vorlane-abc1234/Vorlane.exe", "MZ"},
+                                        {"Vorlane-abc1234/Saved", "../../../Outside", true},
+                                        {"Vorlane-abc1234/Saved/evil.txt", "written through the link"}}));
+    const std::wstring server = folder.file(L"server");
+    PublishRun run = runPublisher(folder, {L"build", server, keptTestKeyFile(), zip});
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_EQ(trimmed(run.err),
+              "The zip holds a link, Vorlane-abc1234/Saved, which a build never has, so it can't be published in "
+              "pieces.");
+    EXPECT_FALSE(fileExists(joinPath(server, L"builds.json")));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "core/files.h"
 #include "core/log.h"
+#include "core/root_lock.h"
 #include "core/settings.h"
 #include "core/text.h"
 #include "support/launcher_process.h"
@@ -215,4 +216,66 @@ TEST_F(Settings, LogLinesAreStampedAndWhole) {
         start = end + 2;
     }
     EXPECT_EQ(lines, 800u);
+}
+
+// Another program reading launcher.ini holds it open as the profile reader
+// does (shared for reading and writing, not for deleting): the replace waits
+// for it rather than failing the save.
+TEST_F(Settings, ASaveWaitsForAReaderThatHasTheFileOpen) {
+    writeIni("Current=abcdef1\r\n");
+    loadSettings(state);
+    HANDLE reader = CreateFileW(state.settingsPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    Failure saved{L"not run"};
+    std::thread writer([&] { saved = writeSetting(state, L"Current", L"1234567"); });
+    Sleep(300);  // the reader keeps the file a while, as a busy machine's reader may
+    CloseHandle(reader);
+    writer.join();
+    EXPECT_FALSE(saved) << toUtf8(saved.text());
+    EXPECT_EQ(iniValue(L"Current"), L"1234567");
+    EXPECT_FALSE(fileExists(state.settingsPath + L".part"));
+}
+
+// A lock file this launcher may not open for writing isn't another launcher:
+// the lock is taken by the root's name at once, and why is said with the
+// system error. (A folder in its place stands for a read-only file or one an
+// elevated run made, which the test's user, root under Wine, could write.)
+TEST_F(Settings, ALockFileThatCantBeWrittenGivesWayToTheNamedLockAtOnce) {
+    loadSettings(state);
+    for (const wchar_t* what : {L"Job", L"Settings"}) {
+        SCOPED_TRACE(toUtf8(what));
+        const std::wstring file = rootLockFile(what, root);
+        DeleteFileW(file.c_str());  // the settings' lock file is there since the start-up read
+        ASSERT_TRUE(makeFolderTree(file));
+        RootMutex lock;
+        const ULONGLONG start = GetTickCount64();
+        EXPECT_TRUE(lock.acquire(what, root, 60000));
+        EXPECT_LT(GetTickCount64() - start, 30000u);
+        EXPECT_EQ(lock.unusableFile().systemError, DWORD(ERROR_ACCESS_DENIED));
+        EXPECT_EQ(lock.unusableFile().text(), L"Couldn't open the lock file " + file +
+                                                  L" for writing, so launchers take turns by the root folder's name "
+                                                  L"as spelled here (error 5).");
+        // The named lock is held: a second taker on the same spelling (another thread) waits and gives up.
+        auto secondTakes = [&] {
+            bool taken = false;
+            std::thread([&] {
+                RootMutex second;
+                taken = second.acquire(what, root, 100);
+            }).join();
+            return taken;
+        };
+        EXPECT_FALSE(secondTakes());
+        lock.release();
+        EXPECT_TRUE(secondTakes());
+    }
+    // The save and the job go on, the job saying why it took the named lock.
+    EXPECT_FALSE(writeSetting(state, L"Current", L"1234567"));
+    EXPECT_EQ(iniValue(L"Current"), L"1234567");
+    RootLock job;
+    EXPECT_TRUE(lockRootForJob(state, job));
+    closeLog(state);
+    const std::vector<std::wstring> lines = logMessages(root);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().substr(0, 28), L"Couldn't open the lock file ");
 }

@@ -15,6 +15,7 @@
 #include "install/build_list.h"
 #include "install/installer.h"
 #include "install/run_captured.h"
+#include "install/zip_listing.h"
 #include "pieces/build_index.h"
 #include "net/build_server.h"
 #include "net/sha256.h"
@@ -91,6 +92,15 @@ std::wstring unpackFolder(const std::wstring& commit) {
 // Cuts every file of the zip's build folder and stores the pieces and the
 // index; record.index names the index. Prints why and gives false on failure.
 bool publishPieces(const BuildOptions& options, vorlane::BuildRecord& record) {
+    // A link would lead what is unpacked after it outside the folder; the launcher refuses such a zip by its name.
+    std::vector<vorlane::ZipEntry> listing;
+    vorlane::readZipListing(options.zipPath, listing);
+    for (const vorlane::ZipEntry& entry : listing)
+        if (entry.isLink) {
+            printError(L"The zip holds a link, " + vorlane::toUtf16(entry.name) +
+                       L", which a build never has, so it can't be published in pieces.");
+            return false;
+        }
     const std::wstring unpacked = unpackFolder(record.commit);
     vorlane::deleteFolderTree(unpacked);
     struct Tidy {
