@@ -97,7 +97,17 @@ bool writeAside(const std::wstring& path, const std::string& bytes) {
             return false;
         }
     }
-    return MoveFileExW(longPath(part).c_str(), longPath(path).c_str(), MOVEFILE_REPLACE_EXISTING);
+    // A copy it replaces may be open a moment longer in another thread that found it damaged.
+    for (int tries = 0; !MoveFileExW(longPath(part).c_str(), longPath(path).c_str(), MOVEFILE_REPLACE_EXISTING);
+         ++tries) {
+        const DWORD error = GetLastError();
+        if (tries == 100 || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)) {
+            DeleteFileW(longPath(part).c_str());
+            return false;
+        }
+        Sleep(20);
+    }
+    return true;
 }
 
 // Files are written (and checked) this many at a time: one per processor, at most kPiecesInFlight.
@@ -203,20 +213,15 @@ public:
     }
 
     // The piece's bytes from the disk, hashed as they are read; a piece that
-    // isn't there or doesn't check out is fetched again.
+    // isn't there or doesn't check out is fetched again, once however many files use it.
     bool take(const IndexPiece& piece, bool& reused, std::string& bytes, std::wstring& why) {
-        if (store_.take(piece.hash, piece.size, bytes)) {
+        if (!fetchedAgain(piece.hash) && store_.take(piece.hash, piece.size, bytes)) {
             std::lock_guard<std::mutex> lock(counts_);
             reused = !fetchedNow_.contains(piece.hash);
             return true;
         }
         reused = false;
-        if (!fetchOne(piece, why)) return false;
-        {
-            std::lock_guard<std::mutex> lock(counts_);
-            fetched_ += piece.size;
-            fetchedNow_.insert(piece.hash);
-        }
+        if (!fetchOnce(piece, why)) return false;
         return (bytes = readRange(joinPath(folder_, piece.hash), 0, piece.size)).size() == piece.size;
     }
 
@@ -233,6 +238,35 @@ public:
     }
 
 private:
+    enum class Again { Fetching, Fetched, Failed };
+
+    bool fetchedAgain(const std::wstring& hash) const {
+        std::lock_guard<std::mutex> lock(counts_);
+        return again_.contains(hash);
+    }
+
+    // Fetches a piece the disk failed to give; a thread that needs a piece another
+    // is fetching waits for it, and a piece no server sent fails every file using it.
+    bool fetchOnce(const IndexPiece& piece, std::wstring& why) {
+        std::unique_lock<std::mutex> lock(counts_);
+        if (!again_.try_emplace(piece.hash, Again::Fetching).second) {
+            fetchedAgain_.wait(lock, [&] { return again_.at(piece.hash) != Again::Fetching; });
+            if (again_.at(piece.hash) == Again::Fetched) return true;
+            why = L"a piece came from no build server intact";
+            return false;
+        }
+        lock.unlock();
+        const bool fetched = fetchOne(piece, why);
+        lock.lock();
+        again_[piece.hash] = fetched ? Again::Fetched : Again::Failed;
+        if (fetched) {
+            fetched_ += piece.size;
+            fetchedNow_.insert(piece.hash);
+        }
+        fetchedAgain_.notify_all();
+        return fetched;
+    }
+
     bool fetchOne(const IndexPiece& piece, std::wstring& why) {
         std::string bytes;
         if (!fetchNamed(servers_, buildObjectName(piece.hash), piece.hash, piece.size, job_, bytes, why)) {
@@ -251,8 +285,10 @@ private:
     const JobControl& job_;
     PieceStore store_;
     std::unordered_map<std::wstring, std::pair<std::wstring, uint64_t>> wholeFiles_;  // by SHA-256: path, size
-    mutable std::mutex counts_;  // holds fetchedNow_ and fetched_
+    mutable std::mutex counts_;  // holds fetchedNow_, fetched_ and again_
     std::unordered_set<std::wstring> fetchedNow_;  // by this run: counted as fetched, not reused
+    std::unordered_map<std::wstring, Again> again_;  // fetched again while files were written
+    std::condition_variable fetchedAgain_;
     uint64_t fetched_ = 0;
 };
 
@@ -503,6 +539,10 @@ PieceOutcome stageByPieces(LauncherState& state, const BuildRecord& record, cons
         }
         return useZip(state, staging, why);
     }
+    // Two paths Windows takes for one file would leave one file where the index has two.
+    const std::wstring stray = fileNotAsListed(folder, index);
+    if (!stray.empty())
+        return useZip(state, staging, L"the build's folder didn't come out as the index lists it (" + stray + L")");
     // Kept beside the build, so that the next update and a check need neither fetch it nor cut the files.
     if (!writeFileAtomically(joinPath(staging, kKeptIndexName), buildIndexJson(index)))
         return useZip(state, staging, L"couldn't write " + joinPath(staging, kKeptIndexName));

@@ -1,7 +1,9 @@
 #include "pieces/build_index.h"
 
+#include <unordered_map>
 #include <unordered_set>
 
+#include "core/files_below.h"
 #include "core/json.h"
 #include "core/text.h"
 #include "pieces/piece_cutter.h"
@@ -15,11 +17,21 @@ constexpr size_t kLongestPathPart = 255;
 constexpr size_t kLongestBuildPath = 1024;
 
 bool isDeviceName(const std::wstring& part) {
-    // The name before its first "." counts: "nul.txt" is the device too.
+    // The name before its first "." counts: "nul.txt" is the device too. Windows also takes the
+    // superscript digits one to three for ports ("COM¹", "LPT²").
     const std::wstring stem = lowerCase(part.substr(0, part.find(L'.')));
     if (stem == L"con" || stem == L"prn" || stem == L"aux" || stem == L"nul") return true;
-    return stem.size() == 4 && (stem.starts_with(L"com") || stem.starts_with(L"lpt")) && stem[3] >= L'1' &&
-           stem[3] <= L'9';
+    if (stem.size() != 4 || !(stem.starts_with(L"com") || stem.starts_with(L"lpt"))) return false;
+    const wchar_t digit = stem[3];
+    return (digit >= L'1' && digit <= L'9') || digit == L'\u00b9' || digit == L'\u00b2' || digit == L'\u00b3';
+}
+
+// "LONGFI~1.PAK": Windows may give a long name a short one of this form, so a
+// file named so can be the same file as another listed under its long name.
+bool isShortNameForm(const std::wstring& part) {
+    for (size_t at = part.find(L'~'); at != std::wstring::npos; at = part.find(L'~', at + 1))
+        if (at + 1 < part.size() && part[at + 1] >= L'0' && part[at + 1] <= L'9') return true;
+    return false;
 }
 
 bool isSafePart(const std::wstring& part) {
@@ -27,17 +39,29 @@ bool isSafePart(const std::wstring& part) {
     if (part.back() == L'.' || part.back() == L' ') return false;
     for (wchar_t c : part)
         if (c < 32 || std::wstring_view(L"<>\"|?*:").find(c) != std::wstring_view::npos) return false;
-    return !isDeviceName(part);
+    return !isDeviceName(part) && !isShortNameForm(part);
 }
 
 BuildIndexCheck judged(BuildIndexVerdict verdict, const std::wstring& badPath = {}) {
     return BuildIndexCheck{verdict, badPath};
 }
 
-// The limits one file must keep; `seen` holds the paths of the files before it.
-BuildIndexCheck judgeFile(const IndexFile& file, std::unordered_set<std::wstring>& seen) {
+// The paths of the files listed so far, and of the folders that hold them.
+struct SeenPaths {
+    std::unordered_set<std::wstring> files;
+    std::unordered_set<std::wstring> folders;
+};
+
+// The limits one file must keep, after the files in `seen`.
+BuildIndexCheck judgeFile(const IndexFile& file, SeenPaths& seen) {
     if (!isWindowsSafePath(file.path)) return judged(BuildIndexVerdict::UnsafePath, file.path);
-    if (!seen.insert(samePathKey(file.path)).second) return judged(BuildIndexVerdict::RepeatedPath, file.path);
+    const std::wstring key = samePathKey(file.path);
+    if (!seen.files.insert(key).second) return judged(BuildIndexVerdict::RepeatedPath, file.path);
+    // "x" and "x/y.txt" can't both be: a path is a file's or a folder's.
+    if (seen.folders.contains(key)) return judged(BuildIndexVerdict::FileAndFolder, file.path);
+    for (size_t slash = key.find(L'/'); slash != std::wstring::npos; slash = key.find(L'/', slash + 1))
+        if (seen.folders.insert(key.substr(0, slash)).second && seen.files.contains(key.substr(0, slash)))
+            return judged(BuildIndexVerdict::FileAndFolder, file.path);
     if (!piecesAddUp(file)) return judged(BuildIndexVerdict::BadFile, file.path);
     return judged(BuildIndexVerdict::Good);
 }
@@ -82,7 +106,7 @@ BuildIndexCheck readBuildIndex(const std::string& text, const std::wstring& comm
     index.build = commit;
     const JsonValue& files = member(document, "Files");
     if (files.items.size() > kMostBuildFiles) return judged(BuildIndexVerdict::TooBig);
-    std::unordered_set<std::wstring> seen;
+    SeenPaths seen;
     index.files.reserve(files.items.size());
     for (const JsonValue& item : files.items) {  // a "Files" that isn't an array lists nothing
         IndexFile file;
@@ -96,12 +120,20 @@ BuildIndexCheck readBuildIndex(const std::string& text, const std::wstring& comm
 
 BuildIndexCheck checkBuildIndex(const BuildIndex& index) {
     if (index.files.size() > kMostBuildFiles) return judged(BuildIndexVerdict::TooBig);
-    std::unordered_set<std::wstring> seen;
+    SeenPaths seen;
     for (const IndexFile& file : index.files) {
         const BuildIndexCheck check = judgeFile(file, seen);
         if (check.verdict != BuildIndexVerdict::Good) return check;
     }
     return judgeWhole(index);
+}
+
+std::wstring fileNotAsListed(const std::wstring& folder, const BuildIndex& index) {
+    std::unordered_map<std::wstring, std::wstring> onDisk;  // by samePathKey: the path as found
+    for (const std::wstring& file : filesBelow(folder)) onDisk.try_emplace(samePathKey(file), file);
+    for (const IndexFile& file : index.files)
+        if (onDisk.erase(samePathKey(file.path)) == 0) return file.path;
+    return onDisk.empty() ? std::wstring() : onDisk.begin()->second;
 }
 
 std::wstring buildIndexRefusal(const BuildIndexCheck& check) {
@@ -113,6 +145,8 @@ std::wstring buildIndexRefusal(const BuildIndexCheck& check) {
             return L"it cuts files into pieces in a way this launcher doesn't know (a newer launcher does)";
         case BuildIndexVerdict::UnsafePath: return L"it lists a path that isn't safe on Windows (" + check.badPath + L")";
         case BuildIndexVerdict::RepeatedPath: return L"it lists a file twice (" + check.badPath + L")";
+        case BuildIndexVerdict::FileAndFolder:
+            return L"it lists a file and a folder of the same path (" + check.badPath + L")";
         case BuildIndexVerdict::BadFile:
             return L"its pieces of a file don't keep the limits (" + check.badPath + L")";
         case BuildIndexVerdict::TooBig: return L"it lists more than a million files or more than 256 GB";

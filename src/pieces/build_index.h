@@ -32,8 +32,9 @@ inline constexpr wchar_t kGameProgram[] = L"Vorlane.exe";
 // can't leave the folder: parts between "/" (or "\"), none empty; no ":" (so no
 // drive letter or stream), no "..", no character Windows refuses in a name
 // (<>"|?* and control characters); no part ending in "." or a blank, and no
-// part named like a device (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or
-// without an extension, any case); at most 255 characters a part, 1024 in all.
+// part named like a device (CON, PRN, AUX, NUL, COM1-9, LPT1-9, COM¹²³, LPT¹²³,
+// with or without an extension, any case), and none of a short name's form (a
+// "~" followed by a digit); at most 255 characters a part, 1024 in all.
 bool isWindowsSafePath(const std::wstring& path);
 
 struct BuildIndex {
@@ -49,6 +50,7 @@ enum class BuildIndexVerdict {
     UnknownScheme,  // "Chunks" isn't 1
     UnsafePath,     // a path fails isWindowsSafePath: badPath says which
     RepeatedPath,   // a path names a file listed before it (case and "/" vs "\" aside)
+    FileAndFolder,  // a path names a file and, in another path, a folder
     BadFile,        // a file's fingerprint, pieces or size break the limits
     TooBig,         // more than a million files or more than 256 GiB
     NoGame,         // no Vorlane.exe at the top of the build's folder
@@ -67,6 +69,11 @@ BuildIndexCheck checkBuildIndex(const BuildIndex& index);
 
 // Why, as a lower-case fragment: "it lists a path that isn't safe on Windows (CON.txt)".
 std::wstring buildIndexRefusal(const BuildIndexCheck& check);
+
+// The first of the index's paths that the folder doesn't hold as a file of its
+// own (two paths Windows takes for one file leave one file), else a file below
+// the folder the index doesn't list; empty when it holds exactly the index's files.
+std::wstring fileNotAsListed(const std::wstring& folder, const BuildIndex& index);
 
 // The index's text: an object with "Build", "Chunks": 1 and "Files".
 std::string buildIndexJson(const BuildIndex& index);

@@ -254,6 +254,34 @@ TEST_F(PieceUpdate, AFileDamagedOnDiskIsNotCopiedWholeOnlyItsDamagedPieceIsFetch
     expectBuildIsTheZips(kB);
 }
 
+TEST_F(PieceUpdate, APieceDamagedOnDiskIsFetchedOnceForAllTheFilesThatUseIt) {
+    publishA();
+    ASSERT_EQ(runCommand(L"install"), 0u);
+    // B holds A's payload three times over; A's copy has one byte changed.
+    const std::wstring pack = joinPath(buildFolderOf(kA), L"Content\\Paks\\Data.pak");
+    std::string bytes = readTestFile(pack);
+    ASSERT_EQ(bytes.size(), 3u << 20);
+    zips[kB] = server->publishBuild(kB, L"2026-02-01T10:00:00Z", 3 << 20,
+                                    {{L"Content\\Paks\\Copy.pak", bytes}, {L"Content\\Paks\\Copy2.pak", bytes}});
+    bytes[1 << 20] ^= 0x5a;
+    ASSERT_TRUE(writeFileAtomically(pack, bytes));
+    newLogLines();
+    std::wstring spoilt;  // the piece holding the changed byte
+    for (const IndexFile& file : indexOf(kB).files)
+        for (uint64_t at = 0; const IndexPiece& piece : file.pieces) {
+            if (file.path == L"Content/Paks/Data.pak" && at <= (1u << 20) && (1u << 20) < at + piece.size)
+                spoilt = piece.hash;
+            at += piece.size;
+        }
+    ASSERT_FALSE(spoilt.empty());
+
+    ASSERT_EQ(runCommand(L"update"), 0u);
+    EXPECT_TRUE(contains(newLogLines(), L"Installed build " + kB + L" (previous: " + kA + L")."));
+    EXPECT_EQ(requestsFor(spoilt), 1u);
+    EXPECT_EQ(zipRequests(kB), 0u);
+    expectBuildIsTheZips(kB);
+}
+
 TEST_F(PieceUpdate, AFirstInstallGoesByPiecesWhenToldTo) {
     publishA();
     ASSERT_TRUE(makeFolderTree(root));

@@ -11,6 +11,7 @@
 #include "install/build_list.h"
 #include "pieces/build_index.h"
 #include "pieces/piece_cutter.h"
+#include "support/temp_folder.h"
 
 using namespace vorlane;
 
@@ -77,6 +78,9 @@ std::vector<Hostile> hostileIndexes() {
         L"Content/../../outside.txt", L"a/..", L"..", L"Content/Paks/x.pak:stream", L"CON", L"con.txt",
         L"Content/NUL", L"Content/aux.pak", L"COM1", L"lpt9.log", L"Prn.ini", L"trailing.", L"trailing ",
         L"folder./x", L"Content//x.pak", L"Content/", L"", L"a|b", L"a?b", L"a*b", L"a<b", L"a\"b", L"tab\tname",
+        // Devices under superscript digits, and short names that may be another listed file's.
+        L"COM\u00b9", L"lpt\u00b2.txt", L"Content/Com\u00b3.pak", L"LPT\u00b9", L"Content/LONGFI~1.PAK",
+        L"PROGRA~12/x.dll", L"a~0", L"Engine~9\\Binaries\\x.dll",
     };
     for (const wchar_t* path : unsafe)
         cases.push_back({"an unsafe path", indexJson({fileJson(quoteJson(path))}), V::UnsafePath, path});
@@ -86,6 +90,18 @@ std::vector<Hostile> hostileIndexes() {
     cases.push_back({"a repeated path with \\",
                      indexJson({fileJson("\"Content/Paks/a.pak\""), fileJson("\"content\\\\paks\\\\A.pak\"")}),
                      V::RepeatedPath, L"content\\paks\\A.pak"});
+    // A path that is a file in one entry and a folder in another, in either order, however spelt.
+    const wchar_t* fileAndFolder[][3] = {  // listed first, listed second, the one refused
+        {L"Vorlane/x", L"Vorlane/x/y.txt", L"Vorlane/x/y.txt"},
+        {L"Vorlane/x/y.txt", L"Vorlane/x", L"Vorlane/x"},
+        {L"Content/Paks", L"content\\PAKS\\a\\b.pak", L"content\\PAKS\\a\\b.pak"},
+        {L"Content/a/b/c.pak", L"CONTENT/A", L"CONTENT/A"},
+        {L"vorlane.exe/x", L"Other.txt", L"vorlane.exe/x"},  // the game program is listed first
+    };
+    for (const auto& paths : fileAndFolder)
+        cases.push_back({"a file and a folder of one path",
+                         indexJson({fileJson(quoteJson(paths[0])), fileJson(quoteJson(paths[1]))}),
+                         V::FileAndFolder, paths[2]});
     return cases;
 }
 
@@ -101,7 +117,8 @@ TEST(BuildIndex, EveryHostileIndexIsRefusedNamingItsFile) {
 
 TEST(BuildIndex, SafePathsAndWholeLimitsPass) {
     for (const wchar_t* path : {L"Vorlane.exe", L"Content/Paks/pakchunk0-Windows.pak", L"Engine\\Binaries\\x.dll",
-                                L"a.b.c", L"console.ini", L"COM10", L"LPT0", L"nul_sound.wav", L"Saved/.hidden"})
+                                L"a.b.c", L"console.ini", L"COM10", L"LPT0", L"nul_sound.wav", L"Saved/.hidden",
+                                L"COM\u2074", L"COM\u00b9\u00b9", L"a~b~", L"~a1", L"x~", L"Tilde~Name.pak"})
         EXPECT_TRUE(isWindowsSafePath(path)) << toUtf8(path);
     EXPECT_FALSE(isWindowsSafePath(std::wstring(1025, L'a')));
     EXPECT_FALSE(isWindowsSafePath(std::wstring(256, L'a')));
@@ -146,6 +163,33 @@ TEST(BuildIndex, WhatThePublisherWritesReadsBackAsItWas) {
     flood.reserve(flood.size() + kMostBuildIndexValues * 2 + 8);
     for (size_t i = 0; i < kMostBuildIndexValues; ++i) flood += ",0";
     EXPECT_EQ(readBuildIndex(flood + "]}", kCommit, read).verdict, BuildIndexVerdict::Unreadable);
+}
+
+// A folder written from an index holds exactly its files: two paths that are
+// one file on Windows leave one file, and a file more is found too.
+TEST(BuildIndex, AFolderHoldsExactlyTheIndexsFilesOrTheOddOneIsNamed) {
+    vorlane::testing::TempFolder folder{L"as-listed"};
+    folder.writeFile(L"Vorlane.exe", "x");
+    folder.makeFolder(L"Content");
+    folder.writeFile(L"Content\\LongFileName.pak", "y");
+    const IndexFile any{L"", 1, std::wstring(64, L'a'), {{std::wstring(64, L'a'), 1}}};
+    auto indexOf = [&](std::vector<std::wstring> paths) {
+        BuildIndex index{kCommit, {}};
+        for (const std::wstring& path : paths) index.files.push_back(IndexFile{path, any.size, any.sha256, any.pieces});
+        return index;
+    };
+    const struct {
+        std::vector<std::wstring> listed;
+        std::wstring odd;
+    } cases[] = {
+        {{L"Vorlane.exe", L"Content/LongFileName.pak"}, L""},
+        {{L"vorlane.EXE", L"content\\longfilename.pak"}, L""},
+        {{L"Vorlane.exe", L"Content/LongFileName.pak", L"Content/longfilename.PAK"}, L"Content/longfilename.PAK"},
+        {{L"Vorlane.exe", L"Content/LongFileName.pak", L"Content/LONGFI~1.PAK"}, L"Content/LONGFI~1.PAK"},
+        {{L"Vorlane.exe", L"Content/Other.pak"}, L"Content/Other.pak"},
+        {{L"Vorlane.exe"}, L"Content\\LongFileName.pak"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(fileNotAsListed(folder.path(), indexOf(c.listed)), c.odd) << toUtf8(c.odd);
 }
 
 }  // namespace
