@@ -120,7 +120,7 @@ const Command kCommands[] = {
     // Checks the installed build's files against its index and mends what changed; 0 when all is as published.
     {L"verify",
      [](LauncherState& state, const StartOptions&) {
-         if (verifyInstalledBuild(state, noProgress)) return 0;
+         if (verifyInstalledBuild(state, noProgress) == VerifyOutcome::AsPublished) return 0;
          logLine(state, L"Failed: " + state.lastError);
          return 1;
      },

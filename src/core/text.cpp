@@ -109,6 +109,10 @@ bool parseSigned64(const std::wstring& text, long long& value) {
 
 std::wstring wholeMiB(long long bytes) { return std::to_wstring(bytes / 1048576); }
 
+std::wstring counted(size_t count, const std::wstring& one, const std::wstring& many) {
+    return std::to_wstring(count) + L" " + (count == 1 ? one : many);
+}
+
 std::wstring quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
 std::wstring replaceEvery(const std::wstring& text, const std::wstring& what, const std::wstring& with) {

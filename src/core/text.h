@@ -36,6 +36,9 @@ bool endsWithIgnoringCase(const std::wstring& text, const std::wstring& ending);
 // A size for the player in whole MiB (bytes / 2^20, rounded down), as "MB" counts it.
 std::wstring wholeMiB(long long bytes);
 
+// A count with its noun: "1 file", "2 files", "0 files".
+std::wstring counted(size_t count, const std::wstring& one, const std::wstring& many);
+
 // The text in double quotes, for a command line.
 std::wstring quoted(const std::wstring& text);
 

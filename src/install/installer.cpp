@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 #include "addons/theme_update.h"
 #include "core/crash_points.h"
@@ -227,8 +229,9 @@ bool putInPlace(LauncherState& state, const BuildRecord& record, const std::wstr
 }
 
 // launcher.ini is written before anything old is removed: a kill at any
-// instant leaves it naming builds that are whole on disk.
-bool recordInstalled(LauncherState& state, const BuildRecord& record) {
+// instant leaves it naming builds that are whole on disk. A repair of the
+// installed build keeps the build held back.
+bool recordInstalled(LauncherState& state, const BuildRecord& record, bool repair) {
     LauncherState after = state;
     if (record.commit != after.current && after.currentFilesPresent) {
         after.previous = after.current;
@@ -237,7 +240,7 @@ bool recordInstalled(LauncherState& state, const BuildRecord& record) {
     after.current = record.commit;
     after.currentReleased = record.released;
     after.currentFilesPresent = true;
-    after.heldBack.clear();
+    if (!repair) after.heldBack.clear();
     if (const Failure failure = saveInstallState(after))
         return fail(state, failure.text() + L" The new build wasn't installed; the build you had still plays.");
     takeInstallState(state, after);
@@ -279,7 +282,9 @@ std::wstring systemTar() {
     return quoted(joinPath(std::wstring(system, length), L"tar.exe"));
 }
 
-bool installBuild(LauncherState& state, const JobControl& job) {
+namespace {
+
+bool install(LauncherState& state, const JobControl& job, bool repair) {
     BuildRecord record;
     if (!pickBuild(state, record)) return false;
 
@@ -316,7 +321,7 @@ bool installBuild(LauncherState& state, const JobControl& job) {
 
     if (!putInPlace(state, record, staging)) return false;
     crashPoint(L"placed");
-    if (!recordInstalled(state, record)) return false;
+    if (!recordInstalled(state, record, repair)) return false;
     removeOldBuilds(state);
     if (downloaded) DeleteFileW(longPath(zip).c_str());
     forgetFetchedPieces(state, record);
@@ -325,6 +330,32 @@ bool installBuild(LauncherState& state, const JobControl& job) {
     logLine(state, L"Installed build " + state.current + L" (previous: " +
                        (state.previous.empty() ? std::wstring(L"none") : state.previous) + L").");
     return true;
+}
+
+}  // namespace
+
+bool installBuild(LauncherState& state, const JobControl& job) { return install(state, job, false); }
+
+bool reinstallBuild(LauncherState& state, const BuildRecord& listed, const JobControl& job) {
+    BuildRecord record = listed;
+    record.index.clear();
+    // A zip the player supplied (or the one beside the launcher) may be another build's, or spoilt.
+    std::wstring zip;
+    if (!state.zipPath.empty()) {
+        std::wstring fingerprint;
+        if (fileNameOf(state.zipPath) == record.file && sha256File(state.zipPath, fingerprint) &&
+            sameFingerprint(fingerprint, record.sha256))
+            zip = state.zipPath;
+        else
+            logLine(state, L"The zip " + state.zipPath + L" isn't build " + record.commit +
+                               L"'s as published, so the build's zip is downloaded instead.");
+    }
+    const std::wstring given = std::exchange(state.zipPath, zip);
+    const std::vector<BuildRecord> builds = std::exchange(state.builds, {record});
+    const bool installed = install(state, job, true);
+    state.zipPath = given;
+    state.builds = builds;
+    return installed;
 }
 
 bool installJob(LauncherState& state, const JobControl& job) {

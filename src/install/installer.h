@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "core/build_record.h"
 #include "core/job.h"
 #include "core/launcher_state.h"
 
@@ -12,6 +13,12 @@ namespace vorlane {
 // Installs the newest listed build, or the supplied zip. On failure lastError
 // holds the sentence and the installed build is as it was.
 bool installBuild(LauncherState& state, const JobControl& job);
+
+// Installs the installed build of `listed` again from its zip, its pieces
+// left aside: the supplied zip only when it is that build's and its SHA-256 is
+// the record's, else a download. The previous and held-back builds stay as
+// they are.
+bool reinstallBuild(LauncherState& state, const BuildRecord& listed, const JobControl& job);
 
 // What the window and the commands run: installBuild, then, on success, kept
 // saves restored and add-on themes brought up to date; a failure is logged.

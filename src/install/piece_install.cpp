@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/crash_points.h"
+#include "core/failure.h"
 #include "core/files.h"
 #include "core/files_below.h"
 #include "core/handles.h"
@@ -131,13 +132,17 @@ public:
         }
     }
 
-    // The pieces of a build folder's files as its index says they lie, or cut
-    // from the files when there is no index.
-    void addBuild(const std::wstring& folder, const BuildIndex* index) {
-        if (!index) return store_.addFolder(folder);
+    // The pieces of a build folder's files as its index says they lie.
+    void addBuild(const std::wstring& folder, const BuildIndex& index) {
         std::vector<const IndexFile*> files;
-        for (const IndexFile& file : index->files) files.push_back(&file);
+        for (const IndexFile& file : index.files) files.push_back(&file);
         addIndexed(folder, files);
+    }
+    // The pieces of a build folder that has no index, cut from its files (the
+    // player's Saved folder left out); `going` is told the bytes cut so far and
+    // ends the cutting, false, by answering false.
+    bool cutBuild(const std::wstring& folder, const std::function<bool(uint64_t)>& going) {
+        return store_.addFolder(folder, isPlayerData, going);
     }
     void addIndexed(const std::wstring& folder, const std::vector<const IndexFile*>& files) {
         for (const IndexFile* file : files) {
@@ -486,6 +491,8 @@ PieceOutcome stageByPieces(LauncherState& state, const BuildRecord& record, cons
         return job.stopRequested() ? PieceOutcome::Stopped : useZip(state, staging, why);
 
     PieceSource source(state, job);
+    // The share of the bar that cutting an earlier build's files takes, when they must be cut.
+    double cutShare = 0;
     if (!earlier.empty()) {
         // Its index says where its pieces lie, so that its files needn't be cut: the kept copy, else the
         // one its record names (a build installed from its zip); each piece is hashed when it is read anyway.
@@ -495,7 +502,24 @@ PieceOutcome stageByPieces(LauncherState& state, const BuildRecord& record, cons
         for (const BuildRecord& listed : state.builds)
             if (!known && listed.commit == earlier && !listed.index.empty())
                 known = fetchBuildIndex(state, listed, job, earlierIndex, unused);
-        source.addBuild(buildFolder(state, earlier), known ? &earlierIndex : nullptr);
+        const std::wstring folder = buildFolder(state, earlier);
+        if (known) {
+            source.addBuild(folder, earlierIndex);
+        } else {
+            cutShare = 0.2;
+            uint64_t toCut = 0;
+            for (const std::wstring& file : filesBelow(folder)) {
+                long long size = 0;
+                if (!isPlayerData(file) && fileSize(joinPath(folder, file), size)) toCut += (uint64_t)size;
+            }
+            const std::wstring looking = L"Looking for the pieces of build " + record.commit + L" you already have... ";
+            auto cutting = [&](uint64_t cut) {
+                job.progress(toCut ? cutShare * double(std::min(cut, toCut)) / double(toCut) : cutShare,
+                             looking + wholeMiB((long long)cut) + L" of " + wholeMiB((long long)toCut) + L" MB");
+                return !job.stopRequested();
+            };
+            if (!source.cutBuild(folder, cutting)) return PieceOutcome::Stopped;
+        }
     }
     std::vector<const IndexFile*> files;
     uint64_t total = 0;
@@ -510,13 +534,13 @@ PieceOutcome stageByPieces(LauncherState& state, const BuildRecord& record, cons
     const std::wstring cost =
         updating + L" by pieces: " + groupedMiB(newBytes) + L" of " + groupedMiB(total) + L" is new.";
     logLine(state, cost);
-    job.progress(0, cost);
+    job.progress(cutShare, cost);
     // The missing pieces come down beside the build they are written into.
     if (!roomForBuild(state, record.commit, newBytes + total)) return PieceOutcome::Refused;
 
     const std::wstring doing = updating + L" by pieces... ";
     auto report = [&](uint64_t done) {
-        job.progress(total ? 0.95 * double(std::min(done, total)) / double(total) : 0.95,
+        job.progress(cutShare + (0.95 - cutShare) * (total ? double(std::min(done, total)) / double(total) : 1.0),
                      doing + wholeMiB((long long)done) + L" of " + wholeMiB((long long)total) + L" MB");
     };
     if (!source.fetchAll(missing, report, why))
@@ -562,18 +586,21 @@ struct Findings {
     size_t checked = 0;
     std::vector<const IndexFile*> damaged;  // changed or missing
     std::vector<const IndexFile*> sound;
+    std::vector<const IndexFile*> unread;   // couldn't be read, so not checked
     std::vector<std::wstring> extra;        // on disk, not in the index
 };
 
 // Hashes every file the index lists (the Saved folder left out) and looks for
-// files it doesn't list.
+// files it doesn't list; `say` is told a sentence for each file that isn't as
+// published or couldn't be read.
 bool checkFiles(const std::wstring& folder, const BuildIndex& index, const JobControl& job, Findings& found,
-                const std::function<void(const IndexFile&, bool missing)>& onDamaged) {
+                const std::function<void(const std::wstring&)>& say) {
     uint64_t total = 0, done = 0;
     for (const IndexFile& file : index.files) total += isPlayerData(file.path) ? 0 : file.size;
     // The files are hashed several at a time; what was found is said in the index's order.
-    enum Finding : char { Sound, Changed, Missing, Skipped };
+    enum Finding : char { Sound, Changed, Missing, FolderInItsPlace, Unread, Skipped };
     std::vector<Finding> findings(index.files.size(), Skipped);
+    std::vector<DWORD> errors(index.files.size(), 0);
     std::atomic<size_t> next{0};
     std::mutex reporting;
     runSideBySide(filesAtOnce(index.files.size()), [&](size_t) {
@@ -583,11 +610,18 @@ bool checkFiles(const std::wstring& folder, const BuildIndex& index, const JobCo
             const std::wstring path = joinPath(folder, windowsPath(file.path));
             long long size = -1;
             std::wstring fingerprint;
-            const bool present = fileSize(path, size);
-            findings[i] = !present ? Missing
-                          : (uint64_t)size == file.size && sha256File(path, fingerprint) && fingerprint == file.sha256
-                              ? Sound
-                              : Changed;
+            if (folderExists(path)) {
+                findings[i] = FolderInItsPlace;
+            } else if (!fileSize(path, size)) {
+                findings[i] = Missing;
+            } else if ((uint64_t)size != file.size) {
+                findings[i] = Changed;
+            } else if (!sha256File(path, fingerprint)) {
+                errors[i] = GetLastError();
+                findings[i] = Unread;
+            } else {
+                findings[i] = fingerprint == file.sha256 ? Sound : Changed;
+            }
             std::lock_guard<std::mutex> lock(reporting);
             done += file.size;
             job.progress(total ? 0.5 * double(done) / double(total) : 0.5,
@@ -600,27 +634,52 @@ bool checkFiles(const std::wstring& folder, const BuildIndex& index, const JobCo
     for (size_t i = 0; i < index.files.size(); ++i) {
         const IndexFile& file = index.files[i];
         listed.insert(samePathKey(file.path));
-        if (findings[i] == Skipped) continue;
-        ++found.checked;
-        if (findings[i] == Sound) {
-            found.sound.push_back(&file);
-        } else {
-            found.damaged.push_back(&file);
-            onDamaged(file, findings[i] == Missing);
+        const std::wstring named = L"The file " + file.path;
+        switch (findings[i]) {
+        case Skipped: continue;
+        case Sound: found.sound.push_back(&file); break;
+        case Unread:
+            found.unread.push_back(&file);
+            say(systemFailure(named + L" couldn't be read, so it wasn't checked; the game or another program may "
+                                      L"have it open.",
+                              errors[i])
+                    .text());
+            continue;
+        case Changed: say(named + L" isn't as published."); break;
+        case Missing: say(named + L" is missing."); break;
+        case FolderInItsPlace: say(named + L" is missing: a folder stands in its place."); break;
         }
+        ++found.checked;
+        if (findings[i] != Sound) found.damaged.push_back(&file);
     }
     for (const std::wstring& file : filesBelow(folder))
         if (!isPlayerData(file) && !listed.contains(samePathKey(file))) found.extra.push_back(file);
     return true;
 }
 
+// Renames a folder standing where a file of the build belongs out of its way,
+// to the first free "<name>.moved-aside" ("<name>.moved-aside-2", ...): it may
+// hold the player's own files, so it is never deleted. The ending it was given,
+// or empty when it couldn't be moved (the system's error left for the caller).
+std::wstring moveFolderAside(const std::wstring& path) {
+    for (int n = 1; n <= 100; ++n) {
+        const std::wstring ending = L".moved-aside" + (n == 1 ? std::wstring() : L"-" + std::to_wstring(n));
+        if (pathExists(path + ending)) continue;
+        return MoveFileExW(longPath(path).c_str(), longPath(path + ending).c_str(), 0) ? ending : std::wstring();
+    }
+    SetLastError(ERROR_ALREADY_EXISTS);
+    return {};
+}
+
 // Writes each damaged file anew from its pieces: those still sound on disk
 // (in it or in the other files) and the fetched rest; then checks it again.
+// A file that can't be mended doesn't keep the others from being mended;
+// lastError names every one that couldn't.
 bool mendFiles(LauncherState& state, const std::wstring& folder, const Findings& found, const JobControl& job) {
     PieceSource source(state, job);
     for (const IndexFile* file : found.damaged) source.addFile(joinPath(folder, windowsPath(file->path)));
     source.addIndexed(folder, found.sound);
-    std::wstring why;
+    std::wstring fetchFailure;
     uint64_t total = 0;
     for (const IndexFile* file : found.damaged) total += file->size;
     auto report = [&](uint64_t done) {
@@ -628,52 +687,87 @@ bool mendFiles(LauncherState& state, const std::wstring& folder, const Findings&
                      L"Mending the files... " + wholeMiB((long long)done) + L" of " + wholeMiB((long long)total) +
                          L" MB");
     };
-    if (!source.fetchAll(source.missing(found.damaged), report, why)) {
-        state.lastError = L"Couldn't mend the build's files: " + why + L".";
-        return false;
-    }
+    // When a piece can't be had, every file is still tried: those that need none of the missing ones are
+    // mended all the same, and the others say which piece failed them.
+    source.fetchAll(source.missing(found.damaged), report, fetchFailure);
+    std::vector<std::wstring> failures;  // "<path>: <why>"
     const std::wstring mended = joinPath(fetchedPiecesFolder(state), L"mended.part");
     for (const IndexFile* file : found.damaged) {
+        if (job.stopRequested()) break;
         const std::wstring target = joinPath(folder, windowsPath(file->path));
-        if (!assembleFile(source, *file, mended, [&](uint32_t, bool) { return !job.stopRequested(); }, why) ||
-            !makeFolderTree(parentFolder(target)) ||
+        std::wstring why;
+        if (folderExists(target)) {
+            const std::wstring ending = moveFolderAside(target);
+            if (ending.empty()) {
+                failures.push_back(file->path + L": " +
+                                   systemFailure(L"a folder stands in its place and couldn't be moved aside").text());
+                continue;
+            }
+            logLine(state, L"A folder stood where the file " + file->path + L" of build " + state.current +
+                               L" belongs; it was moved aside to " + file->path + ending + L", with what it holds.");
+        }
+        if (!assembleFile(source, *file, mended, [&](uint32_t, bool) { return !job.stopRequested(); }, why)) {
+            DeleteFileW(longPath(mended).c_str());
+            if (job.stopRequested()) break;
+            failures.push_back(file->path + L": " + why);
+            continue;
+        }
+        if (!makeFolderTree(parentFolder(target)) ||
             !MoveFileExW(longPath(mended).c_str(), longPath(target).c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
+            failures.push_back(file->path + L": " + systemFailure(L"it couldn't be put in place").text());
             DeleteFileW(longPath(mended).c_str());
-            state.lastError = L"Couldn't mend the file " + file->path + L": " +
-                              (why.empty() ? L"it couldn't be put in place" : why) + L".";
-            return false;
+            continue;
         }
         std::wstring fingerprint;
-        if (!sha256File(target, fingerprint) || fingerprint != file->sha256) {
-            state.lastError = L"The file " + file->path + L" still isn't as published after it was mended.";
-            return false;
-        }
+        if (!sha256File(target, fingerprint) || fingerprint != file->sha256)
+            failures.push_back(file->path + L": it still isn't as published after it was mended");
     }
-    logLine(state, L"Mended " + std::to_wstring(found.damaged.size()) + L" files of build " + state.current + L" (" +
-                       std::to_wstring(source.fetched() >> 10) + L" KB fetched); every file is as published now.");
-    deleteFolderTree(fetchedPiecesFolder(state));
-    return true;
+    if (job.stopRequested()) {
+        state.lastError = L"The check was stopped before every file was mended.";
+        return false;
+    }
+    const std::wstring kb = L" (" + std::to_wstring(source.fetched() >> 10) + L" KB fetched)";
+    if (failures.empty()) {
+        logLine(state, L"Mended " + counted(found.damaged.size(), L"file", L"files") + L" of build " + state.current +
+                           kb + L"; every file is as published now.");
+        deleteFolderTree(fetchedPiecesFolder(state));
+        return true;
+    }
+    const size_t mendedCount = found.damaged.size() - failures.size();
+    if (mendedCount > 0)
+        logLine(state, L"Mended " + std::to_wstring(mendedCount) + L" of the " +
+                           std::to_wstring(found.damaged.size()) + L" files of build " + state.current +
+                           L" that weren't as published" + kb + L".");
+    if (failures.size() == 1) {
+        state.lastError = L"Couldn't mend the file " + failures.front() + L".";
+    } else {
+        state.lastError = L"Couldn't mend " + counted(failures.size(), L"file", L"files") + L" of build " +
+                          state.current + L": ";
+        for (size_t i = 0; i < failures.size(); ++i) state.lastError += (i ? L"; " : L"") + failures[i];
+        state.lastError += L".";
+    }
+    return false;
 }
 
-// Installs the current build again from its zip, as a repair does.
-bool reinstallFromZip(LauncherState& state, const BuildRecord& listed, const JobControl& job) {
-    BuildRecord record = listed;
-    record.index.clear();
-    const std::vector<BuildRecord> builds = state.builds;
-    state.builds = {record};
-    const bool installed = installBuild(state, job);
-    state.builds = builds;
-    return installed;
+// What the check says of the files it read: "Checked 5 files: 1 isn't as published."
+std::wstring checkedSentence(const Findings& found) {
+    const size_t damaged = found.damaged.size();
+    std::wstring sentence = L"Checked " + counted(found.checked, L"file", L"files") + L": ";
+    sentence += damaged == 0   ? std::wstring(L"all as published")
+                : damaged == 1 ? std::wstring(L"1 isn't as published")
+                               : std::to_wstring(damaged) + L" aren't as published";
+    if (!found.unread.empty()) sentence += L"; " + std::to_wstring(found.unread.size()) + L" more couldn't be read";
+    return sentence + L".";
 }
 
 }  // namespace
 
-bool verifyInstalledBuild(LauncherState& state, const JobControl& job) {
+VerifyOutcome verifyInstalledBuild(LauncherState& state, const JobControl& job) {
     const std::wstring folder = state.current.empty() ? std::wstring() : buildFolder(state, state.current);
     if (folder.empty() || !folderExists(folder)) {
         state.lastError = L"There's no installed build to check.";
-        return false;
+        return VerifyOutcome::NotChecked;
     }
     const BuildRecord* listed = nullptr;
     for (const BuildRecord& record : state.builds)
@@ -686,34 +780,49 @@ bool verifyInstalledBuild(LauncherState& state, const JobControl& job) {
         if (!listed) {
             state.lastError = L"Build " + state.current +
                               L" isn't on the build list, so there's nothing to check its files against.";
-            return false;
+            return VerifyOutcome::NotChecked;
         }
         logLine(state, L"No index of build " + state.current + L"'s files is known" +
                            (why.empty() ? std::wstring() : L" (" + why + L")") +
                            L", so it is installed again from its zip.");
-        return reinstallFromZip(state, *listed, job);
+        return reinstallBuild(state, *listed, job) ? VerifyOutcome::AsPublished : VerifyOutcome::NotMended;
     }
 
     Findings found;
-    auto sayDamaged = [&](const IndexFile& file, bool missing) {
-        logLine(state, L"The file " + file.path + (missing ? L" is missing." : L" isn't as published."));
-    };
-    if (!checkFiles(folder, index, job, found, sayDamaged)) {
+    if (!checkFiles(folder, index, job, found, [&](const std::wstring& sentence) { logLine(state, sentence); })) {
         state.lastError = L"The check was stopped.";
-        return false;
+        return VerifyOutcome::NotChecked;
     }
     for (const std::wstring& file : found.extra)
         logLine(state, L"The file " + file + L" isn't part of build " + state.current + L"; it is left as it is.");
-    if (found.damaged.empty()) {
-        logLine(state, L"Checked " + std::to_wstring(found.checked) + L" files: all as published.");
-        job.progress(1, L"Every file of build " + state.current + L" is as published.");
-        return true;
+    logLine(state, checkedSentence(found));
+    if (!found.damaged.empty()) {
+        if (equalsIgnoringCase(readSetting(state, kPiecesSetting), L"off")) {
+            if (!listed) {
+                state.lastError = L"Pieces are switched off and build " + state.current +
+                                  L" isn't on the build list, so its zip can't be had to mend it.";
+                return VerifyOutcome::NotMended;
+            }
+            logLine(state, L"Pieces are switched off, so build " + state.current +
+                               L" is installed again from its zip to mend it.");
+            // Every file is the zip's now, the unread ones too.
+            if (!reinstallBuild(state, *listed, job)) return VerifyOutcome::NotMended;
+            job.progress(1, L"Every file of build " + state.current + L" is as published.");
+            return VerifyOutcome::AsPublished;
+        }
+        if (!mendFiles(state, folder, found, job)) return VerifyOutcome::NotMended;
     }
-    logLine(state, L"Checked " + std::to_wstring(found.checked) + L" files: " +
-                       std::to_wstring(found.damaged.size()) + L" aren't as published.");
-    if (!mendFiles(state, folder, found, job)) return false;
+    if (!found.unread.empty()) {
+        const std::wstring first = found.unread.front()->path;
+        state.lastError = found.unread.size() == 1
+                              ? L"The file " + first + L" couldn't be read, so it wasn't checked; close the game "
+                                                       L"and check again."
+                              : counted(found.unread.size(), L"file", L"files") + L" couldn't be read (" + first +
+                                    L" among them), so they weren't checked; close the game and check again.";
+        return VerifyOutcome::NotChecked;
+    }
     job.progress(1, L"Every file of build " + state.current + L" is as published.");
-    return true;
+    return VerifyOutcome::AsPublished;
 }
 
 }  // namespace vorlane

@@ -45,10 +45,18 @@ std::wstring fetchedPiecesFolder(const LauncherState& state);
 // "1,024 MB": whole MiB with a comma between each three digits.
 std::wstring groupedMiB(uint64_t bytes);
 
+enum class VerifyOutcome {
+    AsPublished,  // every file is as published: it was, or it was mended
+    NotChecked,   // nothing to check against, the check stopped, or a file couldn't be read
+    NotMended,    // checked, but a file couldn't be mended (lastError names each)
+};
+
 // Checks every file of the installed build against its index (the Saved folder
-// left out), mends damaged and missing files by pieces, or reinstalls the build
-// from its zip when no index is known, and checks again. Logs what it found;
-// true when everything is as published afterwards.
-bool verifyInstalledBuild(LauncherState& state, const JobControl& job);
+// left out), mends damaged and missing files by pieces (or, with pieces
+// switched off, from the build's zip), or reinstalls the build from its zip
+// when no index is known, and checks again. A folder standing where a file
+// belongs is moved aside, never deleted. Logs what it found; lastError says
+// why when the outcome isn't AsPublished.
+VerifyOutcome verifyInstalledBuild(LauncherState& state, const JobControl& job);
 
 }  // namespace vorlane

@@ -223,19 +223,22 @@ private:
 
 }  // namespace
 
-bool cutPieces(const std::wstring& file, const PieceSink& onPiece) {
+bool cutPieces(const std::wstring& file, const PieceSink& onPiece, const BlockGoing& going) {
     PieceHashers hashers(onPiece);
     if (!hashers.started()) {
         // One thread: each piece is hashed as its bytes are read.
         PieceCutter cutter(onPiece);
         return readFileInBlocks(file, kReadBlock,
-                                [&](const unsigned char* block, size_t size) { return cutter.add(block, size); }) &&
+                                [&](const unsigned char* block, size_t size) {
+                                    return cutter.add(block, size) && (!going || going(size));
+                                }) &&
                cutter.finish();
     }
     PieceEnds ends;
     uint64_t offset = 0;
     std::string piece = hashers.emptyBuffer();
     const bool read = readFileInBlocks(file, kReadBlock, [&](const unsigned char* block, size_t size) {
+        const size_t blockSize = size;
         while (size > 0) {
             size_t used = 0;
             const bool ended = ends.find(block, size, used);
@@ -247,7 +250,7 @@ bool cutPieces(const std::wstring& file, const PieceSink& onPiece) {
             offset += piece.size();
             if (!hashers.add(start, std::exchange(piece, hashers.emptyBuffer()))) return false;
         }
-        return true;
+        return !going || going(blockSize);
     });
     // What was read before a failure is still handed on, up to the last whole piece.
     if (read && !piece.empty() && !hashers.add(offset, std::move(piece))) return false;

@@ -70,12 +70,15 @@ private:
     bool failed_ = false;
 };
 
+// Told the size of each block read; answers whether to carry on.
+using BlockGoing = std::function<bool(size_t size)>;
+
 // Cuts a file read in 4 MiB blocks (shared reading, sequential scan) and calls
 // onPiece for every piece in order, on the calling thread; with more than one
 // processor the pieces are hashed on helper threads meanwhile. False when the
-// file can't be opened or read, or the hashing service fails; the pieces
-// before the failure have been handed on by then.
-bool cutPieces(const std::wstring& file, const PieceSink& onPiece);
+// file can't be opened or read, the hashing service fails or `going` answers
+// false after a block; the pieces before that have been handed on by then.
+bool cutPieces(const std::wstring& file, const PieceSink& onPiece, const BlockGoing& going = nullptr);
 
 // Reads `size` bytes at `offset` of a file (shared reading); fewer when the
 // file is shorter, none when it can't be opened.

@@ -11,13 +11,29 @@ void PieceStore::addFolder(const std::wstring& folder) {
     for (const std::wstring& file : filesBelow(folder)) addFile(joinPath(folder, file));
 }
 
-void PieceStore::addFile(const std::wstring& path) {
+bool PieceStore::addFolder(const std::wstring& folder, const std::function<bool(const std::wstring&)>& leaveOut,
+                           const std::function<bool(uint64_t)>& going) {
+    uint64_t cut = 0;
+    bool stop = false;
+    const BlockGoing counted = [&](size_t size) { return !(stop = !going(cut += size)); };
+    for (const std::wstring& file : filesBelow(folder)) {
+        if (leaveOut(file)) continue;
+        addFile(joinPath(folder, file), counted);
+        if (stop) return false;
+    }
+    return true;
+}
+
+void PieceStore::addFile(const std::wstring& path) { addFile(path, nullptr); }
+
+void PieceStore::addFile(const std::wstring& path, const BlockGoing& going) {
     const uint32_t file = (uint32_t)files_.size();
     files_.push_back(path);
     // A file that can't be read whole still lends the pieces cut before the failure.
-    cutPieces(path, [&](const Piece& piece) {
-        pieces_.try_emplace(toHex(piece.digest), Location{file, piece.size, piece.offset});
-    });
+    cutPieces(
+        path,
+        [&](const Piece& piece) { pieces_.try_emplace(toHex(piece.digest), Location{file, piece.size, piece.offset}); },
+        going);
 }
 
 void PieceStore::addPiece(const std::wstring& path, uint64_t offset, uint32_t size, const std::wstring& hash) {

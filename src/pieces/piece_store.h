@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -16,6 +17,12 @@ public:
     // Cuts every file below the folder (a missing folder adds nothing; linked
     // folders aren't followed). Where a piece turns up twice, the first place is kept.
     void addFolder(const std::wstring& folder);
+    // The same, but for the files `leaveOut` names (by their path below the
+    // folder, parts joined with "\"); `going` is told the bytes cut so far
+    // after every block read, and the cutting ends, false, as soon as it
+    // answers false.
+    bool addFolder(const std::wstring& folder, const std::function<bool(const std::wstring&)>& leaveOut,
+                   const std::function<bool(uint64_t cut)>& going);
     void addFile(const std::wstring& path);
     // A piece said to lie in a file at offset (a file of fetched pieces, a file
     // an index describes); take() checks its bytes when they are used.
@@ -30,6 +37,8 @@ public:
     bool take(const std::wstring& hash, uint32_t size, std::string& bytes) const;
 
 private:
+    void addFile(const std::wstring& path, const std::function<bool(size_t)>& going);
+
     struct Location {
         uint32_t file;  // index into files_
         uint32_t size;

@@ -90,6 +90,7 @@ struct JobOutcome {
     bool succeeded = false;
     LauncherState copy;
     JobKind kind = JobKind::Install;
+    VerifyOutcome verified = VerifyOutcome::NotChecked;  // a check's
 };
 
 // Runs on the job's thread, on the job's own copy of the state, holding the
@@ -105,7 +106,8 @@ JobOutcome runJob(JobKind kind, const LauncherState& state, const JobControl& co
     if (kind == JobKind::Install) {
         outcome.succeeded = installJob(outcome.copy, control);
     } else if (kind == JobKind::Verify) {
-        outcome.succeeded = verifyInstalledBuild(outcome.copy, control);
+        outcome.verified = verifyInstalledBuild(outcome.copy, control);
+        outcome.succeeded = outcome.verified == VerifyOutcome::AsPublished;
         if (!outcome.succeeded) logLine(outcome.copy, L"Failed: " + outcome.copy.lastError);
     } else {
         // A theme that can't be brought up says so in the log; the game starts all the same.
@@ -405,7 +407,8 @@ private:
         }
         if (outcome->kind == JobKind::Verify) {
             statusText = outcome->succeeded ? L"Checked build " + state_.current + L": every file is as published."
-                                            : L"Not checked: " + state_.lastError;
+                         : outcome->verified == VerifyOutcome::NotMended ? L"Not mended: " + state_.lastError
+                                                                         : L"Not checked: " + state_.lastError;
             if (!outcome->succeeded) SendMessageW(progressBar_, PBM_SETPOS, 0, 0);
         } else if (!outcome->succeeded) {
             std::wstring text = L"Not installed: " + state_.lastError;

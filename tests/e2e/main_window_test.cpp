@@ -458,4 +458,12 @@ TEST_F(MainWindow, CheckFilesMendsAChangedFileAndSaysSo) {
     EXPECT_EQ(readTestFile(buildIni), buildIniText(kOld));
     EXPECT_FALSE(fileExists(joinPath(buildFolderOf(kOld), L"started.txt")));
     EXPECT_TRUE(controlEnabled(window, kCheckFilesId));
+
+    // Changed again, with its one piece gone from the server: the window says what couldn't be mended.
+    ASSERT_TRUE(writeFileAtomically(buildIni, "[Build]\r\nCommit=changed again\r\n"));
+    ASSERT_TRUE(DeleteFileW(joinPath(server->folder(), L"builds\\" + sha256Hex(buildIniText(kOld))).c_str()));
+    pressButton(window, kCheckFilesId);
+    const std::wstring notMended = L"Not mended: Couldn't mend the file Build.ini: a piece came from no build server intact";
+    EXPECT_TRUE(waitFor([&] { return status(kStatusTextId).starts_with(notMended); }, 60000))
+        << toUtf8(status(kStatusTextId));
 }

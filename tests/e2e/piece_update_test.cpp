@@ -26,6 +26,7 @@
 #include "support/launcher_test.h"
 #include "support/nginx_server.h"
 #include "support/publisher.h"
+#include "support/rename_lock.h"
 #include "support/temp_folder.h"
 #include "support/test_http_server.h"
 
@@ -158,6 +159,25 @@ protected:
         EXPECT_TRUE(contains(lines, L"Installed build " + kB + L" (previous: " + kA + L")."));
         EXPECT_EQ(zipRequests(kB), 1u);
         expectBuildIsTheZips(kB);
+    }
+
+    // One byte of a file changed, as a failing disk or a careless tool might.
+    void changeAByte(const std::wstring& path, size_t at = 5) {
+        std::string bytes = readTestFile(path);
+        ASSERT_GT(bytes.size(), at) << toUtf8(path);
+        bytes[at] ^= 1;
+        ASSERT_TRUE(writeFileAtomically(path, bytes));
+    }
+
+    // The files verify checks: those of the index, the Saved folder left out.
+    size_t checkedFilesOf(const std::wstring& commit) {
+        const BuildIndex index = indexOf(commit);
+        return std::count_if(index.files.begin(), index.files.end(),
+                             [](const IndexFile& file) { return !file.path.starts_with(L"Vorlane/Saved/"); });
+    }
+
+    static bool hasLineStarting(const std::vector<std::wstring>& lines, const std::wstring& start) {
+        return std::any_of(lines.begin(), lines.end(), [&](const std::wstring& line) { return line.starts_with(start); });
     }
 
     std::map<std::wstring, std::wstring> zips;
@@ -463,6 +483,183 @@ TEST_F(PieceUpdate, VerifyWithoutAnIndexInstallsTheBuildAgainFromItsZip) {
     EXPECT_EQ(zipRequests(kA), 2u);
     expectBuildIsTheZips(kA);
     EXPECT_EQ(readTestFile(joinPath(savedOf(kA), L"SaveGames\\slot1.sav")), "wave 3");
+}
+
+// With no index, verify mends the installed build and nothing else: a zip it
+// is given is used only when it is that build's as published, and the build
+// gone back from stays the previous one and held back.
+TEST_F(PieceUpdate, VerifyWithoutAnIndexTakesOnlyTheInstalledBuildsOwnZip) {
+    server->publishInPieces(false);
+    publishA();
+    ASSERT_EQ(runCommand(L"install"), 0u);
+    publishB();
+    ASSERT_EQ(runCommand(L"update"), 0u);
+    ASSERT_EQ(runCommand(L"back"), 0u);
+    ASSERT_EQ(setting(L"Current"), kA);
+    ASSERT_EQ(setting(L"HeldBack"), kB);
+    const std::wstring ownZip = joinPath(temp.makeFolder(L"own"), buildZipName(kA));
+    ASSERT_TRUE(CopyFileW(zips[kA].c_str(), ownZip.c_str(), FALSE));
+    std::string bytes = readTestFile(zips[kA]);
+    bytes[bytes.size() / 2] ^= 1;
+    const std::wstring spoiltZip = joinPath(temp.makeFolder(L"spoilt"), buildZipName(kA));
+    ASSERT_TRUE(writeFileAtomically(spoiltZip, bytes));
+
+    const struct {
+        const char* name;
+        std::wstring zip;
+        bool downloaded;
+    } cases[] = {
+        {"the newer build's zip", zips[kB], true},
+        {"the build's own zip", ownZip, false},
+        {"the build's zip, spoilt", spoiltZip, true},
+    };
+    for (const auto& c : cases) {
+        changeAByte(joinPath(buildFolderOf(kA), kMaps));
+        const size_t before = zipRequests(kA);
+        newLogLines();
+        ASSERT_EQ(runCommand(L"verify", {L"--zip", c.zip}), 0u) << c.name;
+        const std::vector<std::wstring> lines = newLogLines();
+        EXPECT_TRUE(contains(lines, L"Installed build " + kA + L" (previous: " + kB + L").")) << c.name;
+        EXPECT_EQ(contains(lines, L"The zip " + c.zip + L" isn't build " + kA +
+                                      L"'s as published, so the build's zip is downloaded instead."),
+                  c.downloaded)
+            << c.name;
+        EXPECT_EQ(zipRequests(kA) - before, c.downloaded ? 1u : 0u) << c.name;
+        EXPECT_EQ(setting(L"Current"), kA) << c.name;
+        EXPECT_EQ(setting(L"Previous"), kB) << c.name;
+        EXPECT_EQ(setting(L"HeldBack"), kB) << c.name;
+        expectBuildIsTheZips(kA);
+        EXPECT_TRUE(fileExists(c.zip)) << c.name;
+    }
+}
+
+// An earlier build installed from a zip with no index is cut for its pieces,
+// but the player's Saved folder is left out: what the player keeps there never
+// goes into a build.
+TEST_F(PieceUpdate, CuttingAnEarlierBuildWithoutAnIndexLeavesThePlayersSavedFolderOut) {
+    server->publishInPieces(false);
+    publishA();
+    ASSERT_EQ(runCommand(L"install"), 0u);
+    // The player keeps a copy of what is to be B's new movie among the saves.
+    makeFolderTree(joinPath(savedOf(kA), L"SaveGames"));
+    ASSERT_TRUE(writeFileAtomically(joinPath(savedOf(kA), L"SaveGames\\Intro.bk2"), noiseBytes(100000, 9)));
+    server->publishInPieces(true);
+    publishB();
+    ASSERT_EQ(recordOf(kA).index, L"");
+    newLogLines();
+    ASSERT_EQ(runCommand(L"update"), 0u);
+    EXPECT_TRUE(contains(newLogLines(), L"Installed build " + kB + L" (previous: " + kA + L")."));
+    const BuildIndex b = indexOf(kB);
+    const std::set<std::wstring> movie =
+        piecesOf(b, [](const IndexFile& file) { return file.path == L"Content/Movies/Intro.bk2"; });
+    const std::set<std::wstring> maps =
+        piecesOf(b, [](const IndexFile& file) { return file.path == L"Content/Paks/Maps.pak"; });
+    ASSERT_FALSE(movie.empty());
+    EXPECT_EQ(requestsFor(movie), movie.size());
+    // A's own files were cut: most of the map pack came from its copy.
+    EXPECT_LE(requestsFor(maps), 2u);
+    EXPECT_EQ(zipRequests(kB), 0u);
+    expectBuildIsTheZips(kB);
+}
+
+// A file verify can't read (the game holds it) is said as such and left for
+// the next check, which finds it as published; the others are checked and
+// mended, and every count is in the right number.
+TEST_F(PieceUpdate, VerifySaysAFileItCannotReadAndCountsInTheRightNumber) {
+    installAThenPublishB();
+    if (HasFatalFailure()) return;
+    ASSERT_EQ(runCommand(L"update"), 0u);
+    const std::wstring folder = buildFolderOf(kB);
+    const size_t checked = checkedFilesOf(kB);
+    changeAByte(joinPath(folder, L"Build.ini"));
+    newLogLines();
+    {
+        RenameLock held(joinPath(folder, kMaps), 0);
+        ASSERT_TRUE(held.held());
+        ASSERT_EQ(runCommand(L"verify"), 1u);
+    }
+    std::vector<std::wstring> lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"The file Content/Paks/Maps.pak couldn't be read, so it wasn't checked; the game "
+                                L"or another program may have it open (error 32)."));
+    EXPECT_FALSE(contains(lines, L"The file Content/Paks/Maps.pak isn't as published."));
+    EXPECT_TRUE(contains(lines, L"The file Build.ini isn't as published."));
+    EXPECT_TRUE(contains(lines, L"Checked " + std::to_wstring(checked - 1) +
+                                    L" files: 1 isn't as published; 1 more couldn't be read."));
+    EXPECT_TRUE(hasLineStarting(lines, L"Mended 1 file of build " + kB + L" ("));
+    EXPECT_TRUE(contains(lines, L"Failed: The file Content/Paks/Maps.pak couldn't be read, so it wasn't checked; "
+                                L"close the game and check again."));
+
+    ASSERT_EQ(runCommand(L"verify"), 0u);
+    EXPECT_TRUE(contains(newLogLines(), L"Checked " + std::to_wstring(checked) + L" files: all as published."));
+    expectBuildIsTheZips(kB);
+}
+
+// With pieces switched off, what verify finds damaged is mended from the build's zip.
+TEST_F(PieceUpdate, VerifyWithPiecesSwitchedOffMendsFromTheZip) {
+    installAThenPublishB();
+    if (HasFatalFailure()) return;
+    ASSERT_EQ(runCommand(L"update"), 0u);
+    ASSERT_EQ(zipRequests(kB), 0u);
+    ASSERT_TRUE(WritePrivateProfileStringW(L"Launcher", L"Pieces", L"off", joinPath(root, L"launcher.ini").c_str()));
+    changeAByte(joinPath(buildFolderOf(kB), kMaps));
+    const std::set<std::wstring> pieces = piecesOf(indexOf(kB));
+    const size_t pieceRequests = requestsFor(pieces);
+    newLogLines();
+    ASSERT_EQ(runCommand(L"verify"), 0u);
+    const std::vector<std::wstring> lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"Checked " + std::to_wstring(checkedFilesOf(kB)) + L" files: 1 isn't as published."));
+    EXPECT_TRUE(contains(lines, L"Pieces are switched off, so build " + kB + L" is installed again from its zip to mend it."));
+    EXPECT_TRUE(contains(lines, L"Installed build " + kB + L" (previous: " + kA + L")."));
+    EXPECT_EQ(requestsFor(pieces), pieceRequests);
+    EXPECT_EQ(zipRequests(kB), 1u);
+    expectBuildIsTheZips(kB);
+}
+
+// A folder standing where a file of the build belongs is moved aside with what
+// it holds, never deleted, and everything else is mended; a file that can't be
+// replaced (another program holds it) is the only one named.
+TEST_F(PieceUpdate, VerifyMovesAFolderInAFilesPlaceAsideMendsTheRestAndNamesOnlyWhatItCouldNot) {
+    installAThenPublishB();
+    if (HasFatalFailure()) return;
+    ASSERT_EQ(runCommand(L"update"), 0u);
+    const std::wstring folder = buildFolderOf(kB), buildIni = joinPath(folder, L"Build.ini");
+    const std::string shippedIni = readTestFile(buildIni);
+    ASSERT_TRUE(DeleteFileW(buildIni.c_str()));
+    ASSERT_TRUE(makeFolderTree(buildIni));
+    ASSERT_TRUE(writeFileAtomically(joinPath(buildIni, L"mine.txt"), "mine"));
+    changeAByte(joinPath(folder, kMaps));
+    newLogLines();
+    ASSERT_EQ(runCommand(L"verify"), 0u);
+    std::vector<std::wstring> lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"The file Build.ini is missing: a folder stands in its place."));
+    EXPECT_TRUE(contains(lines, L"A folder stood where the file Build.ini of build " + kB +
+                                    L" belongs; it was moved aside to Build.ini.moved-aside, with what it holds."));
+    EXPECT_TRUE(hasLineStarting(lines, L"Mended 2 files of build " + kB + L" ("));
+    EXPECT_EQ(readTestFile(joinPath(folder, L"Build.ini.moved-aside\\mine.txt")), "mine");
+    expectBuildIsTheZips(kB, L"Build.ini.moved-aside\\mine.txt");
+
+    // Again, with the map pack held open by another program as well.
+    ASSERT_TRUE(DeleteFileW(buildIni.c_str()));
+    ASSERT_TRUE(makeFolderTree(buildIni));
+    ASSERT_TRUE(DeleteFileW(joinPath(folder, kIntro).c_str()));
+    changeAByte(joinPath(folder, kMaps));
+    {
+        RenameLock held(joinPath(folder, kMaps));
+        ASSERT_TRUE(held.held());
+        ASSERT_EQ(runCommand(L"verify"), 1u);
+    }
+    lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"A folder stood where the file Build.ini of build " + kB +
+                                    L" belongs; it was moved aside to Build.ini.moved-aside-2, with what it holds."));
+    EXPECT_TRUE(hasLineStarting(lines, L"Mended 2 of the 3 files of build " + kB + L" that weren't as published ("));
+    EXPECT_TRUE(hasLineStarting(
+        lines, L"Failed: Couldn't mend the file Content/Paks/Maps.pak: it couldn't be put in place (error "));
+    EXPECT_EQ(readTestFile(buildIni), shippedIni);
+    EXPECT_EQ(readTestFile(joinPath(folder, kIntro)), noiseBytes(100000, 9));
+    EXPECT_TRUE(folderExists(joinPath(folder, L"Build.ini.moved-aside-2")));
+
+    ASSERT_EQ(runCommand(L"verify"), 0u);
+    expectBuildIsTheZips(kB, L"Build.ini.moved-aside\\mine.txt");
 }
 
 TEST_F(PieceUpdate, VerifyWithNothingInstalledFails) {

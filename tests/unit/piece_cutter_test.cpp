@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "pieces/piece_cutter.h"
+#include "pieces/piece_store.h"
 #include "addons/theme_index.h"
 #include "core/files.h"
 #include "core/json.h"
@@ -177,6 +178,42 @@ TEST(PieceCutting, EmptyAndMissingFiles) {
     TempFolder temp{L"pieces"};
     EXPECT_TRUE(cutFile(temp.writeFile(L"empty.pak", "")).empty());
     EXPECT_FALSE(cutPieces(temp.file(L"missing.pak"), [](const Piece&) {}));
+}
+
+// A folder is cut file by file, leaving out what the caller names, telling it
+// the bytes cut after every block read, and ending when it answers false.
+TEST(PieceCutting, AFolderIsCutWithoutTheFilesLeftOutCountingTheBytesAndStopsWhenAsked) {
+    TempFolder temp{L"pieces-folder"};
+    const std::wstring folder = temp.makeFolder(L"Build");
+    temp.makeFolder(L"Build\\Saved");
+    const std::string pak = noiseBytes((9 << 20) + 5, 21), save = noiseBytes(300000, 22);
+    temp.writeFile(L"Build\\Game.pak", pak);
+    temp.writeFile(L"Build\\Saved\\slot.sav", save);
+    const auto leaveOutSaved = [](const std::wstring& file) { return file.starts_with(L"Saved\\"); };
+    const std::vector<Cut> pakCut = plainCut(pak), saveCut = plainCut(save);
+
+    const struct {
+        const char* name;
+        size_t stopAfterBlocks;  // 0: never
+        bool finished;
+        std::vector<uint64_t> told;
+    } cases[] = {
+        {"to its end", 0, true, {4 << 20, 8 << 20, (9 << 20) + 5}},
+        {"asked to stop after the first block", 1, false, {4 << 20}},
+    };
+    for (const auto& c : cases) {
+        PieceStore store;
+        std::vector<uint64_t> told;
+        const bool finished = store.addFolder(folder, leaveOutSaved, [&](uint64_t cut) {
+            told.push_back(cut);
+            return c.stopAfterBlocks == 0 || told.size() < c.stopAfterBlocks;
+        });
+        EXPECT_EQ(finished, c.finished) << c.name;
+        EXPECT_EQ(told, c.told) << c.name;
+        EXPECT_TRUE(store.has(pakCut.front().hash, pakCut.front().size)) << c.name;
+        EXPECT_EQ(store.has(pakCut.back().hash, pakCut.back().size), c.finished) << c.name;
+        for (const Cut& cut : saveCut) EXPECT_FALSE(store.has(cut.hash, cut.size)) << c.name;
+    }
 }
 
 TEST(PieceCutting, ReadRangeGivesTheBytesAtAnOffsetAndStopsAtTheEnd) {

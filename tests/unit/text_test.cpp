@@ -75,6 +75,14 @@ TEST(TextHelpers, JoinPathPutsOneBackslashBetween) {
     EXPECT_EQ(joinPath(L"a", L""), L"a\\");
 }
 
+TEST(TextHelpers, CountedPutsTheNounInTheRightNumber) {
+    const struct {
+        size_t count;
+        const wchar_t* said;
+    } cases[] = {{0, L"0 files"}, {1, L"1 file"}, {2, L"2 files"}, {21, L"21 files"}};
+    for (const auto& c : cases) EXPECT_EQ(counted(c.count, L"file", L"files"), c.said) << c.count;
+}
+
 TEST(TextHelpers, CaseInsensitiveComparison) {
     EXPECT_EQ(lowerCase(L"ABC\u00c9z"), L"abc\u00e9z");
     EXPECT_TRUE(equalsIgnoringCase(L"C:\\Games\\VORLANE.exe", L"c:\\games\\vorlane.EXE"));
