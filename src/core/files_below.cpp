@@ -17,11 +17,28 @@ void addFilesBelow(const std::wstring& folder, const std::wstring& relative, std
     }
 }
 
+void addEmptyFoldersBelow(const std::wstring& folder, const std::wstring& relative, std::vector<std::wstring>& names) {
+    for (const FolderEntry& entry : listFolder(joinPath(folder, relative))) {
+        if (!entry.isFolder || entry.isLink) continue;
+        const std::wstring name = relative.empty() ? entry.name : relative + L"\\" + entry.name;
+        if (listFolder(joinPath(folder, name)).empty())
+            names.push_back(name);
+        else
+            addEmptyFoldersBelow(folder, name, names);
+    }
+}
+
 }  // namespace
 
 std::vector<std::wstring> filesBelow(const std::wstring& folder) {
     std::vector<std::wstring> names;
     addFilesBelow(folder, L"", names);
+    return names;
+}
+
+std::vector<std::wstring> emptyFoldersBelow(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    addEmptyFoldersBelow(folder, L"", names);
     return names;
 }
 

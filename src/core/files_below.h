@@ -11,4 +11,8 @@ namespace vorlane {
 // subfolder's files where the subfolder is met. Empty when the folder can't be listed.
 std::vector<std::wstring> filesBelow(const std::wstring& folder);
 
+// The folders below `folder` that hold nothing, as paths relative to it in the
+// same form and order.
+std::vector<std::wstring> emptyFoldersBelow(const std::wstring& folder);
+
 }  // namespace vorlane

@@ -387,6 +387,8 @@ bool assembleAll(PieceSource& source, const BuildIndex& index, const std::wstrin
     // The folders are made first, each once, rather than looked for again for every file.
     std::set<std::wstring> folders;
     for (const IndexFile& file : index.files) folders.insert(parentFolder(joinPath(folder, windowsPath(file.path))));
+    // The build's empty folders are made too: its zip leaves them.
+    for (const std::wstring& empty : index.folders) folders.insert(joinPath(folder, windowsPath(empty)));
     for (const std::wstring& made : folders)
         if (!makeFolderTree(made)) {
             why = L"couldn't make the folder " + made;

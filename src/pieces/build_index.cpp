@@ -66,6 +66,16 @@ BuildIndexCheck judgeFile(const IndexFile& file, SeenPaths& seen) {
     return judged(BuildIndexVerdict::Good);
 }
 
+// An empty folder, after every file: safe, and neither a file's path nor below one.
+BuildIndexCheck judgeFolder(const std::wstring& folder, const SeenPaths& seen) {
+    if (!isWindowsSafePath(folder)) return judged(BuildIndexVerdict::UnsafePath, folder);
+    const std::wstring key = samePathKey(folder);
+    for (size_t end = key.find(L'/'); ; end = key.find(L'/', end + 1)) {
+        if (seen.files.contains(key.substr(0, end))) return judged(BuildIndexVerdict::FileAndFolder, folder);
+        if (end == std::wstring::npos) return judged(BuildIndexVerdict::Good);
+    }
+}
+
 // The limits of the whole build, once every file passed.
 BuildIndexCheck judgeWhole(const BuildIndex& index) {
     if (index.files.size() > kMostBuildFiles) return judged(BuildIndexVerdict::TooBig);
@@ -115,6 +125,13 @@ BuildIndexCheck readBuildIndex(const std::string& text, const std::wstring& comm
         if (check.verdict != BuildIndexVerdict::Good) return check;
         index.files.push_back(std::move(file));
     }
+    const JsonValue& folders = member(document, "Folders");  // none in an older publisher's index
+    if (folders.items.size() > kMostBuildFiles) return judged(BuildIndexVerdict::TooBig);
+    for (const JsonValue& item : folders.items) {
+        if (item.kind != JsonKind::String) return judged(BuildIndexVerdict::Unreadable);
+        const BuildIndexCheck check = judgeFolder(index.folders.emplace_back(textWide(item)), seen);
+        if (check.verdict != BuildIndexVerdict::Good) return check;
+    }
     return judgeWhole(index);
 }
 
@@ -123,6 +140,11 @@ BuildIndexCheck checkBuildIndex(const BuildIndex& index) {
     SeenPaths seen;
     for (const IndexFile& file : index.files) {
         const BuildIndexCheck check = judgeFile(file, seen);
+        if (check.verdict != BuildIndexVerdict::Good) return check;
+    }
+    if (index.folders.size() > kMostBuildFiles) return judged(BuildIndexVerdict::TooBig);
+    for (const std::wstring& folder : index.folders) {
+        const BuildIndexCheck check = judgeFolder(folder, seen);
         if (check.verdict != BuildIndexVerdict::Good) return check;
     }
     return judgeWhole(index);
@@ -149,15 +171,19 @@ std::wstring buildIndexRefusal(const BuildIndexCheck& check) {
             return L"it lists a file and a folder of the same path (" + check.badPath + L")";
         case BuildIndexVerdict::BadFile:
             return L"its pieces of a file don't keep the limits (" + check.badPath + L")";
-        case BuildIndexVerdict::TooBig: return L"it lists more than a million files or more than 256 GB";
+        case BuildIndexVerdict::TooBig: return L"it lists more than a million files or folders, or more than 256 GB";
         case BuildIndexVerdict::NoGame: return L"it lists no Vorlane.exe";
     }
     return {};
 }
 
 std::string buildIndexJson(const BuildIndex& index) {
+    std::string folders;
+    for (const std::wstring& folder : index.folders)
+        folders += std::string(folders.empty() ? "" : ",") + "\n\t\t" + quoteJson(folder);
     return "{\n\t\"Build\": " + quoteJson(index.build) + ",\n\t\"Chunks\": " + std::to_string(kPieceScheme) +
-           ",\n\t\"Files\": [" + indexFilesJson(index.files, "\t\t") + "\n\t]\n}\n";
+           ",\n\t\"Files\": [" + indexFilesJson(index.files, "\t\t") + "\n\t]" +
+           (folders.empty() ? std::string() : ",\n\t\"Folders\": [" + folders + "\n\t]") + "\n}\n";
 }
 
 }  // namespace vorlane

@@ -8,7 +8,12 @@
 // and every size is bounded, before anything is written.
 //
 //   {"Build": "<commit>", "Chunks": 1, "Files": [{"Path": "Vorlane.exe",
-//    "Size": 123, "Sha256": "<64 hex>", "Chunks": ["<64 hex>:123"]}, ...]}
+//    "Size": 123, "Sha256": "<64 hex>", "Chunks": ["<64 hex>:123"]}, ...],
+//    "Folders": ["Content/Mods", ...]}
+//
+// "Folders" names the folders of the build that hold nothing, so that a build
+// put together from pieces has them as its zip does; an index without it (an
+// older publisher's) has none, and a launcher that doesn't know it ignores it.
 #pragma once
 
 #include <cstdint>
@@ -40,19 +45,20 @@ bool isWindowsSafePath(const std::wstring& path);
 struct BuildIndex {
     std::wstring build;  // the commit
     std::vector<IndexFile> files;
+    std::vector<std::wstring> folders;  // empty folders, "/" between parts
 };
 
 // Why an index can't be used.
 enum class BuildIndexVerdict {
     Good,
-    Unreadable,     // not JSON, not an object, or more values than kMostBuildIndexValues
+    Unreadable,     // not JSON, not an object, more values than kMostBuildIndexValues, or a folder that isn't text
     NotThisBuild,   // "Build" isn't the commit asked for
     UnknownScheme,  // "Chunks" isn't 1
-    UnsafePath,     // a path fails isWindowsSafePath: badPath says which
+    UnsafePath,     // a file's or folder's path fails isWindowsSafePath: badPath says which
     RepeatedPath,   // a path names a file listed before it (case and "/" vs "\" aside)
     FileAndFolder,  // a path names a file and, in another path, a folder
     BadFile,        // a file's fingerprint, pieces or size break the limits
-    TooBig,         // more than a million files or more than 256 GiB
+    TooBig,         // more than a million files (or folders) or more than 256 GiB
     NoGame,         // no Vorlane.exe at the top of the build's folder
 };
 
@@ -75,7 +81,8 @@ std::wstring buildIndexRefusal(const BuildIndexCheck& check);
 // the folder the index doesn't list; empty when it holds exactly the index's files.
 std::wstring fileNotAsListed(const std::wstring& folder, const BuildIndex& index);
 
-// The index's text: an object with "Build", "Chunks": 1 and "Files".
+// The index's text: an object with "Build", "Chunks": 1, "Files" and, when
+// there are any, "Folders".
 std::string buildIndexJson(const BuildIndex& index);
 
 }  // namespace vorlane

@@ -37,9 +37,10 @@ namespace {
 
 const std::wstring kA = L"a1a1a1a", kB = L"b2b2b2b";
 const std::wstring kMaps = L"Content\\Paks\\Maps.pak", kIntro = L"Content\\Movies\\Intro.bk2";
+const std::wstring kMods = L"Content\\Mods\\";  // an empty folder
 
-// Build A: the shipped payload and a 2 MiB map pack. Build B: the same payload,
-// the map pack with 4 KiB changed in its middle, and a new movie.
+// Build A: the shipped payload, a 2 MiB map pack and an empty folder. Build B: the same payload,
+// the map pack with 4 KiB changed in its middle, a new movie and the empty folder.
 const std::string kMapsA = noiseBytes(2 << 20, 7);
 std::string mapsOfB() {
     std::string maps = kMapsA;
@@ -57,10 +58,12 @@ protected:
         server->publishInPieces(true);
     }
 
-    void publishA() { zips[kA] = server->publishBuild(kA, L"2026-01-01T10:00:00Z", 3 << 20, {{kMaps, kMapsA}}); }
+    void publishA() {
+        zips[kA] = server->publishBuild(kA, L"2026-01-01T10:00:00Z", 3 << 20, {{kMaps, kMapsA}, {kMods, ""}});
+    }
     void publishB() {
         zips[kB] = server->publishBuild(kB, L"2026-02-01T10:00:00Z", 3 << 20,
-                                        {{kMaps, mapsOfB()}, {kIntro, noiseBytes(100000, 9)}});
+                                        {{kMaps, mapsOfB()}, {kIntro, noiseBytes(100000, 9)}, {kMods, ""}});
     }
 
     // A installed from its zip with a save of the player's, then B published.
@@ -114,8 +117,8 @@ protected:
     }
     size_t zipRequests(const std::wstring& commit) { return nginxRequestsFor(requestPath(buildZipName(commit))).size(); }
 
-    // Every file of the zip is in the build folder as it is in the zip, and the
-    // build folder holds nothing else but the player's saves (and `extra`).
+    // Every file and empty folder of the zip is in the build folder as it is in
+    // the zip, and the build folder holds nothing else but the player's saves (and `extra`).
     void expectBuildIsTheZips(const std::wstring& commit, const std::wstring& extra = L"") {
         const std::wstring shipped = unpackBuildZip(zips[commit], temp.file(L"unpacked-" + commit));
         ASSERT_FALSE(shipped.empty());
@@ -129,6 +132,11 @@ protected:
             if (!file.starts_with(L"Vorlane\\Saved\\SaveGames\\") && file != extra) installed.insert(file);
         EXPECT_EQ(installed, expected);
         EXPECT_GE(expected.size(), 5u);
+        const std::vector<std::wstring> shippedEmpty = emptyFoldersBelow(shipped);
+        std::vector<std::wstring> installedEmpty = emptyFoldersBelow(buildFolderOf(commit));
+        std::erase(installedEmpty, L"Vorlane\\Saved\\SaveGames");
+        EXPECT_EQ(std::set<std::wstring>(installedEmpty.begin(), installedEmpty.end()),
+                  std::set<std::wstring>(shippedEmpty.begin(), shippedEmpty.end()));
     }
 
     // Rewrites B's index with `change`, stores it under its new SHA-256, names it

@@ -44,6 +44,10 @@ std::wstring makeBuildZip(const std::wstring& folder, const std::wstring& commit
         EXPECT_TRUE(writeFileAtomically(joinPath(top, L"Content\\Paks\\Data.pak"), payload));
     }
     for (const auto& [path, bytes] : extraFiles) {
+        if (path.ends_with(L'\\')) {
+            EXPECT_TRUE(makeFolderTree(joinPath(top, path.substr(0, path.size() - 1))));
+            continue;
+        }
         makeFolderTree(parentFolder(joinPath(top, path)));
         EXPECT_TRUE(writeFileAtomically(joinPath(top, path), bytes));
     }

@@ -17,7 +17,8 @@ namespace vorlane::testing {
 // With payloadBytes, the build also carries Content\Paks\Data.pak of that many
 // bytes that don't compress, so that its download takes many blocks.
 // With extraFiles, the build also carries those files (paths below the build's
-// folder, "\\" between parts) with those bytes.
+// folder, "\\" between parts) with those bytes; a path ending in "\\" is an
+// empty folder.
 using BuildFiles = std::vector<std::pair<std::wstring, std::string>>;
 std::wstring makeBuildZip(const std::wstring& folder, const std::wstring& commit, size_t payloadBytes = 0,
                           const BuildFiles& extraFiles = {});

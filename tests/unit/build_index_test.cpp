@@ -4,9 +4,11 @@
 // and an index the publisher writes reads back as it was.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
+#include "core/files_below.h"
 #include "core/text.h"
 #include "install/build_list.h"
 #include "pieces/build_index.h"
@@ -39,6 +41,12 @@ std::string indexJson(const std::vector<std::string>& files, const std::string& 
     std::string list;
     for (const std::string& f : files) list += "," + f;
     return "{\"Build\": " + build + ", \"Chunks\": " + scheme + ", \"Files\": [" + kGame + list + "]}";
+}
+
+// The same index with "Folders" (its JSON text) after "Files".
+std::string withFolders(const std::string& folders, const std::vector<std::string>& files = {}) {
+    const std::string text = indexJson(files);
+    return text.substr(0, text.size() - 1) + ", \"Folders\": " + folders + "}";
 }
 
 struct Hostile {
@@ -102,6 +110,23 @@ std::vector<Hostile> hostileIndexes() {
         cases.push_back({"a file and a folder of one path",
                          indexJson({fileJson(quoteJson(paths[0])), fileJson(quoteJson(paths[1]))}),
                          V::FileAndFolder, paths[2]});
+    // An empty folder keeps the same rules as a file's path, and can't be a file or lie below one.
+    for (const wchar_t* path : {L"../outside", L"Content/../../outside", L"C:/Windows/x", L"\\\\server\\share",
+                                L"Content/CON", L"Content/LONGFI~1", L"COM\u00b9", L"trailing.", L"", L"a/"})
+        cases.push_back({"an unsafe folder", withFolders("[" + quoteJson(path) + "]"), V::UnsafePath, path});
+    const wchar_t* folderOnFile[][2] = {  // a file listed, then a folder of its path or below it
+        {L"Content/Paks/a.pak", L"Content/Paks/a.pak"},
+        {L"Content/Paks/a.pak", L"content\\PAKS\\A.pak\\Mods"},
+        {L"Build.ini", L"BUILD.INI/x/y"},
+    };
+    for (const auto& paths : folderOnFile)
+        cases.push_back({"a folder where a file is",
+                         withFolders("[\"Content/Mods\", " + quoteJson(paths[1]) + "]",
+                                     {fileJson(quoteJson(paths[0]))}),
+                         V::FileAndFolder, paths[1]});
+    cases.push_back({"the game program as a folder", withFolders("[\"vorlane.exe\"]"), V::FileAndFolder,
+                     L"vorlane.exe"});
+    cases.push_back({"a folder that isn't text", withFolders("[\"Content/Mods\", 7]"), V::Unreadable, L""});
     return cases;
 }
 
@@ -158,6 +183,23 @@ TEST(BuildIndex, WhatThePublisherWritesReadsBackAsItWas) {
             EXPECT_EQ(read.files[i].pieces[p].size, written.files[i].pieces[p].size);
         }
     }
+    // Without empty folders the text is as an older publisher wrote it; with them, they read back in order.
+    EXPECT_EQ(buildIndexJson(written).find("Folders"), std::string::npos);
+    EXPECT_TRUE(read.folders.empty());
+    written.folders = {L"Content/Mods", L"Vorlane/Saved/Logs"};
+    ASSERT_EQ(readBuildIndex(buildIndexJson(written), kCommit, read).verdict, BuildIndexVerdict::Good);
+    EXPECT_EQ(read.folders, written.folders);
+    // "Folders" that isn't a list names none, as "Files" does; members the reader doesn't know are passed over.
+    ASSERT_EQ(readBuildIndex(withFolders("\"Content/Mods\", \"Times\": [1]"), kCommit, read).verdict,
+              BuildIndexVerdict::Good);
+    EXPECT_TRUE(read.folders.empty());
+    // The publisher's check refuses what the reader refuses.
+    written.folders.push_back(L"Content/../../outside");
+    const BuildIndexCheck check = checkBuildIndex(written);
+    EXPECT_EQ(check.verdict, BuildIndexVerdict::UnsafePath);
+    EXPECT_EQ(check.badPath, L"Content/../../outside");
+    written.folders.back() = L"Vorlane.exe/x";
+    EXPECT_EQ(checkBuildIndex(written).verdict, BuildIndexVerdict::FileAndFolder);
     // A list of more values than the bound is refused unread.
     std::string flood = "{\"Build\": \"abc1234\", \"Chunks\": 1, \"Files\": [" + kGame;
     flood.reserve(flood.size() + kMostBuildIndexValues * 2 + 8);
@@ -190,6 +232,14 @@ TEST(BuildIndex, AFolderHoldsExactlyTheIndexsFilesOrTheOddOneIsNamed) {
         {{L"Vorlane.exe"}, L"Content\\LongFileName.pak"},
     };
     for (const auto& c : cases) EXPECT_EQ(fileNotAsListed(folder.path(), indexOf(c.listed)), c.odd) << toUtf8(c.odd);
+
+    // What the publisher lists as the build's empty folders: those holding nothing at all.
+    folder.makeFolder(L"Content\\Mods");
+    folder.makeFolder(L"Maps");
+    folder.makeFolder(L"Maps\\Empty");
+    const std::vector<std::wstring> empty = emptyFoldersBelow(folder.path());
+    EXPECT_EQ(std::set<std::wstring>(empty.begin(), empty.end()),
+              (std::set<std::wstring>{L"Content\\Mods", L"Maps\\Empty"}));
 }
 
 }  // namespace

@@ -145,6 +145,9 @@ bool publishPieces(const BuildOptions& options, vorlane::BuildRecord& record) {
         pieces += file.pieces.size();
         index.files.push_back(std::move(file));
     }
+    // The zip's empty folders, which a launcher assembling the build makes as the zip's unpack does.
+    for (const std::wstring& folder : vorlane::emptyFoldersBelow(top)) index.folders.push_back(slashed(folder));
+    std::sort(index.folders.begin(), index.folders.end());
     const vorlane::BuildIndexCheck check = vorlane::checkBuildIndex(index);
     if (check.verdict != vorlane::BuildIndexVerdict::Good) {
         printError(L"The build can't be published in pieces: " + vorlane::buildIndexRefusal(check) +
