@@ -497,11 +497,14 @@ int CreateThemeWindow::subjectLabelWidth() const {
     HWND label = control(kSubjectLabelId);
     const std::wstring text = textOf(label);
     WindowDc dc(label);
-    SelectedObject selected(dc.get(), font_.get());
-    SIZE extent{};
-    if (!GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &extent)) return 0;
-    // Rounded up, with a pixel to spare.
-    return (extent.cx * 96 + static_cast<int>(dpi()) - 1) / static_cast<int>(dpi()) + 1;
+    // Measured as the label draws itself: with its own font, by DrawText.
+    SelectedObject selected(dc.get(), reinterpret_cast<HGDIOBJ>(SendMessageW(label, WM_GETFONT, 0, 0)));
+    RECT need{0, 0, 0, 0};
+    if (!DrawTextW(dc.get(), text.c_str(), static_cast<int>(text.size()), &need,
+                   DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX | DT_EXPANDTABS))
+        return 0;
+    // Rounded up, with a few pixels to spare for the ellipsis test of the label.
+    return (need.right * 96 + static_cast<int>(dpi()) - 1) / static_cast<int>(dpi()) + 6;
 }
 
 void CreateThemeWindow::OnGetMinMaxInfo(MINMAXINFO* limits) {

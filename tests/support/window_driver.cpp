@@ -229,8 +229,9 @@ bool textFitsControl(HWND window, int id, int pixelsAt96) {
     WindowDc dc(nullptr);
     SelectedObject selected(dc.get(), font.get());
     SIZE extent{};
+    // With a few pixels to spare: a label drawn with an ellipsis cuts a text that only just fits.
     return GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &extent) &&
-           extent.cx <= box.right;
+           extent.cx + MulDiv(4, static_cast<int>(GetDpiForWindow(window)), 96) <= box.right;
 }
 
 DWORD screenDpi() {
