@@ -62,9 +62,14 @@ int runCaptured(const std::wstring& commandLine, const std::function<void(const 
     const DWORD flags = CREATE_NO_WINDOW | (only.get() ? EXTENDED_STARTUPINFO_PRESENT : 0);
     PROCESS_INFORMATION info{};
     std::wstring line = commandLine;
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
-                        &startup.StartupInfo, &info))
-        return -1;
+    // A start that fails now and then on a busy system is tried twice more, a moment apart.
+    for (int tries = 1; !CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
+                                        &startup.StartupInfo, &info);
+         ++tries) {
+        if (tries == 3) return -1;
+        Sleep(200 * tries);
+        line = commandLine;
+    }
     ObjectHandle process(info.hProcess), thread(info.hThread);
     writer.reset();  // the pipe ends when the child's copies close
 

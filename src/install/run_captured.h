@@ -10,8 +10,8 @@ namespace vorlane {
 // blocks and split at line feeds (the line feed dropped, anything else kept); a
 // last unterminated line is passed too. The pipe's write end is the only
 // handle the program gets (it has no input), so that one left running never
-// holds a file of the launcher open. Gives the program's exit code, or -1 when
-// it can't be started.
+// holds a file of the launcher open. A start that fails is tried twice more.
+// Gives the program's exit code, or -1 when it can't be started.
 int runCaptured(const std::wstring& commandLine, const std::function<void(const std::string& line)>& onLine);
 
 }  // namespace vorlane
