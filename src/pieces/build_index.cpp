@@ -132,7 +132,15 @@ BuildIndexCheck readBuildIndex(const std::string& text, const std::wstring& comm
         const BuildIndexCheck check = judgeFolder(index.folders.emplace_back(textWide(item)), seen);
         if (check.verdict != BuildIndexVerdict::Good) return check;
     }
-    return judgeWhole(index);
+    const BuildIndexCheck whole = judgeWhole(index);
+    // A pack that can't be the index's pieces is left unused rather than the index refused.
+    const JsonValue& pack = member(document, "Pack");
+    long long size = -1;
+    if (whole.verdict == BuildIndexVerdict::Good && member(pack, "Sha256").kind == JsonKind::String &&
+        isSha256Hex(textWide(member(pack, "Sha256"))) && member(pack, "Size").kind == JsonKind::Number &&
+        parseSigned64(textWide(member(pack, "Size")), size) && size > 0 && (uint64_t)size == packSize(index.files))
+        index.pack = PiecePack{textWide(member(pack, "Sha256")), (uint64_t)size};
+    return whole;
 }
 
 BuildIndexCheck checkBuildIndex(const BuildIndex& index) {
@@ -177,13 +185,26 @@ std::wstring buildIndexRefusal(const BuildIndexCheck& check) {
     return {};
 }
 
+uint64_t packSize(const std::vector<IndexFile>& files) {
+    std::unordered_set<std::wstring> seen;
+    uint64_t size = 0;
+    for (const IndexFile& file : files)
+        for (const IndexPiece& piece : file.pieces)
+            if (seen.insert(piece.hash).second) size += piece.size;
+    return size;
+}
+
 std::string buildIndexJson(const BuildIndex& index) {
     std::string folders;
     for (const std::wstring& folder : index.folders)
         folders += std::string(folders.empty() ? "" : ",") + "\n\t\t" + quoteJson(folder);
     return "{\n\t\"Build\": " + quoteJson(index.build) + ",\n\t\"Chunks\": " + std::to_string(kPieceScheme) +
            ",\n\t\"Files\": [" + indexFilesJson(index.files, "\t\t") + "\n\t]" +
-           (folders.empty() ? std::string() : ",\n\t\"Folders\": [" + folders + "\n\t]") + "\n}\n";
+           (folders.empty() ? std::string() : ",\n\t\"Folders\": [" + folders + "\n\t]") +
+           (index.pack.sha256.empty() ? std::string()
+                                      : ",\n\t\"Pack\": {\"Sha256\": " + quoteJson(index.pack.sha256) +
+                                            ", \"Size\": " + std::to_string(index.pack.size) + "}") +
+           "\n}\n";
 }
 
 }  // namespace vorlane

@@ -9,11 +9,19 @@
 //
 //   {"Build": "<commit>", "Chunks": 1, "Files": [{"Path": "Vorlane.exe",
 //    "Size": 123, "Sha256": "<64 hex>", "Chunks": ["<64 hex>:123"]}, ...],
-//    "Folders": ["Content/Mods", ...]}
+//    "Folders": ["Content/Mods", ...], "Pack": {"Sha256": "<64 hex>", "Size": 456}}
 //
 // "Folders" names the folders of the build that hold nothing, so that a build
 // put together from pieces has them as its zip does; an index without it (an
 // older publisher's) has none, and a launcher that doesn't know it ignores it.
+//
+// "Pack" names one more object of the server, stored like the pieces under its
+// SHA-256: every distinct piece of the index once, back to back, in the order
+// the index first names them (the files in order, each file's pieces in
+// order). A launcher fetches runs of pieces it lacks from it as ranges, many
+// pieces a request; the pieces stay stored one by one as well, for launchers
+// that don't know packs. A pack whose size isn't the distinct pieces' sum is
+// left unused, and the pieces are fetched one by one.
 #pragma once
 
 #include <cstdint>
@@ -42,11 +50,21 @@ inline constexpr wchar_t kGameProgram[] = L"Vorlane.exe";
 // "~" followed by a digit); at most 255 characters a part, 1024 in all.
 bool isWindowsSafePath(const std::wstring& path);
 
+// The pack of an index's pieces: its name on the server and its size; empty when there is none.
+struct PiecePack {
+    std::wstring sha256;
+    uint64_t size = 0;
+};
+
 struct BuildIndex {
     std::wstring build;  // the commit
     std::vector<IndexFile> files;
     std::vector<std::wstring> folders;  // empty folders, "/" between parts
+    PiecePack pack;
 };
+
+// The size a pack of the index's pieces has: every distinct piece once.
+uint64_t packSize(const std::vector<IndexFile>& files);
 
 // Why an index can't be used.
 enum class BuildIndexVerdict {
@@ -82,7 +100,7 @@ std::wstring buildIndexRefusal(const BuildIndexCheck& check);
 std::wstring fileNotAsListed(const std::wstring& folder, const BuildIndex& index);
 
 // The index's text: an object with "Build", "Chunks": 1, "Files" and, when
-// there are any, "Folders".
+// there are any, "Folders" and "Pack".
 std::string buildIndexJson(const BuildIndex& index);
 
 }  // namespace vorlane

@@ -200,6 +200,14 @@ TEST(BuildIndex, WhatThePublisherWritesReadsBackAsItWas) {
     EXPECT_EQ(check.badPath, L"Content/../../outside");
     written.folders.back() = L"Vorlane.exe/x";
     EXPECT_EQ(checkBuildIndex(written).verdict, BuildIndexVerdict::FileAndFolder);
+    written.folders.pop_back();
+    // A pack reads back when its size is the distinct pieces' sum (8 here), and is left unused otherwise.
+    for (const auto& [size, used] : {std::pair<uint64_t, bool>{8, true}, {7, false}, {9, false}}) {
+        written.pack = PiecePack{std::wstring(64, L'7'), size};
+        ASSERT_EQ(readBuildIndex(buildIndexJson(written), kCommit, read).verdict, BuildIndexVerdict::Good);
+        EXPECT_EQ(read.pack.size, used ? size : 0) << size;
+        EXPECT_EQ(read.pack.sha256, used ? written.pack.sha256 : L"") << size;
+    }
     // A list of more values than the bound is refused unread.
     std::string flood = "{\"Build\": \"abc1234\", \"Chunks\": 1, \"Files\": [" + kGame;
     flood.reserve(flood.size() + kMostBuildIndexValues * 2 + 8);
