@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "pieces/piece_store.h"
+#include "pieces/piece_engine.h"
 #include "addons/theme_folders.h"
 #include "addons/theme_index.h"
 #include "addons/themes_list.h"
@@ -25,17 +25,14 @@ bool fail(LauncherState& state, const std::wstring& sentence) {
     return false;
 }
 
+// Beside the files in ".next": where the pieces written so far lie, for a try after a stop.
+const wchar_t kPiecesRecord[] = L".pieces-done";
+
 // The theme's ".next" folder stays as it is: the next try sets it aside and takes its pieces.
 const wchar_t kStoppedMidway[] = L"it was stopped; the next try uses the pieces it made so far.";
 
 std::wstring wholeMiB(uint64_t bytes) { return std::to_wstring(bytes >> 20); }
 std::wstring wholeKiB(uint64_t bytes) { return std::to_wstring(bytes >> 10); }
-
-std::wstring windowsPath(std::wstring path) {
-    for (wchar_t& c : path)
-        if (c == L'/') c = L'\\';
-    return path;
-}
 
 // The index named `hash`, fetched into memory and hashed as it arrives; the
 // failure sentence, or empty.
@@ -68,89 +65,59 @@ std::wstring indexRefusal(const IndexCheck& check) {
     return {};
 }
 
-// One theme's files assembled into its ".next" folder.
-class Assembly {
-public:
-    Assembly(LauncherState& state, const std::wstring& theme, const ThemeFolders& folders, const PieceStore& store,
-             const JobControl& job)
-        : state_(state), theme_(theme), folders_(folders), store_(store), job_(job) {}
-
-    bool build(const ThemeIndex& index) {
-        for (const ThemeFile& file : index.files) total_ += file.size;
-        for (const ThemeFile& file : index.files)
-            if (!assemble(file)) return false;
-        return true;
+// Writes the theme's files into its ".next" folder, each as "<file>.part" until
+// its SHA-256 checks out; the pieces come from the player's copy where it has
+// them and from the servers otherwise. Counts what came from where.
+bool assemble(LauncherState& state, const std::wstring& theme, const ThemeFolders& folders, const ThemeIndex& index,
+              const JobControl& job, PieceCounts& counts) {
+    PieceServers servers;
+    servers.servers.push_back(state.listSource);
+    for (const std::wstring& server : state.servers)
+        if (server != state.listSource) servers.servers.push_back(server);
+    servers.label = kBuildServerLabel;
+    servers.objectName = [](const std::wstring& hash) { return themeObjectName(hash); };
+    PieceEngine engine(std::move(servers), job);
+    for (const std::wstring* folder : {&folders.live, &folders.staged, &folders.tried}) engine.store().addFolder(*folder);
+    // What an earlier try wrote, where it says it lies (its files may have gaps where pieces hadn't come).
+    engine.addRecorded(joinPath(folders.tried, kPiecesRecord));
+    std::vector<PieceTarget> targets;
+    for (const ThemeFile& file : index.files)
+        targets.push_back(PieceTarget{&file, joinPath(folders.next, windowsPath(file.path)) + L".part"});
+    engine.plan(targets, joinPath(folders.next, kPiecesRecord));
+    // A piece that can't be had doesn't keep the other files from being made: the next try uses them.
+    const PieceRunResult result = engine.run(
+        [&](const PieceCounts& now) {
+            job.progress(now.total ? double(now.done) / double(now.total) : 1.0,
+                         L"Bringing " + theme + L" up to this build: " + wholeMiB(now.done) + L" of " +
+                             wholeMiB(now.total) + L" MB");
+        },
+        true, true);
+    counts = engine.counts();
+    // Each file that came out as published takes its final name.
+    for (size_t i = 0; i < targets.size(); ++i) {
+        const std::wstring& part = targets[i].path;
+        if (result.written[i] &&
+            !MoveFileExW(longPath(part).c_str(), longPath(part.substr(0, part.size() - 5)).c_str(),
+                         MOVEFILE_REPLACE_EXISTING))
+            return fail(state, L"the file " + targets[i].file->path + L" didn't come out as published.");
     }
-
-    uint64_t reused() const { return reused_; }
-    uint64_t downloaded() const { return downloaded_; }
-
-private:
-    bool assemble(const ThemeFile& file) {
-        const std::wstring target = joinPath(folders_.next, windowsPath(file.path));
-        const std::wstring part = target + L".part";
-        makeFolderTree(parentFolder(target));
-        Sha256Digest digest;
-        {
-            FileHandle out(CreateFileW(longPath(part).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-            if (!out) return fail(state_, L"couldn't write " + target + L".");
-            Sha256Hasher whole;
-            for (const ThemePiece& piece : file.pieces) {
-                if (job_.stopRequested()) return fail(state_, kStoppedMidway);
-                std::string bytes;
-                if (!obtain(file, piece, bytes)) return false;
-                DWORD written = 0;
-                if (!WriteFile(out.get(), bytes.data(), (DWORD)bytes.size(), &written, nullptr) ||
-                    written != bytes.size())
-                    return fail(state_, L"couldn't write " + part + L" (is the disk full?).");
-                whole.add(bytes);
-                done_ += piece.size;
-                job_.progress(total_ ? double(done_) / double(total_) : 1.0,
-                       L"Bringing " + theme_ + L" up to this build: " + wholeMiB(done_) + L" of " + wholeMiB(total_) +
-                           L" MB");
-            }
-            if (!whole.finish(digest)) digest.fill(0);
-        }
-        if (toHex(digest) != file.sha256 ||
-            !MoveFileExW(longPath(part).c_str(), longPath(target).c_str(), MOVEFILE_REPLACE_EXISTING))
-            return fail(state_, L"the file " + file.path + L" didn't come out as published.");
-        return true;
+    const std::wstring path = result.file ? result.file->path : std::wstring();
+    switch (result.failure) {
+        case PieceFailure::None: break;
+        case PieceFailure::Stopped: return fail(state, kStoppedMidway);
+        case PieceFailure::Creating:
+            return fail(state, L"couldn't write " + joinPath(folders.next, windowsPath(path)) + L".");
+        case PieceFailure::Writing:
+            return fail(state, L"couldn't write " + joinPath(folders.next, windowsPath(path)) +
+                                   L".part (is the disk full?).");
+        case PieceFailure::Fetching:
+            return fail(state, L"a piece of " + path + L" couldn't be downloaded: " + result.error);
+        case PieceFailure::Mismatch: return fail(state, L"a piece of " + path + L" didn't match its SHA-256.");
+        case PieceFailure::NotAsPublished: return fail(state, L"the file " + path + L" didn't come out as published.");
     }
-
-    // The piece from the player's disk when it is there, else from the server.
-    bool obtain(const ThemeFile& file, const ThemePiece& piece, std::string& bytes) {
-        if (store_.take(piece.hash, piece.size, bytes)) {
-            reused_ += piece.size;
-            return true;
-        }
-        bytes.clear();
-        // A server that sends more than the piece is cut off at its first block.
-        bool tooLong = false;
-        auto bounded = [&](long long done, long long) {
-            tooLong = done > (long long)piece.size;
-            return !tooLong && !job_.stopRequested();
-        };
-        // A piece is content, not a list: it is held to a least rate, not to a deadline.
-        HttpResult result = download(serverUrl(state_.listSource, themeObjectName(piece.hash)), &bytes, L"", bounded,
-                                     -1, false, kBuildServerLabel, kFilePace);
-        if (job_.stopRequested()) return fail(state_, kStoppedMidway);
-        if (!result.error.empty() && !tooLong)
-            return fail(state_, L"a piece of " + file.path + L" couldn't be downloaded: " + result.error);
-        downloaded_ += bytes.size();
-        Sha256Digest digest;
-        if (tooLong || bytes.size() != piece.size || !sha256(bytes, digest) || toHex(digest) != piece.hash)
-            return fail(state_, L"a piece of " + file.path + L" didn't match its SHA-256.");
-        return true;
-    }
-
-    LauncherState& state_;
-    const std::wstring& theme_;
-    const ThemeFolders& folders_;
-    const PieceStore& store_;
-    const JobControl& job_;
-    uint64_t total_ = 0, done_ = 0, reused_ = 0, downloaded_ = 0;
-};
+    DeleteFileW(longPath(joinPath(folders.next, kPiecesRecord)).c_str());
+    return true;
+}
 
 }  // namespace
 
@@ -174,11 +141,8 @@ bool updateTheme(LauncherState& state, const std::wstring& theme, const std::wst
         return fail(state, L"couldn't set aside what an earlier try made (" + folders.next + L").");
 
     job.progress(0, L"Looking through your copy of " + theme + L"...");
-    PieceStore store;
-    for (const std::wstring* folder : {&folders.live, &folders.staged, &folders.tried}) store.addFolder(*folder);
-
-    Assembly assembly(state, theme, folders, store, job);
-    if (!assembly.build(files)) return false;
+    PieceCounts counts;
+    if (!assemble(state, theme, folders, files, job, counts)) return false;
 
     const std::wstring putIn = L"couldn't put it in " + folders.staged + L".";
     if (!deleteFolderTree(folders.staged)) return fail(state, putIn);
@@ -187,7 +151,7 @@ bool updateTheme(LauncherState& state, const std::wstring& theme, const std::wst
 
     deleteFolderTree(folders.tried);
     logLine(state, L"Add-on theme " + theme + L" is ready for build " + state.current + L": " +
-                       wholeKiB(assembly.reused()) + L" KB from your copy, " + wholeKiB(assembly.downloaded()) +
+                       wholeKiB(counts.fromDisk) + L" KB from your copy, " + wholeKiB(counts.fetched) +
                        L" KB downloaded. The game puts it in place when it starts.");
     return true;
 }

@@ -9,6 +9,7 @@
 #include "install/go_back.h"
 #include "install/installer.h"
 #include "install/piece_install.h"
+#include "install/verify_build.h"
 #include "install/self_update.h"
 #include "install/uninstall.h"
 #include "slots/checklist.h"

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "core/crash_points.h"
 #include "core/text.h"
 #include "install/build_list.h"
 
@@ -63,6 +64,39 @@ std::vector<std::wstring> deleteBuildFolders(const std::wstring& installDir) {
     // Only an empty folder is removed: anything else in it is the player's.
     RemoveDirectoryW(longPath(installDir).c_str());
     return left;
+}
+
+namespace {
+// The bytes free to this user on the disk of `folder` (or of its nearest folder
+// that is there); false when the system can't tell.
+bool freeSpaceOf(const std::wstring& folder, unsigned long long& bytes) {
+    if (const long long told = injectedFreeSpace(); told >= 0) {
+        bytes = (unsigned long long)told;
+        return true;
+    }
+    std::wstring existing = folder;
+    while (!existing.empty() && !folderExists(existing)) existing = parentFolder(existing);
+    ULARGE_INTEGER available{};
+    if (existing.empty() || !GetDiskFreeSpaceExW(longPath(existing).c_str(), &available, nullptr, nullptr)) return false;
+    bytes = available.QuadPart;
+    return true;
+}
+}  // namespace
+
+std::wstring groupedMiB(uint64_t bytes) {
+    std::wstring digits = std::to_wstring(bytes >> 20);
+    for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, L",");
+    return digits + L" MB";
+}
+
+bool roomForBuild(LauncherState& state, const std::wstring& commit, unsigned long long need) {
+    unsigned long long free = 0;
+    if (!freeSpaceOf(state.installDir, free) || free >= need) return true;
+    const unsigned long long mib = 1 << 20;
+    state.lastError = L"There isn't room for build " + commit + L": it needs " + groupedMiB(need + mib - 1) +
+                      L" free on the disk of " + state.installDir + L", which has " + groupedMiB(free) +
+                      L", so nothing was downloaded. Make room, then try again.";
+    return false;
 }
 
 }  // namespace vorlane

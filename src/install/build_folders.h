@@ -9,10 +9,12 @@
 // never leaves a half build that looks like a whole one.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "core/files.h"
+#include "core/launcher_state.h"
 
 namespace vorlane {
 
@@ -42,5 +44,13 @@ void setAllBuildsAside(const std::wstring& installDir, const std::wstring& last)
 // when nothing else is left in it. Gives the launcher's folders that are still
 // there afterwards.
 std::vector<std::wstring> deleteBuildFolders(const std::wstring& installDir);
+
+// "1,024 MB": whole MiB with a comma between each three digits.
+std::wstring groupedMiB(uint64_t bytes);
+
+// Before anything is downloaded: true when the disk of the install folder has
+// `need` bytes free (a disk whose free space can't be told is given the
+// benefit of the doubt); otherwise lastError names the need and the free space.
+bool roomForBuild(LauncherState& state, const std::wstring& commit, unsigned long long need);
 
 }  // namespace vorlane

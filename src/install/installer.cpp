@@ -250,32 +250,6 @@ bool recordInstalled(LauncherState& state, const BuildRecord& record, bool repai
 
 }  // namespace
 
-namespace {
-// The bytes free to this user on the disk of `folder` (or of its nearest folder
-// that is there); false when the system can't tell.
-bool freeSpaceOf(const std::wstring& folder, unsigned long long& bytes) {
-    if (const long long told = injectedFreeSpace(); told >= 0) {
-        bytes = (unsigned long long)told;
-        return true;
-    }
-    std::wstring existing = folder;
-    while (!existing.empty() && !folderExists(existing)) existing = parentFolder(existing);
-    ULARGE_INTEGER available{};
-    if (existing.empty() || !GetDiskFreeSpaceExW(longPath(existing).c_str(), &available, nullptr, nullptr)) return false;
-    bytes = available.QuadPart;
-    return true;
-}
-}  // namespace
-
-bool roomForBuild(LauncherState& state, const std::wstring& commit, unsigned long long need) {
-    unsigned long long free = 0;
-    if (!freeSpaceOf(state.installDir, free) || free >= need) return true;
-    const unsigned long long mib = 1 << 20;
-    return fail(state, L"There isn't room for build " + commit + L": it needs " + groupedMiB(need + mib - 1) +
-                           L" free on the disk of " + state.installDir + L", which has " + groupedMiB(free) +
-                           L", so nothing was downloaded. Make room, then try again.");
-}
-
 std::wstring systemTar() {
     wchar_t system[MAX_PATH];
     UINT length = GetSystemDirectoryW(system, MAX_PATH);
@@ -301,7 +275,8 @@ bool install(LauncherState& state, const JobControl& job, bool repair) {
     };
     // An update by pieces leaves the staging folder as an unpacked zip would.
     const PieceOutcome pieces = stageByPieces(state, record, job);
-    if (pieces == PieceOutcome::Stopped) return stopped();
+    // Pieces stopped on the way stay in the staging folder, with the record of what is done, for the next try.
+    if (pieces == PieceOutcome::Stopped) return fail(state, kStopped);
     if (pieces == PieceOutcome::Refused) return false;
     const bool fromZip = pieces == PieceOutcome::UseZip;
     if (fromZip && downloaded && !roomForZip(state, record, zip)) return false;

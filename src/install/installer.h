@@ -24,11 +24,6 @@ bool reinstallBuild(LauncherState& state, const BuildRecord& listed, const JobCo
 // saves restored and add-on themes brought up to date; a failure is logged.
 bool installJob(LauncherState& state, const JobControl& job);
 
-// Before anything is downloaded: true when the disk of the install folder has
-// `need` bytes free (a disk whose free space can't be told is given the
-// benefit of the doubt); otherwise lastError names the need and the free space.
-bool roomForBuild(LauncherState& state, const std::wstring& commit, unsigned long long need);
-
 // Removes every build folder but those of current and previous.
 void removeOldBuilds(LauncherState& state);
 

@@ -3,7 +3,6 @@
 // folder from the pieces the disk already has and only the missing ones are
 // fetched, several at a time. Whatever goes wrong on the way is said in one
 // log sentence, and the install carries on from the zip as it always did.
-// Also checks an installed build against its index and mends what changed.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +11,9 @@
 #include "core/build_record.h"
 #include "core/job.h"
 #include "core/launcher_state.h"
+#include "install/build_folders.h"
 #include "pieces/build_index.h"
+#include "pieces/piece_engine.h"
 
 namespace vorlane {
 
@@ -20,8 +21,6 @@ namespace vorlane {
 // is then installed from its zip, as by a launcher that knows no pieces.
 // "Pieces=always" takes a first install by pieces too, with nothing on disk.
 inline constexpr wchar_t kPiecesSetting[] = L"Pieces";
-// Most pieces fetched at the same time.
-constexpr unsigned kPiecesInFlight = 4;
 
 enum class PieceOutcome {
     Staged,  // the staging folder holds the whole build, every file checked
@@ -39,24 +38,19 @@ PieceOutcome stageByPieces(LauncherState& state, const BuildRecord& record, cons
 // its zip that a try before them left, are of no more use.
 void forgetFetchedPieces(const LauncherState& state, const BuildRecord& record);
 
-// The folder that keeps fetched pieces until the build they are for is in place.
+// The folder that kept fetched pieces in earlier releases (removed wherever it
+// is found), and that holds files being mended.
 std::wstring fetchedPiecesFolder(const LauncherState& state);
 
-// "1,024 MB": whole MiB with a comma between each three digits.
-std::wstring groupedMiB(uint64_t bytes);
-
-enum class VerifyOutcome {
-    AsPublished,  // every file is as published: it was, or it was mended
-    NotChecked,   // nothing to check against, the check stopped, or a file couldn't be read
-    NotMended,    // checked, but a file couldn't be mended (lastError names each)
-};
-
-// Checks every file of the installed build against its index (the Saved folder
-// left out), mends damaged and missing files by pieces (or, with pieces
-// switched off, from the build's zip), or reinstalls the build from its zip
-// when no index is known, and checks again. A folder standing where a file
-// belongs is moved aside, never deleted. Logs what it found; lastError says
-// why when the outcome isn't AsPublished.
-VerifyOutcome verifyInstalledBuild(LauncherState& state, const JobControl& job);
+// What both an update by pieces and a check of the installed build need:
+// The game's settings and saves: the player's, never checked against an index.
+bool isPlayerData(const std::wstring& path);
+// The current server first, then every other one: they publish the same objects.
+PieceServers buildServers(const LauncherState& state, const BuildIndex* index);
+// The build's index from the servers (named and checked by record.index); `why` on failure.
+bool fetchBuildIndex(const LauncherState& state, const BuildRecord& record, const JobControl& job, BuildIndex& index,
+                     std::wstring& why);
+// The index kept beside an installed build, when it reads as that build's.
+bool keptIndex(const LauncherState& state, const std::wstring& commit, BuildIndex& index);
 
 }  // namespace vorlane

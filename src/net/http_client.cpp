@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <system_error>
@@ -526,6 +527,82 @@ HttpResult head(const std::wstring& url, const std::vector<std::wstring>& header
         queryHeader(exchange.request.get(), WINHTTP_QUERY_CUSTOM, name.c_str(), value);
         result.headers.push_back(value);
     }
+    return result;
+}
+
+struct HttpSession::Shared {
+    InternetHandle session;
+    std::mutex mutex;  // holds connections
+    std::map<std::pair<std::wstring, INTERNET_PORT>, InternetHandle> connections;
+};
+
+HttpSession::HttpSession(unsigned connectionsPerServer) : shared_(std::make_unique<Shared>()) {
+    Exchange exchange;
+    if (!openSession(exchange, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, kProbeTimeouts)) return;
+    shared_->session = std::move(exchange.session);
+    DWORD most = std::max(1u, connectionsPerServer);
+    WinHttpSetOption(shared_->session.get(), WINHTTP_OPTION_MAX_CONNS_PER_SERVER, &most, sizeof(most));
+}
+
+HttpSession::~HttpSession() = default;
+
+HttpResult HttpSession::get(const std::wstring& url, uint64_t from, uint64_t length, const BytesSink& sink,
+                            const std::wstring& label, const Pace& pace) {
+    HttpResult result;
+    UrlParts parts;
+    if (!splitUrl(url, parts)) {
+        result.error = notAWebAddress(url);
+        return result;
+    }
+    if (!shared_->session) {
+        result.error = kNoNetwork;
+        return result;
+    }
+    HINTERNET connection = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        InternetHandle& kept = shared_->connections[{parts.host, parts.port}];
+        if (!kept) kept.reset(WinHttpConnect(shared_->session.get(), parts.host.c_str(), parts.port, 0));
+        connection = kept.get();
+    }
+    InternetHandle request;
+    if (connection)
+        request.reset(WinHttpOpenRequest(connection, L"GET", parts.object.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                         WINHTTP_DEFAULT_ACCEPT_TYPES, parts.secure ? WINHTTP_FLAG_SECURE : 0));
+    const Timeouts timeouts = within(kProbeTimeouts, pace.wholeMs);
+    PaceKeeper keeper(pace, label);
+    const std::wstring range = length == 0 ? std::wstring()
+                                           : L"Range: bytes=" + std::to_wstring(from) + L"-" +
+                                                 std::to_wstring(from + length - 1) + L"\r\n";
+    if (request) WinHttpSetTimeouts(request.get(), timeouts.resolve, timeouts.connect, timeouts.send, timeouts.receive);
+    if (!request || !sendAndReceive(request.get(), range, {})) {
+        result.error = keeper.passed();
+        if (result.error.empty()) result.error = unreachable(parts);
+        return result;
+    }
+    result.status = statusCode(request.get());
+    if (result.status != (length == 0 ? 200u : 206u)) {
+        result.error = label + L" answered " + std::to_wstring(result.status) + L".";
+        return result;
+    }
+    const long long announced = contentLength(request.get());
+    if (length != 0 && announced != (long long)length) {
+        result.error = label + L" didn't send the range asked for.";
+        return result;
+    }
+    std::vector<char> block(256 * 1024);
+    long long done = 0;
+    for (bool ended = false; !ended;) {
+        DWORD got = 0;
+        if (!gatherBlock(request.get(), block, got, ended, keeper, timeouts, result.error)) return result;
+        if (got == 0) continue;
+        done += got;
+        if (!sink(block.data(), got)) {
+            result.error = L"Stopped.";
+            return result;
+        }
+    }
+    if (announced >= 0 && announced != done) result.error = L"The download came up short.";
     return result;
 }
 

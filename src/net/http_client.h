@@ -4,7 +4,9 @@
 // and reports its outcome as an HttpResult; nothing throws.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -55,6 +57,31 @@ HttpResult download(const std::wstring& url, std::string* memorySink, const std:
 HttpResult download(const std::wstring& url, std::string* memorySink, const std::wstring& filePath,
                     const ProgressCallback& progress, long long failAfter, bool resume, const std::wstring& label,
                     const Pace& pace, bool fingerprint = false);
+
+// Told each block of an answer as it arrives; answering false ends the exchange.
+using BytesSink = std::function<bool(const char* data, size_t size)>;
+
+// One session kept for many requests to a few servers: WinHTTP keeps each
+// server's connections open between requests (up to connectionsPerServer at
+// once), so a request after the first costs no new connection. Several
+// threads may ask at once; each request blocks its own thread.
+class HttpSession {
+public:
+    explicit HttpSession(unsigned connectionsPerServer);
+    ~HttpSession();
+    HttpSession(const HttpSession&) = delete;
+    HttpSession& operator=(const HttpSession&) = delete;
+
+    // GETs url whole (length 0), or the `length` bytes from `from` with a range
+    // request, which must be answered 206 with exactly those bytes; each block
+    // goes to sink as it arrives. Held to pace as download() is.
+    HttpResult get(const std::wstring& url, uint64_t from, uint64_t length, const BytesSink& sink,
+                   const std::wstring& label, const Pace& pace = kFilePace);
+
+private:
+    struct Shared;
+    std::unique_ptr<Shared> shared_;
+};
 
 // Sends method to url, with body as JSON when it isn't empty, and gathers the answer (at most 256 MiB) in body.
 // The status isn't judged here. error is a lower-case phrase for the caller's own sentence.

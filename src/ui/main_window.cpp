@@ -26,6 +26,7 @@
 #include "install/go_back.h"
 #include "install/installer.h"
 #include "install/piece_install.h"
+#include "install/verify_build.h"
 #include "install/uninstall.h"
 #include "install/update_check.h"
 #include "ui/create_theme_window.h"

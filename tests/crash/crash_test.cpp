@@ -286,8 +286,9 @@ TEST_P(PieceCrashAt, TheSameUpdateAgainLeavesTheZipsBuildAndTheNewestSaves) {
     expectWhole(kC, kB, L"");
 }
 
-// A kill just after an update by pieces is recorded leaves the fetched pieces;
-// the next run, with nothing left to install, removes them.
+// A kill just after an update by pieces is recorded leaves no pieces behind
+// (they were written straight into the build), and earlier releases' folder
+// of fetched pieces goes with the next run, which has nothing left to install.
 TEST_F(PieceCrashAt, FetchedPiecesLeftByAKillAfterTheRecordGoWithTheNextRun) {
     installTwoBuilds();
     if (HasFatalFailure()) return;
@@ -295,7 +296,8 @@ TEST_F(PieceCrashAt, FetchedPiecesLeftByAKillAfterTheRecordGoWithTheNextRun) {
     zips[kC] = server->publishBuild(kC, L"2026-03-01T10:00:00Z", 3 << 20);
     ASSERT_EQ(runCrashing(L"update", L"recorded"), 99u) << "the run didn't reach its crash point";
     const std::wstring pieces = joinPath(root, L"Downloads\\Pieces");
-    ASSERT_TRUE(folderExists(pieces));
+    EXPECT_FALSE(pathExists(joinPath(root, L"Game\\" + kC + L".new")));
+    ASSERT_TRUE(makeFolderTree(pieces));
     newLogLines();
     EXPECT_EQ(runCommand(L"update"), 0u);
     EXPECT_TRUE(contains(newLogLines(), L"Already up to date."));

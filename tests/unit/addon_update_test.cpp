@@ -74,6 +74,7 @@ protected:
         loadSettings(state);
         state.current = kNew;
         state.listSource = server.baseUrl();
+        state.servers = {state.listSource};
         ASSERT_TRUE(makeFolderTree(themesFolder()));
     }
     void TearDown() override { closeLog(state); }
@@ -255,9 +256,12 @@ TEST_F(AddOnUpdate, OnlyThePiecesThePlayerLacksAreDownloaded) {
     EXPECT_TRUE(readTestFile(joinPath(folders().live, L"Ember.uplugin")) == descriptorText(kOld));
     EXPECT_TRUE(readTestFile(joinPath(folders().live, L"Content\\Paks\\Ember.pak")) == oldVersion()[1].bytes);
 
-    std::vector<std::string> expected{toUtf8(index)};
+    // The index first, then the missing pieces, several at a time.
+    std::vector<std::string> expected{toUtf8(index)}, asked = objectRequests();
     for (const std::wstring& hash : missing) expected.push_back(toUtf8(hash));
-    EXPECT_EQ(objectRequests(), expected);
+    std::sort(expected.begin() + 1, expected.end());
+    if (!asked.empty()) std::sort(asked.begin() + 1, asked.end());
+    EXPECT_EQ(asked, expected);
     EXPECT_EQ(log().back(), readyLine(reused, downloaded));
 
     ASSERT_GE(steps.size(), 3u);
@@ -312,14 +316,13 @@ TEST_F(AddOnUpdate, AStopRequestEndsTheUpdateBetweenPiecesAndTheNextTryUsesThem)
     const ThemeVersion wanted = newVersion();
     const std::wstring index = serveVersion(L"Ember", kNew, wanted);
     std::atomic<bool> stop{false};
-    size_t piecesDone = 0;
-    JobProgress stopAfterTwoPieces = [&](double, const std::wstring& line) {
-        if (line.starts_with(L"Bringing") && ++piecesDone == 2) stop = true;
+    // Stopped once a piece has come from the server.
+    JobProgress stopAfterAPiece = [&](double, const std::wstring& line) {
+        if (line.starts_with(L"Bringing") && objectRequests().size() >= 2) stop = true;
     };
 
-    EXPECT_FALSE(updateTheme(state, L"Ember", index, JobControl(stopAfterTwoPieces, &stop)));
+    EXPECT_FALSE(updateTheme(state, L"Ember", index, JobControl(stopAfterAPiece, &stop)));
     EXPECT_EQ(state.lastError, L"it was stopped; the next try uses the pieces it made so far.");
-    EXPECT_EQ(piecesDone, 2u);
     EXPECT_TRUE(folderExists(folders().next));
     EXPECT_FALSE(folderExists(folders().staged));
     const size_t firstTry = objectRequests().size() - 1;  // the pieces, less the index
