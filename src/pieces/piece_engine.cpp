@@ -391,13 +391,18 @@ PieceRunResult PieceEngine::run(const std::function<void(const PieceCounts&)>& o
         bool mismatched = false;  // a server sent other bytes for its first piece
     };
     std::deque<Request> queue;
+    // Ranges large enough that a request's round trip is small beside its bytes, and many enough that every
+    // thread and server has some.
+    uint64_t wantedBytes = 0;
+    for (uint32_t i : wanted) wantedBytes += work.pieces[i].piece->size;
+    const uint64_t mostRange = std::clamp<uint64_t>(wantedBytes / (2 * kPiecesInFlight), 1 << 20, kMostRangeBytes);
     for (size_t i = 0; i < wanted.size();) {
         size_t count = 1;
         uint64_t bytes = work.pieces[wanted[i]].piece->size;
         while (packed && i + count < wanted.size()) {
             const Work::Distinct& last = work.pieces[wanted[i + count - 1]];
             const Work::Distinct& next = work.pieces[wanted[i + count]];
-            if (next.packOffset != last.packOffset + last.piece->size || bytes + next.piece->size > kMostRangeBytes)
+            if (next.packOffset != last.packOffset + last.piece->size || bytes + next.piece->size > mostRange)
                 break;
             bytes += next.piece->size;
             ++count;

@@ -115,7 +115,7 @@ private:
     struct Work;
 
     PieceServers servers_;
-    const JobControl& job_;
+    JobControl job_;
     PieceStore store_;
     std::unordered_map<std::wstring, std::pair<std::wstring, uint64_t>> wholeFiles_;  // by SHA-256: path, size
     std::unique_ptr<Work> work_;

@@ -136,9 +136,12 @@ AnswerPlan planAnswer(const TestRoute* route, const LoggedRequest& request) {
     }
     const long long size = route->generatedSize >= 0 ? route->generatedSize : (long long)route->body.size();
     plan.count = size;
-    const bool ranged = route->status == 0 && !route->ignoreRange && request.range.rfind("bytes=", 0) == 0 &&
-                        request.range.back() == '-';
+    // "bytes=N-" and "bytes=N-M".
+    const bool ranged = route->status == 0 && !route->ignoreRange && request.range.rfind("bytes=", 0) == 0;
     const long long start = ranged ? leadingNumber(request.range.substr(6)) : -1;
+    const size_t dash = request.range.find('-');
+    const long long last = ranged && dash != std::string::npos ? leadingNumber(request.range.substr(dash + 1)) : -1;
+    const long long end = last >= start && last + 1 < size ? last + 1 : size;
     if (route->status != 0) {
         plan.status = route->status;
     } else if (start >= size) {
@@ -148,9 +151,9 @@ AnswerPlan planAnswer(const TestRoute* route, const LoggedRequest& request) {
     } else if (start >= 0) {
         plan.status = 206;
         plan.from = start;
-        plan.count = size - start;
+        plan.count = end - start;
         plan.headers.emplace_back("Content-Range",
-                                  "bytes " + std::to_string(start) + "-" + std::to_string(size - 1) + "/" +
+                                  "bytes " + std::to_string(start) + "-" + std::to_string(end - 1) + "/" +
                                       std::to_string(size));
     }
     if (!route->noLength) {
