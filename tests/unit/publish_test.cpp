@@ -4,15 +4,24 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "core/files.h"
 #include "core/handles.h"
+#include "core/files_below.h"
+#include "install/build_list.h"
+#include "net/build_server.h"
+#include "net/sha256.h"
+#include "pieces/build_index.h"
 #include "core/text.h"
 #include "net/base64.h"
 #include "net/release_key.h"
 #include "net/signature.h"
+#include "support/addon_themes.h"
+#include "support/build_server.h"
 #include "support/launcher_process.h"
 #include "support/publisher.h"
 #include "support/temp_folder.h"
@@ -152,6 +161,95 @@ TEST(Publish, AZipHoldingALinkIsRefusedByTheLinksName) {
               "The zip holds a link, Vorlane-abc1234/Saved, which a build never has, so it can't be published in "
               "pieces.");
     EXPECT_FALSE(fileExists(joinPath(server, L"builds.json")));
+}
+
+
+// A server folder with builds published in pieces by the tool, and what it holds.
+struct PiecesServer {
+    TempFolder folder{L"pieces-server"};
+    std::wstring server = folder.file(L"www");
+
+    // Publishes the build of `commit` with these files besides the game; the publisher's output.
+    PublishRun publish(const std::wstring& commit, const testing::BuildFiles& files, const std::wstring& released) {
+        const std::wstring zip = testing::makeBuildZip(folder.path(), commit, 0, files);
+        return runPublisher(folder, {L"build", server, keptTestKeyFile(), zip, L"--released", released});
+    }
+    std::string object(const std::wstring& hash) const {
+        return testing::readTestFile(joinPath(server, L"builds\\" + hash));
+    }
+    // The index of a listed build, read as the launcher reads it.
+    BuildIndex index(const std::wstring& commit) const {
+        BuildIndex index;
+        for (const BuildRecord& record : readBuildRecords(testing::readTestFile(joinPath(server, L"builds.json"))))
+            if (record.commit == commit)
+                EXPECT_EQ(readBuildIndex(object(record.index), commit, index).verdict, BuildIndexVerdict::Good);
+        return index;
+    }
+};
+
+// The pack holds every distinct piece of the index once, in the order the
+// index first names it, and is stored under its SHA-256 with the size the index gives.
+TEST(Publish, ABuildsPackHoldsEachDistinctPieceOnceInTheIndexsOrder) {
+    PiecesServer server;
+    const std::string big = testing::noiseBytes(1500000, 7);
+    PublishRun run = server.publish(L"abc1234", {{L"Content\\A.pak", big},
+                                                 {L"Content\\B.pak", big},  // the same pieces again
+                                                 {L"Content\\C.pak", testing::noiseBytes(900000, 9) + big.substr(0, 700000)},
+                                                 {L"Empty.txt", ""}},
+                                    L"2026-01-01T00:00:00Z");
+    ASSERT_EQ(run.exitCode, 0u) << run.err;
+    const BuildIndex index = server.index(L"abc1234");
+    ASSERT_FALSE(index.pack.sha256.empty()) << "the index names no pack";
+
+    std::string expected;
+    std::set<std::wstring> seen;
+    size_t pieces = 0;
+    for (const IndexFile& file : index.files)
+        for (const IndexPiece& piece : file.pieces) {
+            ++pieces;
+            if (!seen.insert(piece.hash).second) continue;
+            const std::string bytes = server.object(piece.hash);  // each piece is stored on its own as well
+            ASSERT_EQ(bytes.size(), piece.size) << toUtf8(piece.hash);
+            expected += bytes;
+        }
+    ASSERT_GT(pieces, seen.size()) << "the build was meant to repeat pieces";
+    const std::string pack = server.object(index.pack.sha256);
+    EXPECT_EQ(pack.size(), index.pack.size);
+    EXPECT_EQ(index.pack.size, packSize(index.files));
+    EXPECT_TRUE(pack == expected) << "the pack isn't the distinct pieces in order";
+    Sha256Digest digest;
+    ASSERT_TRUE(sha256(pack, digest));
+    EXPECT_EQ(toHex(digest), index.pack.sha256);
+    for (const std::wstring& name : filesBelow(joinPath(server.server, L"builds")))
+        EXPECT_FALSE(name.ends_with(L".part")) << toUtf8(name);
+
+    // Published again, the same build names the same pack and stores nothing new.
+    run = server.publish(L"abc1234", {{L"Content\\A.pak", big},
+                                      {L"Content\\B.pak", big},
+                                      {L"Content\\C.pak", testing::noiseBytes(900000, 9) + big.substr(0, 700000)},
+                                      {L"Empty.txt", ""}},
+                         L"2026-01-01T00:00:00Z");
+    ASSERT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_NE(run.out.find("pieces (0 new)"), std::string::npos) << run.out;
+    EXPECT_EQ(server.index(L"abc1234").pack.sha256, index.pack.sha256);
+}
+
+// An object of the server with the wrong size under its name (a stray, or one
+// cut short) is written again; one with its size is taken as it is.
+TEST(Publish, AStoredPieceOfTheWrongSizeIsWrittenAgain) {
+    PiecesServer server;
+    const testing::BuildFiles files{{L"Content\\A.pak", testing::noiseBytes(600000, 3)}};
+    ASSERT_EQ(server.publish(L"abc1234", files, L"2026-01-01T00:00:00Z").exitCode, 0u);
+    const BuildIndex index = server.index(L"abc1234");
+    ASSERT_GE(index.files.size(), 2u);
+    const IndexPiece first = index.files.front().pieces.front();
+    const std::string bytes = server.object(first.hash);
+    const std::wstring path = joinPath(server.server, L"builds\\" + first.hash);
+    ASSERT_TRUE(writeFileAtomically(path, bytes.substr(0, bytes.size() / 2)));
+    const PublishRun run = server.publish(L"abc1234", files, L"2026-01-01T00:00:00Z");
+    ASSERT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_NE(run.out.find("pieces (1 new)"), std::string::npos) << run.out;
+    EXPECT_TRUE(server.object(first.hash) == bytes);
 }
 
 }  // namespace
