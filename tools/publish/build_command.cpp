@@ -310,7 +310,7 @@ int runBuild(const Arguments& arguments) {
     }
     record.summary = options.summary;
     record.size = fileSize(options.zipPath);
-    if (record.size < 0 || !vorlane::sha256File(options.zipPath, record.sha256)) {
+    if (record.size < 0) {
         printError(L"Couldn't read the zip " + options.zipPath + L".");
         return kExitFailed;
     }
@@ -321,14 +321,31 @@ int runBuild(const Arguments& arguments) {
     }
     ServerLock lock;
     if (!lock.take(options.serverFolder, false)) return kExitFailed;
+    // The zip is hashed and copied into the folder on a thread of its own while its files are cut.
     const std::wstring servedZip = vorlane::joinPath(options.serverFolder, record.file);
-    if (!samePlace(options.zipPath, servedZip) &&
-        !CopyFileW(vorlane::longPath(options.zipPath).c_str(), vorlane::longPath(servedZip).c_str(), FALSE)) {
+    bool hashed = false, copied = false;
+    const auto hashAndCopy = [&] {
+        hashed = vorlane::sha256File(options.zipPath, record.sha256);
+        copied = samePlace(options.zipPath, servedZip) ||
+                 CopyFileW(vorlane::longPath(options.zipPath).c_str(), vorlane::longPath(servedZip).c_str(), FALSE);
+    };
+    bool cut = true;
+    if (options.pieces) {
+        std::thread zipWork(hashAndCopy);
+        cut = publishPieces(options, record);
+        zipWork.join();
+    } else {
+        hashAndCopy();
+    }
+    if (!hashed) {
+        printError(L"Couldn't read the zip " + options.zipPath + L".");
+        return kExitFailed;
+    }
+    if (!copied) {
         printError(L"Couldn't copy the zip to " + servedZip + L".");
         return kExitFailed;
     }
-
-    if (options.pieces && !publishPieces(options, record)) return kExitFailed;
+    if (!cut) return kExitFailed;
 
     // The list keeps every other build; this one's record is added or replaced.
     const std::wstring listPath = vorlane::joinPath(options.serverFolder, vorlane::kBuildListName);
