@@ -6,10 +6,17 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <unordered_set>
 
 #include "core/failure.h"
 #include "core/files.h"
 #include "core/files_below.h"
+#include "core/handles.h"
 #include "core/iso_time.h"
 #include "core/text.h"
 #include "install/build_list.h"
@@ -75,9 +82,9 @@ bool samePlace(const std::wstring& a, const std::wstring& b) {
     return vorlane::equalsIgnoringCase(fullA, fullB);
 }
 
-// A content-addressed file of the server: builds\<hash>.
-std::wstring objectPath(const std::wstring& serverFolder, const std::wstring& hash) {
-    return vorlane::joinPath(serverFolder, backslashed(vorlane::buildObjectName(hash)));
+// The server's folder of content-addressed files: builds\.
+std::wstring objectFolder(const std::wstring& serverFolder) {
+    return vorlane::joinPath(serverFolder, backslashed(vorlane::buildObjectName(L"")));
 }
 
 // A folder of its own in the system's temporary folder, for the zip's files.
@@ -87,6 +94,117 @@ std::wstring unpackFolder(const std::wstring& commit) {
     return vorlane::joinPath(std::wstring(temp, length), L"vorlane-publish-" + commit + L"-" +
                                                              std::to_wstring(GetCurrentProcessId()) + L"-" +
                                                              std::to_wstring(GetTickCount64()));
+}
+
+// Cuts the index's files (their paths filled in, below top) on one thread per processor, at most 4, each file read
+// once: its pieces stored as they are cut, its SHA-256 worked out on the way. Meanwhile this thread writes the pack
+// as the files are done, in the index's order: each piece not in it yet, read again from the unpacked file (in a
+// folder of this run's own, which nothing else writes) and hashed on the way; once complete it is stored under its
+// SHA-256 and named in index.pack. Prints why and gives false on failure.
+bool cutFilesAndWritePack(const std::wstring& top, ObjectFolder& objects, const std::wstring& commit,
+                          vorlane::BuildIndex& index, size_t& newPieces) {
+    const size_t count = index.files.size();
+    std::vector<char> done(count, 0);
+    bool failed = false;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::atomic<size_t> next{0}, added{0};
+    std::atomic<bool> stop{false};
+    const auto work = [&] {
+        for (size_t i = 0; !stop && (i = next++) < count;) {
+            size_t fresh = 0;
+            const bool cut = cutAndStore(vorlane::joinPath(top, backslashed(index.files[i].path)), objects,
+                                         index.files[i], fresh);
+            added += fresh;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                done[i] = 1;
+                failed = failed || !cut;
+                stop = stop || !cut;
+            }
+            changed.notify_all();
+        }
+    };
+    std::vector<std::thread> workers;
+    const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    try {
+        for (unsigned i = 0; i < threads; ++i) workers.emplace_back(work);
+    } catch (const std::system_error&) {
+        if (workers.empty()) work();
+    }
+    struct Join {
+        std::vector<std::thread>& threads;
+        std::atomic<bool>& stop;
+        ~Join() {
+            stop = true;
+            for (std::thread& thread : threads) thread.join();
+        }
+    } join{workers, stop};
+
+    const std::wstring part =
+        objects.path(L"pack-" + commit + L"-" + std::to_wstring(GetCurrentProcessId()) + L".part");
+    vorlane::FileHandle pack(CreateFileW(vorlane::longPath(part).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!pack) {
+        printError(vorlane::systemFailure(L"Couldn't write " + part + L".").text());
+        return false;
+    }
+    struct Tidy {
+        std::wstring path;
+        vorlane::FileHandle& file;
+        ~Tidy() {
+            file.close();
+            if (!path.empty()) DeleteFileW(vorlane::longPath(path).c_str());
+        }
+    } tidy{part, pack};
+    vorlane::Sha256Hasher hasher;
+    std::unordered_set<std::wstring> packed;
+    uint64_t size = 0;
+    std::string bytes;
+    for (size_t i = 0; i < count; ++i) {
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return done[i] || failed; });
+            if (failed) return false;
+        }
+        const vorlane::IndexFile& file = index.files[i];
+        const std::wstring path = vorlane::joinPath(top, backslashed(file.path));
+        vorlane::FileHandle input;
+        uint64_t offset = 0;
+        for (const vorlane::IndexPiece& piece : file.pieces) {
+            const uint64_t at = offset;
+            offset += piece.size;
+            if (!packed.insert(piece.hash).second) continue;
+            if (!input)
+                input = vorlane::FileHandle(CreateFileW(vorlane::longPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+            bytes.resize(piece.size);
+            DWORD got = 0, written = 0;
+            const LARGE_INTEGER position{.QuadPart = (LONGLONG)at};
+            if (!input || !SetFilePointerEx(input.get(), position, nullptr, FILE_BEGIN) ||
+                !ReadFile(input.get(), bytes.data(), piece.size, &got, nullptr) || got != piece.size) {
+                printError(vorlane::systemFailure(L"Couldn't read the file " + path + L".").text());
+                return false;
+            }
+            if (!hasher.add(bytes) || !WriteFile(pack.get(), bytes.data(), got, &written, nullptr) || written != got) {
+                printError(vorlane::systemFailure(L"Couldn't write " + part + L".").text());
+                return false;
+            }
+            size += got;
+        }
+    }
+    vorlane::Sha256Digest digest;
+    if (!hasher.finish(digest)) {
+        printError(L"Couldn't work out the SHA-256 of the pack.");
+        return false;
+    }
+    pack.close();
+    newPieces = added;
+    if (size == 0) return true;  // a build of empty files: nothing to pack
+    index.pack = vorlane::PiecePack{vorlane::toHex(digest), size};
+    if (!objects.adopt(part, index.pack.sha256, size)) return false;
+    tidy.path.clear();
+    return true;
 }
 
 // Cuts every file of the zip's build folder and stores the pieces and the
@@ -126,25 +244,20 @@ bool publishPieces(const BuildOptions& options, vorlane::BuildRecord& record) {
                    L"): " + vorlane::toUtf16(output));
         return false;
     }
-    if (!vorlane::makeFolderTree(objectPath(options.serverFolder, L""))) {
-        printError(L"Couldn't make the folder " + objectPath(options.serverFolder, L"") + L".");
-        return false;
-    }
+    ObjectFolder objects;
+    if (!objects.open(objectFolder(options.serverFolder))) return false;
     std::vector<std::wstring> paths;
     for (const std::wstring& file : vorlane::filesBelow(top)) paths.push_back(slashed(file));
     std::sort(paths.begin(), paths.end());
 
     vorlane::BuildIndex index;
     index.build = record.commit;
-    size_t pieces = 0, newPieces = 0;
-    const ObjectPath stored = [&](const std::wstring& hash) { return objectPath(options.serverFolder, hash); };
-    for (const std::wstring& path : paths) {
-        vorlane::IndexFile file;
-        file.path = path;
-        if (!cutAndStore(vorlane::joinPath(top, backslashed(path)), stored, file, newPieces)) return false;
-        pieces += file.pieces.size();
-        index.files.push_back(std::move(file));
-    }
+    index.files.resize(paths.size());
+    for (size_t i = 0; i < paths.size(); ++i) index.files[i].path = paths[i];
+    size_t newPieces = 0;
+    if (!cutFilesAndWritePack(top, objects, record.commit, index, newPieces)) return false;
+    size_t pieces = 0;
+    for (const vorlane::IndexFile& file : index.files) pieces += file.pieces.size();
     // The zip's empty folders, which a launcher assembling the build makes as the zip's unpack does.
     for (const std::wstring& folder : vorlane::emptyFoldersBelow(top)) index.folders.push_back(slashed(folder));
     std::sort(index.folders.begin(), index.folders.end());
@@ -164,10 +277,7 @@ bool publishPieces(const BuildOptions& options, vorlane::BuildRecord& record) {
     }
     record.index = vorlane::toHex(digest);
     bool added = false;
-    if (!storeObject(stored(record.index), record.index, text, added)) {
-        printError(L"Couldn't write " + stored(record.index) + L".");
-        return false;
-    }
+    if (!objects.store(record.index, text, added)) return false;
     printLine(L"Cut build " + record.commit + L" into pieces: " + std::to_wstring(index.files.size()) + L" files, " +
               std::to_wstring(pieces) + L" pieces (" + std::to_wstring(newPieces) + L" new), index " + record.index +
               L".");
@@ -200,7 +310,7 @@ int runBuild(const Arguments& arguments) {
     }
     record.summary = options.summary;
     record.size = fileSize(options.zipPath);
-    if (record.size < 0 || !vorlane::sha256File(options.zipPath, record.sha256)) {
+    if (record.size < 0) {
         printError(L"Couldn't read the zip " + options.zipPath + L".");
         return kExitFailed;
     }
@@ -209,14 +319,33 @@ int runBuild(const Arguments& arguments) {
         printError(L"Couldn't make the server folder " + options.serverFolder + L".");
         return kExitFailed;
     }
+    ServerLock lock;
+    if (!lock.take(options.serverFolder, false)) return kExitFailed;
+    // The zip is hashed and copied into the folder on a thread of its own while its files are cut.
     const std::wstring servedZip = vorlane::joinPath(options.serverFolder, record.file);
-    if (!samePlace(options.zipPath, servedZip) &&
-        !CopyFileW(vorlane::longPath(options.zipPath).c_str(), vorlane::longPath(servedZip).c_str(), FALSE)) {
+    bool hashed = false, copied = false;
+    const auto hashAndCopy = [&] {
+        hashed = vorlane::sha256File(options.zipPath, record.sha256);
+        copied = samePlace(options.zipPath, servedZip) ||
+                 CopyFileW(vorlane::longPath(options.zipPath).c_str(), vorlane::longPath(servedZip).c_str(), FALSE);
+    };
+    bool cut = true;
+    if (options.pieces) {
+        std::thread zipWork(hashAndCopy);
+        cut = publishPieces(options, record);
+        zipWork.join();
+    } else {
+        hashAndCopy();
+    }
+    if (!hashed) {
+        printError(L"Couldn't read the zip " + options.zipPath + L".");
+        return kExitFailed;
+    }
+    if (!copied) {
         printError(L"Couldn't copy the zip to " + servedZip + L".");
         return kExitFailed;
     }
-
-    if (options.pieces && !publishPieces(options, record)) return kExitFailed;
+    if (!cut) return kExitFailed;
 
     // The list keeps every other build; this one's record is added or replaced.
     const std::wstring listPath = vorlane::joinPath(options.serverFolder, vorlane::kBuildListName);

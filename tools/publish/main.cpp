@@ -39,6 +39,11 @@ const Subcommand kSubcommands[] = {
      L"checks that the theme slot list is an array of flat objects, each with an Id of its own and a safe File "
      L"below a theme's Import folder, copies it into the server folder as theme_slots.json and signs it",
      3, 3, runSlots},
+    {L"prune", L"<server-folder> [--dry-run] [--keep-newer-than <seconds>]",
+     L"removes the build zips, pieces, packs and indexes under builds/ and the theme indexes and pieces under "
+     L"themes/ that no build of builds.json and no theme version of themes.json needs, but for files written in the "
+     L"last hour (or the seconds given); --dry-run lists them and removes nothing",
+     1, 4, runPrune},
 };
 
 void printUsage() {

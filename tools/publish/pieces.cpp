@@ -4,14 +4,23 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <vector>
 
+#include "core/failure.h"
 #include "core/files.h"
+#include "core/handles.h"
 #include "core/text.h"
 #include "net/sha256.h"
 #include "pieces/piece_cutter.h"
 #include "publish.h"
 
 namespace publish {
+
+namespace {
+
+constexpr DWORD kReadBlock = 4u << 20;
+
+}  // namespace
 
 std::wstring slashed(std::wstring path) {
     std::replace(path.begin(), path.end(), L'\\', L'/');
@@ -23,49 +32,141 @@ std::wstring backslashed(std::wstring path) {
     return path;
 }
 
-bool storeObject(const std::wstring& path, const std::wstring& hash, const std::string& bytes, bool& added) {
-    std::wstring present;
-    added = !(vorlane::sha256File(path, present) && present == hash);
-    if (!added) return true;
-    // Written whole under a name of its own, then renamed, but not flushed one by one: a copy a power cut tore
-    // is named by a SHA-256 it doesn't have, so launchers refuse it and the next publication writes it again.
-    const std::wstring part = path + L".part";
-    HANDLE file = CreateFileW(vorlane::longPath(part).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const bool whole = WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr) && written == bytes.size();
-    CloseHandle(file);
-    if (whole && MoveFileExW(vorlane::longPath(part).c_str(), vorlane::longPath(path).c_str(), MOVEFILE_REPLACE_EXISTING))
-        return true;
-    DeleteFileW(vorlane::longPath(part).c_str());
+bool ObjectFolder::open(const std::wstring& folder) {
+    folder_ = folder;
+    if (!vorlane::makeFolderTree(folder)) {
+        printError(vorlane::systemFailure(L"Couldn't make the folder " + folder + L".").text());
+        return false;
+    }
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileExW(vorlane::longPath(vorlane::joinPath(folder, L"*")).c_str(), FindExInfoBasic,
+                                     &found, FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    if (search == INVALID_HANDLE_VALUE) return true;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            sizes_[found.cFileName] = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return true;
+}
+
+std::wstring ObjectFolder::path(const std::wstring& hash) const { return vorlane::joinPath(folder_, hash); }
+
+bool ObjectFolder::claim(const std::wstring& hash, uint64_t size) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto [at, absent] = sizes_.try_emplace(hash, size);
+    // Objects are named by the SHA-256 of their bytes and only ever put in place whole (written aside, then
+    // renamed), so one that is there with the right size holds those bytes; reading it again to be sure would
+    // double the time a publication takes. A copy a power cut tore before it reached the disk is refused by
+    // every launcher, which checks each object against its name and takes it from the next server or the zip.
+    if (!absent && at->second == size) return true;
+    at->second = size;  // written by this run from here on
     return false;
 }
 
-bool cutAndStore(const std::wstring& path, const ObjectPath& objectPath, vorlane::IndexFile& file,
-                 size_t& newPieces) {
-    std::vector<vorlane::Piece> pieces;
-    if (!vorlane::cutPieces(path, [&](const vorlane::Piece& piece) { pieces.push_back(piece); }) ||
-        !vorlane::sha256File(path, file.sha256)) {
-        printError(L"Couldn't read the file " + path + L".");
+bool ObjectFolder::store(const std::wstring& hash, const void* bytes, size_t size, bool& added) {
+    added = !claim(hash, size);
+    if (!added) return true;
+    const std::wstring target = path(hash), part = target + L".part";
+    vorlane::FileHandle file(CreateFileW(vorlane::longPath(part).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    const bool whole = file && WriteFile(file.get(), bytes, (DWORD)size, &written, nullptr) && written == size;
+    const DWORD error = GetLastError();
+    file.close();
+    if (whole && MoveFileExW(vorlane::longPath(part).c_str(), vorlane::longPath(target).c_str(),
+                             MOVEFILE_REPLACE_EXISTING))
+        return true;
+    const vorlane::Failure failure = vorlane::systemFailure(L"Couldn't write " + target + L".", whole ? GetLastError() : error);
+    DeleteFileW(vorlane::longPath(part).c_str());
+    printError(failure.text());
+    return false;
+}
+
+bool ObjectFolder::adopt(const std::wstring& finished, const std::wstring& hash, uint64_t size) {
+    if (claim(hash, size)) {
+        DeleteFileW(vorlane::longPath(finished).c_str());
+        return true;
+    }
+    if (MoveFileExW(vorlane::longPath(finished).c_str(), vorlane::longPath(path(hash)).c_str(),
+                    MOVEFILE_REPLACE_EXISTING))
+        return true;
+    printError(vorlane::systemFailure(L"Couldn't write " + path(hash) + L".").text());
+    return false;
+}
+
+bool ServerLock::take(const std::wstring& serverFolder, bool alone) {
+    const std::wstring path = vorlane::joinPath(serverFolder, L"publish.lock");
+    file_ = vorlane::FileHandle(CreateFileW(vorlane::longPath(path).c_str(), GENERIC_READ,
+                                            alone ? 0 : FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file_) return true;
+    if (GetLastError() == ERROR_SHARING_VIOLATION)
+        printError(alone ? L"A publication is running on " + serverFolder + L"; nothing is removed. Prune once it is done."
+                         : L"A prune is running on " + serverFolder + L"; publish once it is done.");
+    else
+        printError(vorlane::systemFailure(L"Couldn't open " + path + L".").text());
+    return false;
+}
+
+bool cutAndStore(const std::wstring& path, ObjectFolder& objects, vorlane::IndexFile& file, size_t& newPieces) {
+    vorlane::FileHandle input(CreateFileW(vorlane::longPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    LARGE_INTEGER length{};
+    if (!input || !GetFileSizeEx(input.get(), &length)) {
+        printError(vorlane::systemFailure(L"Couldn't read the file " + path + L".").text());
         return false;
     }
-    for (const vorlane::Piece& piece : pieces) {
+    // A file shorter than the shortest cut is one piece (or none), whose SHA-256 is the file's.
+    const bool onePiece = (uint64_t)length.QuadPart <= vorlane::kShortestCut;
+    std::optional<vorlane::Sha256Hasher> whole;
+    if (!onePiece || length.QuadPart == 0) whole.emplace();
+    // The bytes from the start of the piece being cut, so that each piece is stored from what was read and hashed.
+    // Both buffers are kept from file to file: under Wine, memory fresh from the system costs more than the hashing
+    // of a small file.
+    thread_local std::string held;
+    held.clear();
+    uint64_t heldFrom = 0;
+    bool stored = true;
+    vorlane::PieceCutter cutter([&](const vorlane::Piece& piece) {
         const vorlane::IndexPiece listed{vorlane::toHex(piece.digest), piece.size};
-        const std::string bytes = vorlane::readRange(path, piece.offset, piece.size);
-        vorlane::Sha256Digest digest;
-        if (bytes.size() != piece.size || !vorlane::sha256(bytes, digest) || digest != piece.digest) {
-            printError(L"The file " + path + L" changed while it was published.");
-            return false;
-        }
         bool added = false;
-        if (!storeObject(objectPath(listed.hash), listed.hash, bytes, added)) {
-            printError(L"Couldn't write " + objectPath(listed.hash) + L".");
-            return false;
-        }
+        if (stored && !objects.store(listed.hash, held.data() + (piece.offset - heldFrom), piece.size, added))
+            stored = false;
         newPieces += added;
         file.size += piece.size;
         file.pieces.push_back(listed);
+        if (onePiece) file.sha256 = listed.hash;
+    });
+    thread_local std::vector<unsigned char> block(kReadBlock);
+    bool read = true;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(input.get(), block.data(), kReadBlock, &got, nullptr)) {
+            read = false;
+            break;
+        }
+        if (got == 0) break;
+        held.append(reinterpret_cast<const char*>(block.data()), got);
+        if ((whole && !whole->add(block.data(), got)) || !cutter.add(block.data(), got)) {
+            read = false;
+            break;
+        }
+        if (!stored) return false;
+        const uint64_t cut = file.size;  // where the piece being cut starts
+        held.erase(0, (size_t)(cut - heldFrom));
+        heldFrom = cut;
+    }
+    const DWORD error = GetLastError();
+    if (read && !cutter.finish()) read = false;
+    if (!stored) return false;
+    vorlane::Sha256Digest digest;
+    if (whole && read && whole->finish(digest)) file.sha256 = vorlane::toHex(digest);
+    if (!read || file.sha256.empty() || file.size != (uint64_t)length.QuadPart) {
+        printError(file.size != (uint64_t)length.QuadPart && read
+                       ? L"The file " + path + L" changed while it was published."
+                       : vorlane::systemFailure(L"Couldn't read the file " + path + L".", error).text());
+        return false;
     }
     return true;
 }

@@ -5,9 +5,12 @@
 
 #include <cstddef>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "core/handles.h"
 #include "pieces/piece_index.h"
 #include "private_key.h"
 
@@ -44,22 +47,60 @@ bool signListFile(const std::wstring& keyPath, const std::wstring& listPath);
 std::wstring slashed(std::wstring path);
 std::wstring backslashed(std::wstring path);
 
-// Stores bytes at path, the server's file named by their SHA-256 `hash`, unless
-// an intact copy is there already (then `added` is false); false when it can't be written.
-bool storeObject(const std::wstring& path, const std::wstring& hash, const std::string& bytes, bool& added);
+// A folder of the server whose files are named by the SHA-256 of their bytes
+// (builds/, themes/). What it holds is listed once, with each file's size, so
+// that a piece already stored costs no look-up of its own: under Wine every
+// look-up of a name that isn't there reads the whole folder. Safe to use from
+// several threads at once.
+class ObjectFolder {
+public:
+    // Lists the folder, making it first when it isn't there; false (with the
+    // reason printed) when it can't be made.
+    bool open(const std::wstring& folder);
 
-// Where the server keeps the file named by a SHA-256.
-using ObjectPath = std::function<std::wstring(const std::wstring& hash)>;
+    std::wstring path(const std::wstring& hash) const;
 
-// Cuts the file at path into pieces with the launcher's piece rule and stores
-// every piece the server lacks; fills in file's size, SHA-256 and pieces (its
-// path is the caller's) and counts the pieces stored anew. Prints why and
-// gives false when the file can't be read or a piece written.
-bool cutAndStore(const std::wstring& path, const ObjectPath& objectPath, vorlane::IndexFile& file,
-                 size_t& newPieces);
+    // Stores the bytes as the object `hash` unless the folder holds it already
+    // (then `added` is false); prints why and gives false when it can't be written.
+    bool store(const std::wstring& hash, const void* bytes, size_t size, bool& added);
+    bool store(const std::wstring& hash, const std::string& bytes, bool& added) {
+        return store(hash, bytes.data(), bytes.size(), added);
+    }
+    // Puts a finished file (a pack written aside) in place as the object
+    // `hash`, or deletes it when the folder holds that object already.
+    bool adopt(const std::wstring& finished, const std::wstring& hash, uint64_t size);
+
+private:
+    // Whether the object is there with that size, marking it as stored by this
+    // run when it isn't; the caller then writes it.
+    bool claim(const std::wstring& hash, uint64_t size);
+
+    std::wstring folder_;
+    std::mutex mutex_;
+    std::unordered_map<std::wstring, uint64_t> sizes_;  // by name
+};
+
+// Keeps the publications on one server folder and its prunes apart: the
+// publications share it, a prune holds it alone (the file publish.lock in the
+// folder, held open until the program ends).
+class ServerLock {
+public:
+    // Prints why and gives false when the other kind holds it, or the lock file
+    // can't be opened; `alone` for a prune.
+    bool take(const std::wstring& serverFolder, bool alone);
+
+private:
+    vorlane::FileHandle file_;
+};
+
+// Cuts the file at path into pieces with the launcher's piece rule, reading it
+// once, and stores every piece the folder lacks; fills in file's size, SHA-256
+// and pieces (its path is the caller's) and counts the pieces stored anew.
+// Prints why and gives false when the file can't be read or a piece written.
+bool cutAndStore(const std::wstring& path, ObjectFolder& objects, vorlane::IndexFile& file, size_t& newPieces);
 
 // Subcommands (key_commands.cpp, build_command.cpp, launcher_command.cpp,
-// theme_command.cpp, slots_command.cpp).
+// theme_command.cpp, slots_command.cpp, prune_command.cpp).
 int runKeygen(const Arguments& arguments);
 int runPubkey(const Arguments& arguments);
 int runSign(const Arguments& arguments);
@@ -67,5 +108,6 @@ int runBuild(const Arguments& arguments);
 int runLauncher(const Arguments& arguments);
 int runTheme(const Arguments& arguments);
 int runSlots(const Arguments& arguments);
+int runPrune(const Arguments& arguments);
 
 }  // namespace publish

@@ -10,6 +10,7 @@
 #include "addons/theme_folders.h"
 #include "addons/theme_index.h"
 #include "addons/themes_list.h"
+#include "core/failure.h"
 #include "core/value_count.h"
 #include "core/files.h"
 #include "core/files_below.h"
@@ -28,9 +29,9 @@ std::wstring withoutTrailingSlashes(std::wstring path) {
     return path;
 }
 
-// A content-addressed file of the server: themes\<hash>.
-std::wstring objectPath(const std::wstring& serverFolder, const std::wstring& hash) {
-    return vorlane::joinPath(serverFolder, backslashed(vorlane::themeObjectName(hash)));
+// The server's folder of content-addressed files: themes\.
+std::wstring objectFolder(const std::wstring& serverFolder) {
+    return vorlane::joinPath(serverFolder, backslashed(vorlane::themeObjectName(L"")));
 }
 
 // The theme's files, checked against the launcher's limits before anything is read.
@@ -53,13 +54,6 @@ bool listThemeFiles(const std::wstring& folder, const std::wstring& theme, std::
         return false;
     }
     return true;
-}
-
-// Cuts one file into pieces and stores those the server lacks.
-bool publishFile(const std::wstring& folder, const std::wstring& serverFolder, vorlane::ThemeFile& file,
-                 size_t& newPieces) {
-    return cutAndStore(vorlane::joinPath(folder, backslashed(file.path)),
-                       [&](const std::wstring& hash) { return objectPath(serverFolder, hash); }, file, newPieces);
 }
 
 // The entries of themes.json as they stand; false (with the reason printed) when it can't be read.
@@ -126,15 +120,19 @@ int runTheme(const Arguments& arguments) {
     vorlane::ThemeIndex index;
     index.theme = theme;
     index.build = build;
-    size_t newPieces = 0, pieces = 0;
-    if (!vorlane::makeFolderTree(objectPath(serverFolder, L""))) {
-        printError(L"Couldn't make the folder " + objectPath(serverFolder, L"") + L".");
+    ServerLock lock;
+    if (!vorlane::makeFolderTree(serverFolder)) {
+        printError(vorlane::systemFailure(L"Couldn't make the server folder " + serverFolder + L".").text());
         return kExitFailed;
     }
+    if (!lock.take(serverFolder, false)) return kExitFailed;
+    size_t newPieces = 0, pieces = 0;
+    ObjectFolder objects;
+    if (!objects.open(objectFolder(serverFolder))) return kExitFailed;
     for (const std::wstring& path : paths) {
         vorlane::ThemeFile file;
         file.path = path;
-        if (!publishFile(folder, serverFolder, file, newPieces)) return kExitFailed;
+        if (!cutAndStore(vorlane::joinPath(folder, backslashed(path)), objects, file, newPieces)) return kExitFailed;
         pieces += file.pieces.size();
         index.files.push_back(std::move(file));
     }
@@ -154,10 +152,7 @@ int runTheme(const Arguments& arguments) {
     }
     const std::wstring indexHash = vorlane::toHex(digest);
     bool added = false;
-    if (!storeObject(objectPath(serverFolder, indexHash), indexHash, indexText, added)) {
-        printError(L"Couldn't write " + objectPath(serverFolder, indexHash) + L".");
-        return kExitFailed;
-    }
+    if (!objects.store(indexHash, indexText, added)) return kExitFailed;
 
     const std::wstring listPath = vorlane::joinPath(serverFolder, vorlane::kThemesListName);
     std::vector<vorlane::ThemesListEntry> entries;
