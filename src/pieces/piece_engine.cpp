@@ -441,6 +441,10 @@ PieceRunResult PieceEngine::run(const std::function<void(const PieceCounts&)>& o
             work.placed(place);
             report(bytes.size(), false, true);
         }
+        {
+            std::lock_guard<std::mutex> lock(work.reporting);
+            counts_.received += bytes.size();
+        }
         crashPoint(L"piece-fetched");
         return true;
     };

@@ -56,7 +56,8 @@ struct PieceCounts {
     uint64_t total = 0;     // every target's size
     uint64_t done = 0;      // written so far, from any source
     uint64_t fromDisk = 0;  // of done: taken from the player's disk (and checked)
-    uint64_t fetched = 0;   // of done: fetched in this run
+    uint64_t fetched = 0;   // of done: fetched in this run (a piece written at two places counts twice)
+    uint64_t received = 0;  // bytes of pieces that came from the servers, each piece once
     uint64_t toFetch = 0;   // what the plan leaves to fetch
 };
 

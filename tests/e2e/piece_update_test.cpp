@@ -110,10 +110,33 @@ protected:
         for (const std::wstring& hash : hashes) count += requestsFor(hash, serverPath);
         return count;
     }
+    // A piece comes on its own or within a range of a build's pack: both are counted.
     size_t requestsFor(const std::wstring& name, const std::wstring& serverPath = L"") {
-        const std::wstring path = (serverPath.empty() ? server->url().substr(nginxBaseUrl().size()) : serverPath) +
-                                  L"/" + buildObjectName(name);
-        return nginxRequestsFor(path).size();
+        const std::wstring folder = serverPath.empty() ? server->url().substr(nginxBaseUrl().size()) : serverPath;
+        size_t count = nginxRequestsFor(folder + L"/" + buildObjectName(name)).size();
+        for (const BuildRecord& record : readBuildRecords(readTestFile(listPath()))) {
+            BuildIndex index;
+            if (record.index.empty() ||
+                readBuildIndex(readTestFile(objectPath(record.index)), record.commit, index).verdict !=
+                    BuildIndexVerdict::Good ||
+                index.pack.sha256.empty())
+                continue;
+            uint64_t offset = 0;
+            std::set<std::wstring> packed;
+            for (const IndexFile& file : index.files)
+                for (const IndexPiece& piece : file.pieces) {
+                    if (!packed.insert(piece.hash).second) continue;
+                    if (piece.hash == name)
+                        for (const std::string& line : nginxRequestsFor(folder + L"/" + buildObjectName(index.pack.sha256))) {
+                            const size_t at = line.rfind("\"bytes="), dash = line.find('-', at);
+                            if (at == std::string::npos || dash == std::string::npos) continue;
+                            const uint64_t first = std::stoull(line.substr(at + 7)), last = std::stoull(line.substr(dash + 1));
+                            count += first <= offset && offset + piece.size - 1 <= last;
+                        }
+                    offset += piece.size;
+                }
+        }
+        return count;
     }
     size_t zipRequests(const std::wstring& commit) { return nginxRequestsFor(requestPath(buildZipName(commit))).size(); }
 
