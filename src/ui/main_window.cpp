@@ -335,7 +335,7 @@ private:
         const LauncherState copy = state_;
         const StartOptions options = options_;
         checkingAtStart_ = jobs_.start<StartUpOutcome>(
-            hwnd(), 0, kStartUpDoneMessage,
+            hwnd(), kProgressMessage, kStartUpDoneMessage,
             [copy, options](const JobControl& control) { return runStartUpCheck(copy, options, control); });
         // A launcher that has just updated itself says so rather than that it checks.
         if (checkingAtStart_ && !options_.updated) statusText = L"Checking for updates...";
@@ -346,6 +346,8 @@ private:
         jobs_.finish();
         checkingAtStart_ = false;
         takeStartUpOutcome(state_, *outcome);
+        // The bar showed the new launcher's download, if there was one.
+        SendMessageW(progressBar_, PBM_SETPOS, 0, 0);
         if (closeWhenStopped_) {
             DestroyWindow(hwnd());
             return;
