@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "addons/theme_folders.h"
@@ -47,6 +48,9 @@ constexpr int kDescriptionTop = 440;
 constexpr int kDescriptionWidth = 576;
 constexpr int kBelowDescription = 34;
 constexpr UINT_PTR kCheckTimerId = 1;
+// While a job runs, the window takes its newest progress this often (and on each progress message).
+constexpr UINT_PTR kProgressTimerId = 2;
+constexpr UINT kProgressEveryMs = 100;
 
 const wchar_t kTagline[] = L"Hold the line together: co-op tower defence for two to four friends.";
 const wchar_t kDescription[] =
@@ -178,7 +182,7 @@ protected:
         case WM_ACTIVATE: OnActivate(wParam); break;
         case WM_CLOSE: OnClose(); return 0;
         case WM_DESTROY: OnDestroy(); return 0;
-        case kProgressMessage: OnProgress(lParam); return 0;
+        case kProgressMessage: takeJobProgress(); return 0;
         case kJobDoneMessage: OnJobDone(lParam); return 0;
         case kCheckResultMessage: OnCheckResult(lParam); return 0;
         case kOpenedAgainMessage: OnOpenedAgain(); return 0;
@@ -337,6 +341,7 @@ private:
         checkingAtStart_ = jobs_.start<StartUpOutcome>(
             hwnd(), kProgressMessage, kStartUpDoneMessage,
             [copy, options](const JobControl& control) { return runStartUpCheck(copy, options, control); });
+        if (checkingAtStart_) watchJob(kStartUpDoneMessage);
         // A launcher that has just updated itself says so rather than that it checks.
         if (checkingAtStart_ && !options_.updated) statusText = L"Checking for updates...";
     }
@@ -344,6 +349,7 @@ private:
     void OnStartUpDone(LPARAM lParam) {
         const std::unique_ptr<StartUpOutcome> outcome = takeJobResult<StartUpOutcome>(lParam);
         jobs_.finish();
+        stopWatchingJob();
         checkingAtStart_ = false;
         takeStartUpOutcome(state_, *outcome);
         // The bar showed the new launcher's download, if there was one.
@@ -378,29 +384,47 @@ private:
         if (kind != JobKind::AddOns) check_.noteInstallStarted();  // a check may install again
         refreshStatus();
         const LauncherState copy = state_;
+        SendMessageW(progressBar_, PBM_SETPOS, 0, 0);
         const bool started = jobs_.start<JobOutcome>(
             hwnd(), kProgressMessage, kJobDoneMessage,
             [kind, copy](const JobControl& control) { return runJob(kind, copy, control); });
         if (!started) {
             busy = false;
             refreshStatus();
+            return;
         }
+        watchJob(kJobDoneMessage);
+    }
+
+    // While a job runs, its progress is taken on a timer too: a step that
+    // reports once and then works for a while is shown all the same, and an
+    // end whose message couldn't be posted is picked up.
+    void watchJob(UINT doneMessage) {
+        doneMessage_ = doneMessage;
+        SetTimer(hwnd(), kProgressTimerId, kProgressEveryMs, nullptr);
+    }
+
+    void stopWatchingJob() { KillTimer(hwnd(), kProgressTimerId); }
+
+    void takeJobProgress() {
+        if (const std::optional<ProgressRecord> record = jobs_.takeProgress()) showProgress(*record);
+        if (const LPARAM kept = jobs_.takeKeptResult()) SendMessageW(hwnd(), doneMessage_, 0, kept);
     }
 
     void startGameAndStepAside() {
         if (play(state_)) ShowWindow(hwnd(), SW_MINIMIZE);
     }
 
-    void OnProgress(LPARAM lParam) {
-        const std::unique_ptr<ProgressRecord> record = takeJobResult<ProgressRecord>(lParam);
-        SendMessageW(progressBar_, PBM_SETPOS, static_cast<WPARAM>(record->fraction * 1000), 0);
+    void showProgress(const ProgressRecord& record) {
+        SendMessageW(progressBar_, PBM_SETPOS, static_cast<WPARAM>(record.fraction * 1000), 0);
         // While the job stops, the window says so rather than what the job did last.
-        if (!closeWhenStopped_) setStatusText(record->sentence);
+        if (!closeWhenStopped_) setStatusText(record.sentence);
     }
 
     void OnJobDone(LPARAM lParam) {
         const std::unique_ptr<JobOutcome> outcome = takeJobResult<JobOutcome>(lParam);
         jobs_.finish();
+        stopWatchingJob();
         takeInstallState(state_, outcome->copy);
         busy = false;
         if (closeWhenStopped_) {
@@ -429,6 +453,7 @@ private:
     }
 
     void OnTimer(WPARAM id) {
+        if (id == kProgressTimerId) takeJobProgress();
         if (id == kCheckTimerId && !checkingAtStart_) check_.start(state_, hwnd());
     }
 
@@ -595,6 +620,7 @@ private:
         // A theme being made stops; the create-theme window waits for it when it goes.
         themeStopRequested = true;
         KillTimer(hwnd(), kCheckTimerId);
+        stopWatchingJob();
         RemovePropW(hwnd(), kInstanceRootProperty);
         PostQuitMessage(0);
     }
@@ -647,6 +673,7 @@ private:
     // Destroyed before the window object: each joins its thread.
     JobRunner jobs_;
     UpdateCheck check_;
+    UINT doneMessage_ = 0;  // what the running job's end is told with
     bool closeWhenStopped_ = false;
     bool checkingAtStart_ = false;
     bool checkAgain_ = false;  // the start-up checks were cut short by a close taken back
