@@ -14,6 +14,7 @@
 
 #include "addons/theme_folders.h"
 #include "addons/theme_update.h"
+#include "core/files.h"
 #include "core/handles.h"
 #include "core/job_runner.h"
 #include "core/log.h"
@@ -81,6 +82,8 @@ const ButtonSpec kButtons[] = {
     {kCreateThemeId, L"Create theme", 488, 64, 120, 28, FontSize::Normal, true},
     // Beside "What's new", right of the game's name; shown while a build is installed.
     {kCheckFilesId, L"Check files", 228, 30, 120, 28, FontSize::Normal, false},
+    // Between "Back" and "Uninstall"; shown while an install runs or can carry on.
+    {kPauseId, L"Pause", 390, 382, 70, 30, FontSize::Normal, false},
 };
 constexpr int kButtonCount = sizeof kButtons / sizeof kButtons[0];
 constexpr RECT kProgressBox{32, 328, 32 + 576, 328 + 14};
@@ -318,11 +321,25 @@ private:
         EnableWindow(button(kCreateThemeId), !checkingAtStart_);
         showControl(button(kCheckFilesId), installed);
         EnableWindow(button(kCheckFilesId), !busy && !themeMaking && !checkingAtStart_);
+        const bool installing = busy && runningKind_ == JobKind::Install;
+        const bool resumable = !busy && !checkingAtStart_ && canCarryOn();
+        setText(button(kPauseId), installing ? L"Pause" : L"Resume");
+        showControl(button(kPauseId), installing || resumable);
+        EnableWindow(button(kPauseId), installing ? !pausing_ : !themeMaking);
 
         // The status lines are written last: what reads them finds the rest done.
         statusLine1_ = firstStatusLine();
         statusLine2_ = secondStatusLine();
         redrawStatus();
+    }
+
+    // The install the main button would start has part of its zip downloaded
+    // already (paused, stopped by a close, or broken off), which it carries on.
+    bool canCarryOn() const {
+        const LauncherState& s = state_;
+        const bool wouldInstall = s.current.empty() || !s.currentFilesPresent || updateDue(s);
+        if (!wouldInstall || s.builds.empty() || !s.zipPath.empty()) return false;
+        return fileExists(joinPath(joinPath(s.rootFolder, L"Downloads"), s.builds.front().file + L".part"));
     }
 
     void setStatusText(const std::wstring& text) {
@@ -381,10 +398,10 @@ private:
     // showing the state it has until the job's done message hands the copy back.
     void startJob(JobKind kind) {
         busy = true;
+        runningKind_ = kind;
         if (kind != JobKind::AddOns) check_.noteInstallStarted();  // a check may install again
         refreshStatus();
         const LauncherState copy = state_;
-        SendMessageW(progressBar_, PBM_SETPOS, 0, 0);
         const bool started = jobs_.start<JobOutcome>(
             hwnd(), kProgressMessage, kJobDoneMessage,
             [kind, copy](const JobControl& control) { return runJob(kind, copy, control); });
@@ -418,7 +435,7 @@ private:
     void showProgress(const ProgressRecord& record) {
         SendMessageW(progressBar_, PBM_SETPOS, static_cast<WPARAM>(record.fraction * 1000), 0);
         // While the job stops, the window says so rather than what the job did last.
-        if (!closeWhenStopped_) setStatusText(record.sentence);
+        if (!closeWhenStopped_ && !pausing_) setStatusText(record.sentence);
     }
 
     void OnJobDone(LPARAM lParam) {
@@ -427,11 +444,15 @@ private:
         stopWatchingJob();
         takeInstallState(state_, outcome->copy);
         busy = false;
+        const bool paused = std::exchange(pausing_, false) && !outcome->succeeded;
         if (closeWhenStopped_) {
             DestroyWindow(hwnd());
             return;
         }
-        if (outcome->kind == JobKind::Verify) {
+        if (paused) {
+            // The bar stays where the download stopped; Resume carries on from there.
+            statusText = L"Paused. What's downloaded is kept: Resume carries on from there.";
+        } else if (outcome->kind == JobKind::Verify) {
             statusText = outcome->succeeded ? L"Checked build " + state_.current + L": every file is as published."
                          : outcome->verified == VerifyOutcome::NotMended ? L"Not mended: " + state_.lastError
                                                                          : L"Not checked: " + state_.lastError;
@@ -492,6 +513,7 @@ private:
         case kWhatsNewId: OnWhatsNew(); break;
         case kCreateThemeId: OnCreateTheme(); break;
         case kCheckFilesId: OnCheckFiles(); break;
+        case kPauseId: OnPause(); break;
         }
     }
 
@@ -518,6 +540,20 @@ private:
             return;
         }
         startJob(JobKind::Install);
+    }
+
+    // Pause stops the install at once, keeping what it fetched (the zip's
+    // part, the pieces); Resume starts the same install again, which carries on.
+    void OnPause() {
+        if (busy && runningKind_ == JobKind::Install) {
+            if (pausing_) return;
+            pausing_ = true;
+            jobs_.requestStop();
+            statusText = L"Pausing...";
+            refreshStatus();
+            return;
+        }
+        if (!busy && !checkingAtStart_ && canCarryOn()) OnMainButton();
     }
 
     // Checks the installed build's files and mends what changed, on the job runner like an install.
@@ -674,6 +710,8 @@ private:
     JobRunner jobs_;
     UpdateCheck check_;
     UINT doneMessage_ = 0;  // what the running job's end is told with
+    JobKind runningKind_ = JobKind::Install;
+    bool pausing_ = false;  // Pause was pressed: the install stops and waits for Resume
     bool closeWhenStopped_ = false;
     bool checkingAtStart_ = false;
     bool checkAgain_ = false;  // the start-up checks were cut short by a close taken back
