@@ -31,8 +31,7 @@ struct Command {
 
 int exitCode(bool succeeded) { return succeeded ? 0 : 1; }
 
-// A command's progress has no one to show it to; the log gets the outcome.
-void noProgress(double, const std::wstring&) {}
+// A command's progress goes to its standard output when it has one; the log gets the outcome.
 
 // Installs the newest listed build (or the supplied zip); says why when there
 // is nothing to install.
@@ -45,7 +44,7 @@ int installCommand(LauncherState& state, const StartOptions&) {
             logLine(state, L"Couldn't reach a build server, so nothing was checked or installed.");
         return 1;
     }
-    return exitCode(installJob(state, noProgress));
+    return exitCode(installJob(state, standardOutputProgress()));
 }
 
 // "Already up to date" only when a list was had: with none there is nothing to
@@ -117,11 +116,11 @@ const Command kCommands[] = {
      }},
     // Brings the downloaded add-on themes up to the installed build.
     {L"addons",
-     [](LauncherState& state, const StartOptions&) { return exitCode(updateAddOnThemes(state, noProgress)); }, true},
+     [](LauncherState& state, const StartOptions&) { return exitCode(updateAddOnThemes(state, standardOutputProgress())); }, true},
     // Checks the installed build's files against its index and mends what changed; 0 when all is as published.
     {L"verify",
      [](LauncherState& state, const StartOptions&) {
-         if (verifyInstalledBuild(state, noProgress) == VerifyOutcome::AsPublished) return 0;
+         if (verifyInstalledBuild(state, standardOutputProgress()) == VerifyOutcome::AsPublished) return 0;
          logLine(state, L"Failed: " + state.lastError);
          return 1;
      },

@@ -58,6 +58,8 @@ int runLauncher(HINSTANCE instance, int showCommand) {
     runArgs = makeRunArgs(arguments);
     state.rootFolder = defaultRootFolder();
     const StartOptions options = parseOptions(arguments, state);
+    // A script that runs a command reads its lines and progress as they come.
+    if (options.command) echoToStandardOutput();
 
     if (!options.command && !options.updated && handOffFromOldCopy(state)) return 0;
 
@@ -74,7 +76,7 @@ int runLauncher(HINSTANCE instance, int showCommand) {
     if (options.command) {
         fetchBuildListAtStart(state);
         startTick = GetTickCount64();
-        selfUpdateAtStart(state, options);
+        selfUpdateAtStart(state, options, standardOutputProgress());
         if (*options.command == L"repair-shortcuts") repairShortcuts(state);
         lookForZipBesideLauncher(state);
         int code = runCommand(state, options, *options.command);

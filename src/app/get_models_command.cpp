@@ -34,7 +34,8 @@ int getModelsCommand(LauncherState& state, const StartOptions& options) {
     ModelDownloadReporter reporter{log, [&](const std::wstring& question) {
                                        log(L"Asked (and --auto says yes): " + question);
                                        return true;
-                                   }};
+                                   },
+                                   JobControl(standardOutputProgress())};
     // Each server gets its own files, one after the other.
     bool every = !servers.empty();
     for (const std::wstring& comfy : servers) every = getModels(comfy, kinds, reporter, hub) && every;

@@ -9,6 +9,7 @@
 #include "core/failure.h"
 #include "core/files.h"
 #include "core/text.h"
+#include "core/transfer_meter.h"
 #include "net/http_client.h"
 #include "net/sha256.h"
 
@@ -242,10 +243,14 @@ bool getModels(const std::wstring& comfyAddress, unsigned kinds, const ModelDown
         report(L"Downloading " + file.display +
                (file.resolved.size >= 0 ? L" (" + sizeText(file.resolved.size) + L")" : L"") +
                (part > 0 ? L", carrying on from " + sizeText(part) : L"") + L"...");
-        auto onProgress = [&](long long done, long long) {
+        // Model files are counted in thousands, as the question counted them.
+        TransferMeter meter(part, 1000);
+        auto onProgress = [&](long long done, long long expected) {
             // Never past this file's share, even when more comes than was announced.
             if (file.resolved.size >= 0) done = std::min(done, file.resolved.size);
-            control.progress(total < 1 ? 0 : std::min(1.0, double(earlier + done) / double(total)), L"");
+            if (file.resolved.size >= 0) expected = file.resolved.size;
+            control.progress(total < 1 ? 0 : std::min(1.0, double(earlier + done) / double(total)),
+                             L"Downloading " + file.display + L"... " + meter.update(done, expected));
             return !control.stopRequested();
         };
         std::wstring error;

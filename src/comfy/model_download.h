@@ -33,7 +33,7 @@ std::wstring sizeText(long long bytes);
 struct ModelDownloadReporter {
     ReportSink report;                                    // one line for the log or the window
     std::function<bool(const std::wstring& question)> ask;  // empty: yes
-    JobControl control;                                   // the fraction done (no sentence), and the stop request
+    JobControl control;  // the fraction done with the file's download in words, and the stop request
 };
 
 // Downloads the files ComfyUI at comfyAddress lacks for `kinds` from the hub

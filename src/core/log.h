@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "core/job.h"
 #include "core/launcher_state.h"
 
 namespace vorlane {
@@ -16,5 +17,16 @@ void closeLog(LauncherState& state);
 // "[hh:mm:ss] message" in local time; one whole write and a flush, so lines of
 // several threads never mix. Does nothing without a log.
 void logLine(LauncherState& state, const std::wstring& message);
+
+// An --auto run started with its standard output going somewhere (a pipe, a
+// file, a console) writes there too: every log line as it is logged, and
+// progress lines (standardOutputProgress). Without one (a shortcut's start)
+// nothing changes. True when the output is taken.
+bool echoToStandardOutput();
+
+// What a command's progress is shown by: with the output taken, each sentence
+// as a line "[hh:mm:ss] Progress: <sentence>", at most one a second and never
+// the same one twice in a row; else nothing.
+JobProgress standardOutputProgress();
 
 }  // namespace vorlane

@@ -14,6 +14,7 @@
 #include "core/log.h"
 #include "core/settings.h"
 #include "core/text.h"
+#include "core/transfer_meter.h"
 #include "install/build_folders.h"
 #include "install/build_list.h"
 #include "install/piece_install.h"
@@ -95,9 +96,10 @@ bool downloadZip(LauncherState& state, const BuildRecord& record, const std::wst
         logLine(state, L"Carrying on the download of " + record.file + L" from " + wholeMiB(present) + L" MB.");
     job.progress(0, L"Downloading " + record.file + L"...");
     bool crashArmed = true;
+    TransferMeter meter(present);
     auto onProgress = [&](long long done, long long expected) {
         job.progress(expected > 0 ? done * 0.7 / expected : 0,
-                     L"Downloading " + record.file + L"... " + wholeMiB(done) + L" MB");
+                     L"Downloading " + record.file + L"... " + meter.update(done, expected));
         if (crashArmed && done > present) {
             crashArmed = false;
             crashPoint(L"downloading");

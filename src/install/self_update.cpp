@@ -6,6 +6,7 @@
 #include "core/log.h"
 #include "core/root_lock.h"
 #include "core/text.h"
+#include "core/transfer_meter.h"
 #include "core/value_count.h"
 #include "net/build_server.h"
 #include "net/http_client.h"
@@ -39,11 +40,19 @@ bool installedCopyDiffers(const LauncherState& state, const std::wstring& runnin
 }
 
 // Downloads the offered launcher into Downloads, checks it and swaps it in.
-SelfUpdateOutcome takeOfferedLauncher(LauncherState& state, const LauncherRecord& record) {
+SelfUpdateOutcome takeOfferedLauncher(LauncherState& state, const LauncherRecord& record, const JobProgress& progress) {
     const std::wstring downloads = joinPath(state.rootFolder, L"Downloads");
     makeFolderTree(downloads);
     const std::wstring target = joinPath(downloads, record.file + L".part");
-    const HttpResult result = download(serverUrl(state.listSource, record.file), nullptr, target, nullptr,
+    // The launcher is written from its start every time, so the whole of it is what this run fetches.
+    TransferMeter meter;
+    auto onProgress = [&](long long done, long long expected) {
+        if (progress)
+            progress(expected > 0 ? double(done) / double(expected) : 0,
+                     L"Downloading " + record.file + L"... " + meter.update(done, expected));
+        return true;
+    };
+    const HttpResult result = download(serverUrl(state.listSource, record.file), nullptr, target, onProgress,
                                        state.failAfter, false, kBuildServerLabel);
     std::wstring fingerprint;
     if (result.error.empty()) sha256File(target, fingerprint);
@@ -110,9 +119,11 @@ bool selfUpdateRunsAtStart(const StartOptions& options, const std::wstring& vers
     return !options.command || *options.command == L"self-update";
 }
 
-SelfUpdateOutcome selfUpdate(LauncherState& state) { return selfUpdate(state, ownProgramPath()); }
+SelfUpdateOutcome selfUpdate(LauncherState& state, const JobProgress& progress) {
+    return selfUpdate(state, ownProgramPath(), progress);
+}
 
-SelfUpdateOutcome selfUpdate(LauncherState& state, const std::wstring& runningProgram) {
+SelfUpdateOutcome selfUpdate(LauncherState& state, const std::wstring& runningProgram, const JobProgress& progress) {
     if (state.listSource.empty()) return SelfUpdateOutcome::NoneOffered;
     const SignedDocument document = fetchSigned(state.listSource, kLauncherRecordName);
     // A server that publishes no launcher record offers none.
@@ -132,7 +143,7 @@ SelfUpdateOutcome selfUpdate(LauncherState& state, const std::wstring& runningPr
 
     std::wstring running;
     sha256File(runningProgram, running);
-    if (!sameFingerprint(running, record.sha256)) return takeOfferedLauncher(state, record);
+    if (!sameFingerprint(running, record.sha256)) return takeOfferedLauncher(state, record, progress);
 
     // This is the offered launcher; an older installed copy elsewhere is brought up to it.
     if (!installedCopyDiffers(state, runningProgram, record)) return SelfUpdateOutcome::UpToDate;
@@ -145,7 +156,7 @@ SelfUpdateOutcome selfUpdate(LauncherState& state, const std::wstring& runningPr
     return SelfUpdateOutcome::InstalledCopyUpdated;
 }
 
-SelfUpdateOutcome selfUpdateAtStart(LauncherState& state, const StartOptions& options) {
+SelfUpdateOutcome selfUpdateAtStart(LauncherState& state, const StartOptions& options, const JobProgress& progress) {
     startUpOutcome = SelfUpdateOutcome::NoneOffered;
     if (!selfUpdateRunsAtStart(options, launcherVersion())) return startUpOutcome;
     // The launcher's own files change only while no other launcher changes the installation.
@@ -155,7 +166,7 @@ SelfUpdateOutcome selfUpdateAtStart(LauncherState& state, const StartOptions& op
         logLine(state, L"Self-update: " + state.lastError);
         return startUpOutcome = SelfUpdateOutcome::Failed;
     }
-    return startUpOutcome = selfUpdate(state);
+    return startUpOutcome = selfUpdate(state, progress);
 }
 
 SelfUpdateOutcome startUpSelfUpdateOutcome() { return startUpOutcome; }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/command_line.h"
+#include "core/job.h"
 #include "core/launcher_state.h"
 #include "core/process.h"
 
@@ -55,13 +56,16 @@ bool selfUpdateRunsAtStart(const StartOptions& options, const std::wstring& vers
 // The check: reads launcher.json from the server whose build list was accepted
 // (listSource) and brings the installed launcher up to the offered one. Logs
 // what it does; on failure lastError holds the sentence. runningProgram stands
-// for the running launcher's own file.
-SelfUpdateOutcome selfUpdate(LauncherState& state);
-SelfUpdateOutcome selfUpdate(LauncherState& state, const std::wstring& runningProgram);
+// for the running launcher's own file. progress hears how the new launcher's
+// download goes ("Downloading <file>... 3 of 12 MB, ...").
+SelfUpdateOutcome selfUpdate(LauncherState& state, const JobProgress& progress = {});
+SelfUpdateOutcome selfUpdate(LauncherState& state, const std::wstring& runningProgram,
+                             const JobProgress& progress = {});
 
 // The start-up step: runs the check when selfUpdateRunsAtStart says so, else
 // gives "none offered". The outcome is kept for startUpSelfUpdateOutcome.
-SelfUpdateOutcome selfUpdateAtStart(LauncherState& state, const StartOptions& options);
+SelfUpdateOutcome selfUpdateAtStart(LauncherState& state, const StartOptions& options,
+                                    const JobProgress& progress = {});
 SelfUpdateOutcome startUpSelfUpdateOutcome();
 
 // Puts newFile in place as the installed launcher, moving it (move) or copying

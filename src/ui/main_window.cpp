@@ -9,10 +9,12 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "addons/theme_folders.h"
 #include "addons/theme_update.h"
+#include "core/files.h"
 #include "core/handles.h"
 #include "core/job_runner.h"
 #include "core/log.h"
@@ -48,6 +50,9 @@ constexpr int kDescriptionTop = 440;
 constexpr int kDescriptionWidth = 576;
 constexpr int kBelowDescription = 34;
 constexpr UINT_PTR kCheckTimerId = 1;
+// While a job runs, the window takes its newest progress this often (and on each progress message).
+constexpr UINT_PTR kProgressTimerId = 2;
+constexpr UINT kProgressEveryMs = 100;
 
 const wchar_t kTagline[] = L"Hold the line together: co-op tower defence for two to four friends.";
 const wchar_t kDescription[] =
@@ -78,6 +83,8 @@ const ButtonSpec kButtons[] = {
     {kCreateThemeId, L"Create theme", 488, 64, 120, 28, FontSize::Normal, true},
     // Beside "What's new", right of the game's name; shown while a build is installed.
     {kCheckFilesId, L"Check files", 228, 30, 120, 28, FontSize::Normal, false},
+    // Between "Back" and "Uninstall"; shown while an install runs or can carry on.
+    {kPauseId, L"Pause", 390, 382, 70, 30, FontSize::Normal, false},
 };
 constexpr int kButtonCount = sizeof kButtons / sizeof kButtons[0];
 constexpr RECT kProgressBox{32, 328, 32 + 576, 328 + 14};
@@ -179,7 +186,7 @@ protected:
         case WM_ACTIVATE: OnActivate(wParam); break;
         case WM_CLOSE: OnClose(); return 0;
         case WM_DESTROY: OnDestroy(); return 0;
-        case kProgressMessage: OnProgress(lParam); return 0;
+        case kProgressMessage: takeJobProgress(); return 0;
         case kJobDoneMessage: OnJobDone(lParam); return 0;
         case kCheckResultMessage: OnCheckResult(lParam); return 0;
         case kOpenedAgainMessage: OnOpenedAgain(); return 0;
@@ -315,11 +322,25 @@ private:
         EnableWindow(button(kCreateThemeId), !checkingAtStart_);
         showControl(button(kCheckFilesId), installed);
         EnableWindow(button(kCheckFilesId), !busy && !themeMaking && !checkingAtStart_);
+        const bool installing = busy && runningKind_ == JobKind::Install;
+        const bool resumable = !busy && !checkingAtStart_ && canCarryOn();
+        setText(button(kPauseId), installing ? L"Pause" : L"Resume");
+        showControl(button(kPauseId), installing || resumable);
+        EnableWindow(button(kPauseId), installing ? !pausing_ : !themeMaking);
 
         // The status lines are written last: what reads them finds the rest done.
         statusLine1_ = firstStatusLine();
         statusLine2_ = secondStatusLine();
         redrawStatus();
+    }
+
+    // The install the main button would start has part of its zip downloaded
+    // already (paused, stopped by a close, or broken off), which it carries on.
+    bool canCarryOn() const {
+        const LauncherState& s = state_;
+        const bool wouldInstall = s.current.empty() || !s.currentFilesPresent || updateDue(s);
+        if (!wouldInstall || s.builds.empty() || !s.zipPath.empty()) return false;
+        return fileExists(joinPath(joinPath(s.rootFolder, L"Downloads"), s.builds.front().file + L".part"));
     }
 
     void setStatusText(const std::wstring& text) {
@@ -336,8 +357,9 @@ private:
         const LauncherState copy = state_;
         const StartOptions options = options_;
         checkingAtStart_ = jobs_.start<StartUpOutcome>(
-            hwnd(), 0, kStartUpDoneMessage,
+            hwnd(), kProgressMessage, kStartUpDoneMessage,
             [copy, options](const JobControl& control) { return runStartUpCheck(copy, options, control); });
+        if (checkingAtStart_) watchJob(kStartUpDoneMessage);
         // A launcher that has just updated itself says so rather than that it checks.
         if (checkingAtStart_ && !options_.updated) statusText = L"Checking for updates...";
     }
@@ -345,8 +367,11 @@ private:
     void OnStartUpDone(LPARAM lParam) {
         const std::unique_ptr<StartUpOutcome> outcome = takeJobResult<StartUpOutcome>(lParam);
         jobs_.finish();
+        stopWatchingJob();
         checkingAtStart_ = false;
         takeStartUpOutcome(state_, *outcome);
+        // The bar showed the new launcher's download, if there was one.
+        SendMessageW(progressBar_, PBM_SETPOS, 0, 0);
         if (closeWhenStopped_) {
             DestroyWindow(hwnd());
             return;
@@ -374,6 +399,7 @@ private:
     // showing the state it has until the job's done message hands the copy back.
     void startJob(JobKind kind) {
         busy = true;
+        runningKind_ = kind;
         if (kind != JobKind::AddOns) check_.noteInstallStarted();  // a check may install again
         refreshStatus();
         const LauncherState copy = state_;
@@ -383,30 +409,51 @@ private:
         if (!started) {
             busy = false;
             refreshStatus();
+            return;
         }
+        watchJob(kJobDoneMessage);
+    }
+
+    // While a job runs, its progress is taken on a timer too: a step that
+    // reports once and then works for a while is shown all the same, and an
+    // end whose message couldn't be posted is picked up.
+    void watchJob(UINT doneMessage) {
+        doneMessage_ = doneMessage;
+        SetTimer(hwnd(), kProgressTimerId, kProgressEveryMs, nullptr);
+    }
+
+    void stopWatchingJob() { KillTimer(hwnd(), kProgressTimerId); }
+
+    void takeJobProgress() {
+        if (const std::optional<ProgressRecord> record = jobs_.takeProgress()) showProgress(*record);
+        if (const LPARAM kept = jobs_.takeKeptResult()) SendMessageW(hwnd(), doneMessage_, 0, kept);
     }
 
     void startGameAndStepAside() {
         if (play(state_)) ShowWindow(hwnd(), SW_MINIMIZE);
     }
 
-    void OnProgress(LPARAM lParam) {
-        const std::unique_ptr<ProgressRecord> record = takeJobResult<ProgressRecord>(lParam);
-        SendMessageW(progressBar_, PBM_SETPOS, static_cast<WPARAM>(record->fraction * 1000), 0);
+    void showProgress(const ProgressRecord& record) {
+        SendMessageW(progressBar_, PBM_SETPOS, static_cast<WPARAM>(record.fraction * 1000), 0);
         // While the job stops, the window says so rather than what the job did last.
-        if (!closeWhenStopped_) setStatusText(record->sentence);
+        if (!closeWhenStopped_ && !pausing_) setStatusText(record.sentence);
     }
 
     void OnJobDone(LPARAM lParam) {
         const std::unique_ptr<JobOutcome> outcome = takeJobResult<JobOutcome>(lParam);
         jobs_.finish();
+        stopWatchingJob();
         takeInstallState(state_, outcome->copy);
         busy = false;
+        const bool paused = std::exchange(pausing_, false) && !outcome->succeeded;
         if (closeWhenStopped_) {
             DestroyWindow(hwnd());
             return;
         }
-        if (outcome->kind == JobKind::Verify) {
+        if (paused) {
+            // The bar stays where the download stopped; Resume carries on from there.
+            statusText = L"Paused. What's downloaded is kept: Resume carries on from there.";
+        } else if (outcome->kind == JobKind::Verify) {
             statusText = outcome->succeeded ? L"Checked build " + state_.current + L": every file is as published."
                          : outcome->verified == VerifyOutcome::NotMended ? L"Not mended: " + state_.lastError
                                                                          : L"Not checked: " + state_.lastError;
@@ -428,6 +475,7 @@ private:
     }
 
     void OnTimer(WPARAM id) {
+        if (id == kProgressTimerId) takeJobProgress();
         if (id == kCheckTimerId && !checkingAtStart_) check_.start(state_, hwnd());
     }
 
@@ -466,6 +514,7 @@ private:
         case kWhatsNewId: OnWhatsNew(); break;
         case kCreateThemeId: OnCreateTheme(); break;
         case kCheckFilesId: OnCheckFiles(); break;
+        case kPauseId: OnPause(); break;
         }
     }
 
@@ -492,6 +541,20 @@ private:
             return;
         }
         startJob(JobKind::Install);
+    }
+
+    // Pause stops the install at once, keeping what it fetched (the zip's
+    // part, the pieces); Resume starts the same install again, which carries on.
+    void OnPause() {
+        if (busy && runningKind_ == JobKind::Install) {
+            if (pausing_) return;
+            pausing_ = true;
+            jobs_.requestStop();
+            statusText = L"Pausing...";
+            refreshStatus();
+            return;
+        }
+        if (!busy && !checkingAtStart_ && canCarryOn()) OnMainButton();
     }
 
     // Checks the installed build's files and mends what changed, on the job runner like an install.
@@ -594,6 +657,7 @@ private:
         // A theme being made stops; the create-theme window waits for it when it goes.
         themeStopRequested = true;
         KillTimer(hwnd(), kCheckTimerId);
+        stopWatchingJob();
         RemovePropW(hwnd(), kInstanceRootProperty);
         PostQuitMessage(0);
     }
@@ -646,6 +710,9 @@ private:
     // Destroyed before the window object: each joins its thread.
     JobRunner jobs_;
     UpdateCheck check_;
+    UINT doneMessage_ = 0;  // what the running job's end is told with
+    JobKind runningKind_ = JobKind::Install;
+    bool pausing_ = false;  // Pause was pressed: the install stops and waits for Resume
     bool closeWhenStopped_ = false;
     bool checkingAtStart_ = false;
     bool checkAgain_ = false;  // the start-up checks were cut short by a close taken back

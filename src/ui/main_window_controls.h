@@ -14,6 +14,8 @@ enum MainWindowControl : int {
     kWhatsNewId = 106,
     kCreateThemeId = 107,
     kCheckFilesId = 108,
+    // "Pause" while an install downloads, "Resume" once it has stopped with part of the build fetched.
+    kPauseId = 109,
     // Hidden static controls that carry the three status lines as text.
     kStatusLine1Id = 110,
     kStatusLine2Id = 111,

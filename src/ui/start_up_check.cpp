@@ -14,7 +14,11 @@ StartUpOutcome runStartUpCheck(const LauncherState& state, const StartOptions& o
     fetchBuildListAtStart(copy);
     startTick = GetTickCount64();
     if (job.stopRequested()) return outcome;
-    outcome.selfUpdated = selfUpdateAtStart(copy, options);
+    // The new launcher's download shows on the status line as it comes.
+    outcome.selfUpdated =
+        selfUpdateAtStart(copy, options, [&job](double fraction, const std::wstring& sentence) {
+            job.progress(fraction, sentence);
+        });
     // A launcher that is handing over leaves the shortcuts to the new one.
     if (outcome.selfUpdated != SelfUpdateOutcome::Updated) repairShortcuts(copy);
     lookForZipBesideLauncher(copy);

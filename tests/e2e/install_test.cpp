@@ -99,6 +99,38 @@ TEST_F(Install, FreshInstallLaysOutTheBuildRecordsItAndMakesShortcuts) {
     EXPECT_EQ(lines.back(), L"Done (install, exit 0, installed: " + kOld + L").");
 }
 
+TEST_F(Install, AnAutoRunWritesItsLogLinesAndProgressToItsStandardOutput) {
+    const std::wstring served = server->publishBuild(kOld, kOldReleased, 3 << 20);
+    std::string output;
+    ASSERT_EQ(runCommandReading(L"install", output), 0u);
+
+    // UTF-8 lines ending in CR LF, each with the log's time stamp; the log's lines in order, progress between them.
+    std::vector<std::wstring> logged, progress;
+    std::vector<std::string> progressStamps;
+    size_t start = 0;
+    while (start < output.size()) {
+        const size_t end = output.find("\r\n", start);
+        ASSERT_NE(end, std::string::npos) << output.substr(start);
+        const std::string line = output.substr(start, end - start);
+        start = end + 2;
+        ASSERT_GE(line.size(), 11u);
+        ASSERT_TRUE(line[0] == '[' && line[9] == ']' && line[10] == ' ') << line;
+        const std::wstring message = toUtf16(line.substr(11));
+        if (message.rfind(L"Progress: ", 0) == 0) {
+            progress.push_back(message.substr(10));
+            progressStamps.push_back(line.substr(0, 10));
+        } else {
+            logged.push_back(message);
+        }
+    }
+    EXPECT_EQ(logged, log());
+    ASSERT_FALSE(progress.empty());
+    const std::wstring downloading = L"Downloading " + fileNameOf(served) + L"...";
+    EXPECT_EQ(progress.front(), downloading);
+    // At most one a second: no two in the same second.
+    for (size_t i = 1; i < progressStamps.size(); ++i) EXPECT_NE(progressStamps[i], progressStamps[i - 1]) << i;
+}
+
 TEST_F(Install, ABrokenDownloadCarriesOnFromWhereItStoppedWithARangeRequest) {
     const std::wstring served = server->publishBuild(kOld, kOldReleased, 3 << 20);
     const std::wstring zipName = fileNameOf(served);

@@ -18,6 +18,7 @@
 #include "support/installed_game.h"
 #include "support/launcher_test.h"
 #include "support/launcher_process.h"
+#include "support/nginx_server.h"
 #include "support/temp_folder.h"
 #include "support/window_driver.h"
 #include "ui/main_window_controls.h"
@@ -379,6 +380,99 @@ TEST_F(MainWindow, ClosingDuringAnInstallAsksThenStopsItAndTheNextInstallCarries
     }));
     EXPECT_TRUE(contains(lines, L"Installed build " + kOld + L" (previous: none)."));
     EXPECT_FALSE(fileExists(part));
+}
+
+// The bytes nginx sent in answer to a request, and its status, from its access log line.
+struct Answered {
+    int status = 0;
+    long long bytes = -1;
+};
+
+Answered answeredIn(const std::string& line) {
+    Answered answered;
+    const size_t request = line.find("\" ");
+    if (request != std::string::npos) sscanf(line.c_str() + request + 2, "%d %lld", &answered.status, &answered.bytes);
+    return answered;
+}
+
+// Pause stops the download at once and keeps what came; Resume carries on
+// with a range request for the rest, so nothing is fetched twice.
+TEST_F(MainWindow, PauseStopsTheDownloadAtOnceAndResumeCarriesOnFromWhereItStopped) {
+    const std::wstring served = server->publishBuild(kOld, kOldReleased, 8 << 20);
+    const long long zipSize = sizeOf(served);
+    const std::wstring slowPath = L"/slow" + requestPath(fileNameOf(served));
+    const size_t requestsBefore = nginxRequestsFor(slowPath).size();
+    openWindow({}, server->slowUrl());
+    EXPECT_FALSE(controlVisible(window, kPauseId));
+    pressButton(window, kMainButtonId);
+    const std::wstring part = joinPath(root, L"Downloads\\" + fileNameOf(served) + L".part");
+    ASSERT_TRUE(waitFor([&] { return sizeOf(part) > (1 << 20); }, 60000));
+    ASSERT_TRUE(controlVisible(window, kPauseId));
+    EXPECT_EQ(controlText(window, kPauseId), L"Pause");
+    EXPECT_TRUE(textFitsControl(window, kPauseId, 15));
+    // The status line words the download: "Downloading <zip>... <n> of 8,192 KB"... or in MB.
+    EXPECT_EQ(status(kStatusTextId).rfind(L"Downloading " + fileNameOf(served) + L"... ", 0), 0u)
+        << toUtf8(status(kStatusTextId));
+    EXPECT_NE(status(kStatusTextId).find(L" of 8 MB"), std::wstring::npos) << toUtf8(status(kStatusTextId));
+    takeScreenshot(window, L"main-window-downloading");
+
+    pressButton(window, kPauseId);
+    ASSERT_TRUE(waitFor([&] { return controlText(window, kPauseId) == L"Resume" && controlEnabled(window, kPauseId); },
+                        60000));
+    const long long atPause = sizeOf(part);
+    EXPECT_GT(atPause, 0);
+    EXPECT_LT(atPause, zipSize);
+    EXPECT_EQ(status(kStatusTextId), L"Paused. What's downloaded is kept: Resume carries on from there.");
+    EXPECT_TRUE(controlEnabled(window, kMainButtonId));
+    // nginx logs the request once the launcher has let go of it; nothing more came after.
+    ASSERT_TRUE(waitFor([&] { return nginxRequestsFor(slowPath).size() == requestsBefore + 1; }, 60000));
+    EXPECT_EQ(sizeOf(part), atPause);
+    EXPECT_EQ(setting(L"Current"), L"");
+    takeScreenshot(window, L"main-window-paused");
+    EXPECT_EQ(sizeOf(part), atPause);
+    EXPECT_EQ(nginxRequestsFor(slowPath).size(), requestsBefore + 1);
+
+    pressButton(window, kPauseId);
+    ASSERT_TRUE(waitFor([&] { return IsIconic(window) || status(kStatusLine1Id).rfind(L"Installed:", 0) == 0; },
+                        120000));
+    EXPECT_TRUE(logHas(L"Installed build " + kOld + L" (previous: none)."));
+    EXPECT_EQ(setting(L"Current"), kOld);
+    EXPECT_EQ(readTestFile(joinPath(buildFolderOf(kOld), L"Build.ini")), buildIniText(kOld));
+    EXPECT_FALSE(fileExists(part));
+    // The second request asked for the rest only: nginx sent exactly what the part lacked.
+    const std::vector<std::string> requests = nginxRequestsFor(slowPath);
+    ASSERT_EQ(requests.size(), requestsBefore + 2);
+    const Answered rest = answeredIn(requests.back());
+    EXPECT_EQ(rest.status, 206) << requests.back();
+    EXPECT_EQ(rest.bytes, zipSize - atPause) << requests.back();
+    EXPECT_FALSE(controlVisible(window, kPauseId));
+}
+
+// A download left part way (paused, then the launcher closed) is offered to
+// carry on at the next start.
+TEST_F(MainWindowAt144Dpi, ADownloadLeftPartWayIsOfferedToCarryOnAtTheNextStart) {
+    if (screenDpi() != 144) GTEST_SKIP() << notAt144Dpi();
+    SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+    const std::wstring served = server->publishBuild(kOld, kOldReleased);
+    const std::wstring downloads = joinPath(root, L"Downloads");
+    ASSERT_TRUE(makeFolderTree(downloads));
+    ASSERT_TRUE(writeFileAtomically(joinPath(downloads, fileNameOf(served) + L".part"),
+                                    readTestFile(served).substr(0, 1000)));
+    openWindow();
+    ASSERT_TRUE(waitFor([&] { return controlVisible(window, kPauseId); }));
+    EXPECT_EQ(controlText(window, kPauseId), L"Resume");
+    EXPECT_TRUE(controlEnabled(window, kPauseId));
+    EXPECT_EQ(placeOf(kPauseId).left, 390 * 3 / 2);
+    EXPECT_EQ(placeOf(kPauseId).right, 460 * 3 / 2);
+    EXPECT_TRUE(textFitsControl(window, kPauseId, 15));
+    EXPECT_EQ(layoutFaults(window), std::vector<std::string>{});
+    takeScreenshot(window, L"main-window-resume-144dpi");
+
+    pressButton(window, kPauseId);
+    ASSERT_TRUE(waitFor([&] { return IsIconic(window) || status(kStatusLine1Id).rfind(L"Installed:", 0) == 0; },
+                        120000));
+    EXPECT_TRUE(contains(log(), L"Carrying on the download of " + fileNameOf(served) + L" from 0 MB."));
+    EXPECT_EQ(setting(L"Current"), kOld);
 }
 
 TEST_F(MainWindowAt144Dpi, ScalesItsClientAreaControlsAndFontsAndLaysOutAgainWhenTheDpiChanges) {

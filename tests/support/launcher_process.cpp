@@ -90,6 +90,57 @@ DWORD runToEnd(const std::wstring& program, const std::vector<std::wstring>& arg
     return process.wait(timeoutMs);
 }
 
+DWORD runToEndReading(const std::wstring& program, const std::vector<std::wstring>& arguments, std::string& output,
+                      DWORD timeoutMs) {
+    output.clear();
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 1 << 16)) return (DWORD)-1;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup{sizeof startup};
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    std::wstring commandLine = quoteArguments(program, arguments);
+    PROCESS_INFORMATION info{};
+    const BOOL started = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &startup, &info);
+    CloseHandle(writeEnd);
+    if (!started) {
+        CloseHandle(readEnd);
+        return (DWORD)-1;
+    }
+    CloseHandle(info.hThread);
+    // What is there is read between short waits for the end, so a full pipe never holds the program up.
+    auto drain = [&] {
+        DWORD available = 0;
+        char block[4096];
+        while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+            DWORD got = 0;
+            if (!ReadFile(readEnd, block, sizeof block, &got, nullptr) || got == 0) return;
+            output.append(block, got);
+        }
+    };
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    DWORD code = STILL_ACTIVE;
+    while (WaitForSingleObject(info.hProcess, 50) == WAIT_TIMEOUT) {
+        drain();
+        if (GetTickCount64() > end) {
+            TerminateProcess(info.hProcess, 99);
+            WaitForSingleObject(info.hProcess, 5000);
+            CloseHandle(info.hProcess);
+            CloseHandle(readEnd);
+            return STILL_ACTIVE;
+        }
+    }
+    drain();
+    GetExitCodeProcess(info.hProcess, &code);
+    CloseHandle(info.hProcess);
+    CloseHandle(readEnd);
+    return code;
+}
+
 std::vector<std::wstring> logMessages(const std::wstring& rootFolder) {
     std::string bytes = readTestFile(joinPath(rootFolder, L"launcher.log"));
     if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) bytes.erase(0, 3);

@@ -48,6 +48,11 @@ private:
 // Runs a program to its end and gives its exit code (STILL_ACTIVE on time-out).
 DWORD runToEnd(const std::wstring& program, const std::vector<std::wstring>& arguments, DWORD timeoutMs = 60000);
 
+// runToEnd with the program's standard output (and error) on a pipe that is
+// read as it runs into `output`.
+DWORD runToEndReading(const std::wstring& program, const std::vector<std::wstring>& arguments, std::string& output,
+                      DWORD timeoutMs = 60000);
+
 // The messages of launcher.log in a root folder: the byte order mark dropped,
 // each line without its "[hh:mm:ss] " stamp.
 std::vector<std::wstring> logMessages(const std::wstring& rootFolder);

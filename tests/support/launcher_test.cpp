@@ -33,6 +33,13 @@ DWORD LauncherTest::runCommand(const std::wstring& command, const std::vector<st
     return runToEnd(testKeyLauncher(), launcherArguments(extra), 120000);
 }
 
+DWORD LauncherTest::runCommandReading(const std::wstring& command, std::string& output,
+                                     const std::vector<std::wstring>& more) const {
+    std::vector<std::wstring> extra{L"--auto", command};
+    extra.insert(extra.end(), more.begin(), more.end());
+    return runToEndReading(testKeyLauncher(), launcherArguments(extra), output, 120000);
+}
+
 std::wstring LauncherTest::setting(const std::wstring& key) const { return launcherSetting(root, key); }
 
 std::wstring LauncherTest::buildFolderOf(const std::wstring& commit) const {

@@ -29,6 +29,9 @@ protected:
                                                 const std::wstring& serverUrl = L"") const;
     // Runs the test-key launcher with --auto command (and `more`) to its end.
     DWORD runCommand(const std::wstring& command, const std::vector<std::wstring>& more = {}) const;
+    // runCommand with its standard output on a pipe, read into `output`.
+    DWORD runCommandReading(const std::wstring& command, std::string& output,
+                            const std::vector<std::wstring>& more = {}) const;
 
     // A key of launcher.ini; the build folder of a commit in the default install folder.
     std::wstring setting(const std::wstring& key) const;

@@ -13,6 +13,7 @@
 #include "core/log.h"
 #include "core/settings.h"
 #include "core/text.h"
+#include "core/transfer_meter.h"
 #include "install/installer.h"
 #include "install/run_captured.h"
 #include "net/sha256.h"
@@ -128,11 +129,20 @@ TEST_F(Installer, ReportsItsStepsInOrderWithTheFixedFractions) {
     };
     EXPECT_TRUE(has(0.7, L"Checking the download..."));
     EXPECT_TRUE(has(0.72, L"Unpacking..."));
+    std::wstring downloaded;
     for (const Step& step : steps) {
         if (step.fraction > 0 && step.fraction < 0.7) {
             EXPECT_EQ(step.sentence.rfind(L"Downloading Vorlane-" + kCommit + L".zip... ", 0), 0u);
         }
+        if (step.fraction > 0 && step.fraction <= 0.7 && step.sentence.rfind(L"Downloading ", 0) == 0)
+            downloaded = step.sentence;
     }
+    // The last block's words: all of the zip, in KB as it is under 1 MB (a speed may follow).
+    const std::wstring size = sizeInWords(state.builds.front().size);
+    EXPECT_EQ(downloaded.rfind(L"Downloading Vorlane-" + kCommit + L".zip... " + size.substr(0, size.find(L' ')) +
+                                   L" of " + size, 0),
+              0u)
+        << toUtf8(downloaded);
     EXPECT_EQ(log().back(), L"Installed build " + kCommit + L" (previous: none).");
 }
 

@@ -13,6 +13,7 @@
 #include "core/files.h"
 #include "core/json.h"
 #include "core/text.h"
+#include "core/transfer_meter.h"
 #include "net/sha256.h"
 #include "support/comfyui_double.h"
 #include "support/hub_double.h"
@@ -279,8 +280,18 @@ TEST_F(HubModels, AStopKeepsThePartAndTheNextRunCarriesOnFromIt) {
     EXPECT_FALSE(fileExists(target));
 
     lines.clear();
-    EXPECT_TRUE(run(comfy, hub, Sounds));
+    std::vector<std::wstring> sentences;
+    JobControl watching([&](double, const std::wstring& sentence) { sentences.push_back(sentence); });
+    EXPECT_TRUE(run(comfy, hub, Sounds, watching));
     EXPECT_EQ(lines.back(), L"It has every model file this needs.");
+    // The status words count what this run fetched of what it had to, in thousands like the question.
+    const std::wstring rest = sizeInWords(3145728 - kept, 1000);
+    const std::wstring fetched = L"Downloading models\\checkpoints\\stable_audio_3_small_sfx.safetensors... " +
+                                 rest.substr(0, rest.find(L' ')) + L" of " + rest;
+    EXPECT_NE(std::find_if(sentences.begin(), sentences.end(),
+                           [&](const std::wstring& sentence) { return sentence.rfind(fetched, 0) == 0; }),
+              sentences.end())
+        << toUtf8(fetched);
     const std::wstring carryOn = L"Downloading models\\checkpoints\\stable_audio_3_small_sfx.safetensors (3 MB), "
                                  L"carrying on from " + sizeText(kept) + L"...";
     EXPECT_NE(std::find(lines.begin(), lines.end(), carryOn), lines.end());

@@ -355,3 +355,20 @@ TEST(StartNewLauncher, ALauncherThatCantBeStartedLeavesThisOneRunning) {
     EXPECT_EQ(logMessages(state.rootFolder),
               std::vector<std::wstring>{L"Couldn't start the new launcher (error 2); carrying on with this one."});
 }
+
+TEST_F(SelfUpdate, TheNewLaunchersDownloadIsWordedAsItComes) {
+    const std::string program(300 * 1024, 'L');
+    offer(program);
+    std::vector<std::pair<double, std::wstring>> heard;
+    EXPECT_EQ(selfUpdate(state, running, [&](double fraction, const std::wstring& sentence) {
+                  heard.emplace_back(fraction, sentence);
+              }),
+              SelfUpdateOutcome::Updated)
+        << toUtf8(state.lastError);
+    ASSERT_FALSE(heard.empty());
+    EXPECT_EQ(heard.back().first, 1.0);
+    // A speed may follow when the last block came a second or more after the first.
+    EXPECT_EQ(heard.back().second.rfind(L"Downloading Launcher-2.exe... 300 of 300 KB", 0), 0u)
+        << toUtf8(heard.back().second);
+    EXPECT_EQ(installed(), program);
+}
