@@ -10,6 +10,7 @@
 #include "core/log.h"
 #include "core/settings.h"
 #include "core/text.h"
+#include "core/transfer_meter.h"
 #include "net/build_server.h"
 #include "net/http_client.h"
 #include "net/sha256.h"
@@ -175,18 +176,26 @@ PieceOutcome stageByPieces(LauncherState& state, const BuildRecord& record, cons
     const PieceCounts planned = engine.counts();
     const std::wstring updating = (earlier.empty() ? L"Installing build " : L"Updating to build ") + record.commit;
     const std::wstring cost =
-        updating + L" by pieces: " + groupedMiB(planned.toFetch) + L" of " + groupedMiB(planned.total) + L" is new.";
+        updating + L" by pieces: " + sizeInWords((long long)planned.toFetch) + L" of " +
+        sizeInWords((long long)planned.total) + L" is new.";
     logLine(state, cost);
     job.progress(cutShare, cost);
     // Every piece is written straight into its place: the build's size, less what a try before wrote.
     if (!roomForBuild(state, record.commit, planned.total - planned.done)) return PieceOutcome::Refused;
 
+    // The status says what comes from the servers: how much of what this run fetches, how fast, how long.
     const std::wstring doing = updating + L" by pieces... ";
-    const PieceRunResult result = engine.run([&](const PieceCounts& counts) {
-        const uint64_t total = counts.total;
-        job.progress(cutShare + (0.95 - cutShare) * (total ? double(std::min(counts.done, total)) / double(total) : 1.0),
-                     doing + wholeMiB((long long)counts.done) + L" of " + wholeMiB((long long)total) + L" MB");
-    }, false, true);
+    TransferMeter meter;
+    const PieceRunResult result = engine.run(
+        [&](const PieceCounts& counts) {
+            const uint64_t total = counts.total;
+            job.progress(
+                cutShare + (0.95 - cutShare) * (total ? double(std::min(counts.done, total)) / double(total) : 1.0),
+                doing + (planned.toFetch ? meter.update((long long)counts.received, (long long)planned.toFetch)
+                                         : sizeInWords((long long)counts.done) + L" of " +
+                                               sizeInWords((long long)total)));
+        },
+        false, true);
     switch (result.failure) {
         case PieceFailure::None: break;
         case PieceFailure::Stopped: return PieceOutcome::Stopped;
