@@ -222,6 +222,10 @@ PieceOutcome stageByPieces(LauncherState& state, const BuildRecord& record, cons
     return PieceOutcome::Staged;
 }
 
+bool piecesWrittenFor(const LauncherState& state, const BuildRecord& record) {
+    return fileExists(joinPath(joinPath(state.installDir, record.commit) + kStagingSuffix, kDoneRecordName));
+}
+
 void forgetFetchedPieces(const LauncherState& state, const BuildRecord& record) {
     deleteFolderTree(fetchedPiecesFolder(state));
     DeleteFileW(longPath(joinPath(joinPath(state.rootFolder, L"Downloads"), record.file + L".part")).c_str());

@@ -34,6 +34,10 @@ enum class PieceOutcome {
 // build is on disk.
 PieceOutcome stageByPieces(LauncherState& state, const BuildRecord& record, const JobControl& job);
 
+// A try of the build cut short (a pause, a stop, a kill) left pieces written
+// in its staging folder, which the next try carries on from.
+bool piecesWrittenFor(const LauncherState& state, const BuildRecord& record);
+
 // Once the new build is in place: the fetched pieces, and a broken download of
 // its zip that a try before them left, are of no more use.
 void forgetFetchedPieces(const LauncherState& state, const BuildRecord& record);

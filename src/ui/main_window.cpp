@@ -334,13 +334,15 @@ private:
         redrawStatus();
     }
 
-    // The install the main button would start has part of its zip downloaded
-    // already (paused, stopped by a close, or broken off), which it carries on.
+    // The install the main button would start has part of its zip downloaded,
+    // or pieces written, already (paused, stopped by a close, or broken off),
+    // which it carries on.
     bool canCarryOn() const {
         const LauncherState& s = state_;
         const bool wouldInstall = s.current.empty() || !s.currentFilesPresent || updateDue(s);
         if (!wouldInstall || s.builds.empty() || !s.zipPath.empty()) return false;
-        return fileExists(joinPath(joinPath(s.rootFolder, L"Downloads"), s.builds.front().file + L".part"));
+        return fileExists(joinPath(joinPath(s.rootFolder, L"Downloads"), s.builds.front().file + L".part")) ||
+               piecesWrittenFor(s, s.builds.front());
     }
 
     void setStatusText(const std::wstring& text) {
