@@ -266,11 +266,11 @@ TEST(Publish, ItsOwnSha256GivesTheSystemsDigest) {
 TEST(Publish, ABuildsPackHoldsEachDistinctPieceOnceInTheIndexsOrder) {
     PiecesServer server;
     const std::string big = testing::noiseBytes(1500000, 7);
-    PublishRun run = server.publish(L"abc1234", {{L"Content\\A.pak", big},
-                                                 {L"Content\\B.pak", big},  // the same pieces again
-                                                 {L"Content\\C.pak", testing::noiseBytes(900000, 9) + big.substr(0, 700000)},
-                                                 {L"Empty.txt", ""}},
-                                    L"2026-01-01T00:00:00Z");
+    const testing::BuildFiles files{{L"Content\\A.pak", big},
+                                    {L"Content\\B.pak", big},  // the same pieces again
+                                    {L"Content\\C.pak", testing::noiseBytes(900000, 9) + big.substr(0, 700000)},
+                                    {L"Empty.txt", ""}};
+    PublishRun run = server.publish(L"abc1234", files, L"2026-01-01T00:00:00Z");
     ASSERT_EQ(run.exitCode, 0u) << run.err;
     const BuildIndex index = server.index(L"abc1234");
     ASSERT_FALSE(index.pack.sha256.empty()) << "the index names no pack";
@@ -298,11 +298,7 @@ TEST(Publish, ABuildsPackHoldsEachDistinctPieceOnceInTheIndexsOrder) {
         EXPECT_FALSE(name.ends_with(L".part")) << toUtf8(name);
 
     // Published again, the same build names the same pack and stores nothing new.
-    run = server.publish(L"abc1234", {{L"Content\\A.pak", big},
-                                      {L"Content\\B.pak", big},
-                                      {L"Content\\C.pak", testing::noiseBytes(900000, 9) + big.substr(0, 700000)},
-                                      {L"Empty.txt", ""}},
-                         L"2026-01-01T00:00:00Z");
+    run = server.publish(L"abc1234", files, L"2026-01-01T00:00:00Z");
     ASSERT_EQ(run.exitCode, 0u) << run.err;
     EXPECT_NE(run.out.find("pieces (0 new)"), std::string::npos) << run.out;
     EXPECT_EQ(server.index(L"abc1234").pack.sha256, index.pack.sha256);
@@ -357,9 +353,9 @@ TEST(Publish, PruneRemovesExactlyWhatNoListedBuildOrThemeNeeds) {
                            L"2026-01-0" + std::to_wstring(i + 1) + L"T00:00:00Z");
         ASSERT_EQ(run.exitCode, 0u) << run.err;
         const std::wstring theme = server.folder.file(L"theme" + std::to_wstring(i) + L"\\Ember");
+        const std::string pak = shared.substr(0, 500000) + testing::noiseBytes(90000, 40 + (uint32_t)i);
         testing::writeThemeFolder(theme, {{L"Ember.uplugin", testing::descriptorText(commits[i])},
-                                          {L"Content/Paks/Ember.pak", shared.substr(0, 500000) +
-                                                                          testing::noiseBytes(90000, 40 + (uint32_t)i)}});
+                                          {L"Content/Paks/Ember.pak", pak}});
         ASSERT_TRUE(testing::publishTheme(server.folder, server.server, theme, commits[i]));
     }
     std::set<std::wstring> kept;

@@ -187,7 +187,8 @@ bool cutFilesAndWritePack(const std::wstring& top, ObjectFolder& objects, const 
                 printError(vorlane::systemFailure(L"Couldn't read the file " + path + L".").text());
                 return false;
             }
-            if (!hasher.add(bytes.data(), bytes.size()) || !WriteFile(pack.get(), bytes.data(), got, &written, nullptr) || written != got) {
+            if (!hasher.add(bytes.data(), bytes.size()) ||
+                !WriteFile(pack.get(), bytes.data(), got, &written, nullptr) || written != got) {
                 printError(vorlane::systemFailure(L"Couldn't write " + part + L".").text());
                 return false;
             }

@@ -78,7 +78,8 @@ bool ObjectFolder::store(const std::wstring& hash, const void* bytes, size_t siz
     if (whole && MoveFileExW(vorlane::longPath(part).c_str(), vorlane::longPath(target).c_str(),
                              MOVEFILE_REPLACE_EXISTING))
         return true;
-    const vorlane::Failure failure = vorlane::systemFailure(L"Couldn't write " + target + L".", whole ? GetLastError() : error);
+    const vorlane::Failure failure =
+        vorlane::systemFailure(L"Couldn't write " + target + L".", whole ? GetLastError() : error);
     DeleteFileW(vorlane::longPath(part).c_str());
     printError(failure.text());
     return false;
@@ -103,7 +104,8 @@ bool ServerLock::take(const std::wstring& serverFolder, bool alone) {
                                             FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file_) return true;
     if (GetLastError() == ERROR_SHARING_VIOLATION)
-        printError(alone ? L"A publication is running on " + serverFolder + L"; nothing is removed. Prune once it is done."
+        printError(alone ? L"A publication is running on " + serverFolder +
+                               L"; nothing is removed. Prune once it is done."
                          : L"A prune is running on " + serverFolder + L"; publish once it is done.");
     else
         printError(vorlane::systemFailure(L"Couldn't open " + path + L".").text());
