@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <iostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@
 #include "net/base64.h"
 #include "net/release_key.h"
 #include "net/signature.h"
+#include "publish/fast_sha256.h"
 #include "support/addon_themes.h"
 #include "support/build_server.h"
 #include "support/launcher_process.h"
@@ -238,16 +240,37 @@ struct PiecesServer {
     }
 };
 
+// The publisher's SHA-256 gives the system's digest for every length around
+// the block and padding edges, however the bytes are handed over.
+TEST(Publish, ItsOwnSha256GivesTheSystemsDigest) {
+    const std::string bytes = testing::noiseBytes(1 << 20, 5);
+    std::vector<size_t> lengths;
+    for (size_t length = 0; length <= 200; ++length) lengths.push_back(length);
+    lengths.insert(lengths.end(), {1000, 4095, 4096, 65599, 1 << 20});
+    for (size_t length : lengths) {
+        for (size_t step : {size_t(1), size_t(7), size_t(64), size_t(100000)}) {
+            if (step == 1 && length > 200) continue;
+            publish::FastSha256 ours;
+            for (size_t at = 0; at < length; at += step) ours.add(bytes.data() + at, std::min(step, length - at));
+            Sha256Digest mine, system;
+            ASSERT_TRUE(ours.finish(mine));
+            ASSERT_TRUE(sha256(bytes.substr(0, length), system));
+            EXPECT_EQ(toHex(mine), toHex(system)) << length << " bytes in steps of " << step;
+        }
+    }
+    std::cout << (publish::FastSha256::accelerated() ? "with" : "without") << " the processor's SHA instructions\n";
+}
+
 // The pack holds every distinct piece of the index once, in the order the
 // index first names it, and is stored under its SHA-256 with the size the index gives.
 TEST(Publish, ABuildsPackHoldsEachDistinctPieceOnceInTheIndexsOrder) {
     PiecesServer server;
     const std::string big = testing::noiseBytes(1500000, 7);
-    PublishRun run = server.publish(L"abc1234", {{L"Content\\A.pak", big},
-                                                 {L"Content\\B.pak", big},  // the same pieces again
-                                                 {L"Content\\C.pak", testing::noiseBytes(900000, 9) + big.substr(0, 700000)},
-                                                 {L"Empty.txt", ""}},
-                                    L"2026-01-01T00:00:00Z");
+    const testing::BuildFiles files{{L"Content\\A.pak", big},
+                                    {L"Content\\B.pak", big},  // the same pieces again
+                                    {L"Content\\C.pak", testing::noiseBytes(900000, 9) + big.substr(0, 700000)},
+                                    {L"Empty.txt", ""}};
+    PublishRun run = server.publish(L"abc1234", files, L"2026-01-01T00:00:00Z");
     ASSERT_EQ(run.exitCode, 0u) << run.err;
     const BuildIndex index = server.index(L"abc1234");
     ASSERT_FALSE(index.pack.sha256.empty()) << "the index names no pack";
@@ -275,11 +298,7 @@ TEST(Publish, ABuildsPackHoldsEachDistinctPieceOnceInTheIndexsOrder) {
         EXPECT_FALSE(name.ends_with(L".part")) << toUtf8(name);
 
     // Published again, the same build names the same pack and stores nothing new.
-    run = server.publish(L"abc1234", {{L"Content\\A.pak", big},
-                                      {L"Content\\B.pak", big},
-                                      {L"Content\\C.pak", testing::noiseBytes(900000, 9) + big.substr(0, 700000)},
-                                      {L"Empty.txt", ""}},
-                         L"2026-01-01T00:00:00Z");
+    run = server.publish(L"abc1234", files, L"2026-01-01T00:00:00Z");
     ASSERT_EQ(run.exitCode, 0u) << run.err;
     EXPECT_NE(run.out.find("pieces (0 new)"), std::string::npos) << run.out;
     EXPECT_EQ(server.index(L"abc1234").pack.sha256, index.pack.sha256);
@@ -334,9 +353,9 @@ TEST(Publish, PruneRemovesExactlyWhatNoListedBuildOrThemeNeeds) {
                            L"2026-01-0" + std::to_wstring(i + 1) + L"T00:00:00Z");
         ASSERT_EQ(run.exitCode, 0u) << run.err;
         const std::wstring theme = server.folder.file(L"theme" + std::to_wstring(i) + L"\\Ember");
+        const std::string pak = shared.substr(0, 500000) + testing::noiseBytes(90000, 40 + (uint32_t)i);
         testing::writeThemeFolder(theme, {{L"Ember.uplugin", testing::descriptorText(commits[i])},
-                                          {L"Content/Paks/Ember.pak", shared.substr(0, 500000) +
-                                                                          testing::noiseBytes(90000, 40 + (uint32_t)i)}});
+                                          {L"Content/Paks/Ember.pak", pak}});
         ASSERT_TRUE(testing::publishTheme(server.folder, server.server, theme, commits[i]));
     }
     std::set<std::wstring> kept;

@@ -26,6 +26,7 @@
 #include "pieces/build_index.h"
 #include "net/build_server.h"
 #include "net/sha256.h"
+#include "fast_sha256.h"
 #include "private_key.h"
 #include "publish.h"
 
@@ -157,7 +158,7 @@ bool cutFilesAndWritePack(const std::wstring& top, ObjectFolder& objects, const 
             if (!path.empty()) DeleteFileW(vorlane::longPath(path).c_str());
         }
     } tidy{part, pack};
-    vorlane::Sha256Hasher hasher;
+    FastSha256 hasher;
     std::unordered_set<std::wstring> packed;
     uint64_t size = 0;
     std::string bytes;
@@ -186,7 +187,8 @@ bool cutFilesAndWritePack(const std::wstring& top, ObjectFolder& objects, const 
                 printError(vorlane::systemFailure(L"Couldn't read the file " + path + L".").text());
                 return false;
             }
-            if (!hasher.add(bytes) || !WriteFile(pack.get(), bytes.data(), got, &written, nullptr) || written != got) {
+            if (!hasher.add(bytes.data(), bytes.size()) ||
+                !WriteFile(pack.get(), bytes.data(), got, &written, nullptr) || written != got) {
                 printError(vorlane::systemFailure(L"Couldn't write " + part + L".").text());
                 return false;
             }
@@ -325,7 +327,7 @@ int runBuild(const Arguments& arguments) {
     const std::wstring servedZip = vorlane::joinPath(options.serverFolder, record.file);
     bool hashed = false, copied = false;
     const auto hashAndCopy = [&] {
-        hashed = vorlane::sha256File(options.zipPath, record.sha256);
+        hashed = fastSha256File(options.zipPath, record.sha256);
         copied = samePlace(options.zipPath, servedZip) ||
                  CopyFileW(vorlane::longPath(options.zipPath).c_str(), vorlane::longPath(servedZip).c_str(), FALSE);
     };

@@ -23,7 +23,8 @@ const Subcommand kSubcommands[] = {
     {L"build",
      L"<server-folder> <private-key-file> <zip> [--released <UTC time stamp>] [--summary <text>] [--no-pieces]",
      L"copies a build zip (Vorlane-<commit>.zip) into the server folder, cuts every file of its build folder into "
-     L"pieces as the launcher does and stores the pieces and the build's index under builds/ by their SHA-256 "
+     L"pieces as the launcher does and stores the pieces, their pack and the build's index under builds/ by their "
+     L"SHA-256 "
      L"(not with --no-pieces), adds or replaces its record in builds.json (newest first, with Index) and signs the "
      L"list",
      3, 8, runBuild},

@@ -11,6 +11,7 @@
 #include "core/handles.h"
 #include "core/text.h"
 #include "net/sha256.h"
+#include "fast_sha256.h"
 #include "pieces/piece_cutter.h"
 #include "publish.h"
 
@@ -77,7 +78,8 @@ bool ObjectFolder::store(const std::wstring& hash, const void* bytes, size_t siz
     if (whole && MoveFileExW(vorlane::longPath(part).c_str(), vorlane::longPath(target).c_str(),
                              MOVEFILE_REPLACE_EXISTING))
         return true;
-    const vorlane::Failure failure = vorlane::systemFailure(L"Couldn't write " + target + L".", whole ? GetLastError() : error);
+    const vorlane::Failure failure =
+        vorlane::systemFailure(L"Couldn't write " + target + L".", whole ? GetLastError() : error);
     DeleteFileW(vorlane::longPath(part).c_str());
     printError(failure.text());
     return false;
@@ -102,7 +104,8 @@ bool ServerLock::take(const std::wstring& serverFolder, bool alone) {
                                             FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file_) return true;
     if (GetLastError() == ERROR_SHARING_VIOLATION)
-        printError(alone ? L"A publication is running on " + serverFolder + L"; nothing is removed. Prune once it is done."
+        printError(alone ? L"A publication is running on " + serverFolder +
+                               L"; nothing is removed. Prune once it is done."
                          : L"A prune is running on " + serverFolder + L"; publish once it is done.");
     else
         printError(vorlane::systemFailure(L"Couldn't open " + path + L".").text());
@@ -119,25 +122,32 @@ bool cutAndStore(const std::wstring& path, ObjectFolder& objects, vorlane::Index
     }
     // A file shorter than the shortest cut is one piece (or none), whose SHA-256 is the file's.
     const bool onePiece = (uint64_t)length.QuadPart <= vorlane::kShortestCut;
-    std::optional<vorlane::Sha256Hasher> whole;
+    std::optional<FastSha256> whole;
     if (!onePiece || length.QuadPart == 0) whole.emplace();
-    // The bytes from the start of the piece being cut, so that each piece is stored from what was read and hashed.
     // Both buffers are kept from file to file: under Wine, memory fresh from the system costs more than the hashing
     // of a small file.
-    thread_local std::string held;
+    thread_local std::string held;  // the bytes from the start of the piece being cut
     held.clear();
     uint64_t heldFrom = 0;
     bool stored = true;
-    vorlane::PieceCutter cutter([&](const vorlane::Piece& piece) {
-        const vorlane::IndexPiece listed{vorlane::toHex(piece.digest), piece.size};
+    // Cut where the launcher's rule cuts (PieceEnds), each piece hashed and stored from the bytes just read.
+    vorlane::PieceEnds ends;
+    std::optional<FastSha256> pieceHash{std::in_place};
+    uint32_t pieceLength = 0;
+    const auto endPiece = [&] {
+        vorlane::Sha256Digest digest;
+        pieceHash->finish(digest);
+        pieceHash.emplace();
+        const vorlane::IndexPiece listed{vorlane::toHex(digest), pieceLength};
         bool added = false;
-        if (stored && !objects.store(listed.hash, held.data() + (piece.offset - heldFrom), piece.size, added))
+        if (stored && !objects.store(listed.hash, held.data() + (file.size - heldFrom), pieceLength, added))
             stored = false;
         newPieces += added;
-        file.size += piece.size;
+        file.size += pieceLength;
         file.pieces.push_back(listed);
         if (onePiece) file.sha256 = listed.hash;
-    });
+        pieceLength = 0;
+    };
     thread_local std::vector<unsigned char> block(kReadBlock);
     bool read = true;
     for (;;) {
@@ -148,17 +158,21 @@ bool cutAndStore(const std::wstring& path, ObjectFolder& objects, vorlane::Index
         }
         if (got == 0) break;
         held.append(reinterpret_cast<const char*>(block.data()), got);
-        if ((whole && !whole->add(block.data(), got)) || !cutter.add(block.data(), got)) {
-            read = false;
-            break;
+        if (whole) whole->add(block.data(), got);
+        for (size_t at = 0; at < got;) {
+            size_t used = 0;
+            const bool cut = ends.find(block.data() + at, got - at, used);
+            pieceHash->add(block.data() + at, used);
+            pieceLength += (uint32_t)used;
+            at += used;
+            if (cut) endPiece();
         }
         if (!stored) return false;
-        const uint64_t cut = file.size;  // where the piece being cut starts
-        held.erase(0, (size_t)(cut - heldFrom));
-        heldFrom = cut;
+        held.erase(0, (size_t)(file.size - heldFrom));
+        heldFrom = file.size;
     }
     const DWORD error = GetLastError();
-    if (read && !cutter.finish()) read = false;
+    if (read && pieceLength > 0) endPiece();
     if (!stored) return false;
     vorlane::Sha256Digest digest;
     if (whole && read && whole->finish(digest)) file.sha256 = vorlane::toHex(digest);

@@ -119,7 +119,8 @@ bool neededByThemes(const std::wstring& serverFolder, Needed& needed) {
         vorlane::ThemeIndex index;
         std::string indexText;
         if (!vorlane::isSha256Hex(entry.index) || !vorlane::readWholeFile(indexPath, indexText) ||
-            vorlane::readThemeIndex(indexText, entry.theme, entry.build, index).verdict != vorlane::IndexVerdict::Good) {
+            vorlane::readThemeIndex(indexText, entry.theme, entry.build, index).verdict !=
+                vorlane::IndexVerdict::Good) {
             printError(L"The index " + entry.index + L" of theme " + entry.theme + L" for build " + entry.build +
                        L" is missing or isn't one the launcher reads, so nothing is removed.");
             return false;
@@ -205,16 +206,18 @@ int runPrune(const Arguments& arguments) {
     for (const Removable& file : removable) {
         if (options.dryRun) {
             printLine(L"Would remove " + file.name + L" (" + std::to_wstring(file.size) + L" bytes).");
-        } else if (!DeleteFileW(vorlane::longPath(vorlane::joinPath(options.serverFolder, backslashed(file.name))).c_str())) {
+        } else if (!DeleteFileW(
+                       vorlane::longPath(vorlane::joinPath(options.serverFolder, backslashed(file.name))).c_str())) {
             printError(vorlane::systemFailure(L"Couldn't remove " + file.name + L".").text());
             continue;
         }
         ++removed;
         bytes += file.size;
     }
-    const std::wstring kept = recent == 0 ? L""
-                                          : L"; " + std::to_wstring(recent) + L" files no list needs were written in the last " +
-                                                std::to_wstring(options.keepNewerThan) + L" seconds and stay";
+    const std::wstring kept =
+        recent == 0 ? L""
+                    : L"; " + std::to_wstring(recent) + L" files no list needs were written in the last " +
+                          std::to_wstring(options.keepNewerThan) + L" seconds and stay";
     printLine((options.dryRun ? L"Would remove " : L"Removed ") + std::to_wstring(removed) + L" files, " +
               std::to_wstring(bytes) + L" bytes, from " + options.serverFolder + kept + L".");
     return removed == removable.size() ? kExitOk : kExitFailed;
