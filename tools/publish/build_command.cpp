@@ -112,10 +112,11 @@ bool cutFilesAndWritePack(const std::wstring& top, ObjectFolder& objects, const 
     std::atomic<size_t> next{0}, added{0};
     std::atomic<bool> stop{false};
     const auto work = [&] {
+        CutBuffers buffers;
         for (size_t i = 0; !stop && (i = next++) < count;) {
             size_t fresh = 0;
             const bool cut = cutAndStore(vorlane::joinPath(top, backslashed(index.files[i].path)), objects,
-                                         index.files[i], fresh);
+                                         index.files[i], fresh, buffers);
             added += fresh;
             {
                 std::lock_guard<std::mutex> lock(mutex);

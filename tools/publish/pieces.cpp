@@ -112,7 +112,8 @@ bool ServerLock::take(const std::wstring& serverFolder, bool alone) {
     return false;
 }
 
-bool cutAndStore(const std::wstring& path, ObjectFolder& objects, vorlane::IndexFile& file, size_t& newPieces) {
+bool cutAndStore(const std::wstring& path, ObjectFolder& objects, vorlane::IndexFile& file, size_t& newPieces,
+                 CutBuffers& buffers) {
     vorlane::FileHandle input(CreateFileW(vorlane::longPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                           OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     LARGE_INTEGER length{};
@@ -124,9 +125,7 @@ bool cutAndStore(const std::wstring& path, ObjectFolder& objects, vorlane::Index
     const bool onePiece = (uint64_t)length.QuadPart <= vorlane::kShortestCut;
     std::optional<FastSha256> whole;
     if (!onePiece || length.QuadPart == 0) whole.emplace();
-    // Both buffers are kept from file to file: under Wine, memory fresh from the system costs more than the hashing
-    // of a small file.
-    thread_local std::string held;  // the bytes from the start of the piece being cut
+    std::string& held = buffers.held;
     held.clear();
     uint64_t heldFrom = 0;
     bool stored = true;
@@ -148,7 +147,8 @@ bool cutAndStore(const std::wstring& path, ObjectFolder& objects, vorlane::Index
         if (onePiece) file.sha256 = listed.hash;
         pieceLength = 0;
     };
-    thread_local std::vector<unsigned char> block(kReadBlock);
+    std::vector<unsigned char>& block = buffers.block;
+    block.resize(kReadBlock);
     bool read = true;
     for (;;) {
         DWORD got = 0;

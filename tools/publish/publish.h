@@ -97,7 +97,14 @@ private:
 // once, and stores every piece the folder lacks; fills in file's size, SHA-256
 // and pieces (its path is the caller's) and counts the pieces stored anew.
 // Prints why and gives false when the file can't be read or a piece written.
-bool cutAndStore(const std::wstring& path, ObjectFolder& objects, vorlane::IndexFile& file, size_t& newPieces);
+// The buffers one cutting thread keeps from file to file: under Wine, memory fresh from the system costs more than
+// the hashing of a small file.
+struct CutBuffers {
+    std::string held;                  // the bytes from the start of the piece being cut
+    std::vector<unsigned char> block;  // the last read
+};
+bool cutAndStore(const std::wstring& path, ObjectFolder& objects, vorlane::IndexFile& file, size_t& newPieces,
+                 CutBuffers& buffers);
 
 // Subcommands (key_commands.cpp, build_command.cpp, launcher_command.cpp,
 // theme_command.cpp, slots_command.cpp, prune_command.cpp).

@@ -129,10 +129,12 @@ int runTheme(const Arguments& arguments) {
     size_t newPieces = 0, pieces = 0;
     ObjectFolder objects;
     if (!objects.open(objectFolder(serverFolder))) return kExitFailed;
+    CutBuffers buffers;
     for (const std::wstring& path : paths) {
         vorlane::ThemeFile file;
         file.path = path;
-        if (!cutAndStore(vorlane::joinPath(folder, backslashed(path)), objects, file, newPieces)) return kExitFailed;
+        if (!cutAndStore(vorlane::joinPath(folder, backslashed(path)), objects, file, newPieces, buffers))
+            return kExitFailed;
         pieces += file.pieces.size();
         index.files.push_back(std::move(file));
     }
