@@ -24,6 +24,11 @@ bool readFileInBlocks(const std::wstring& path, size_t blockSize, const FileBloc
     FileHandle file(CreateFileW(longPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) return false;
+    // A small file gets a block of its own size and one byte more (which shows it grew): allocating a large block
+    // for every one of thousands of small files costs more than reading them.
+    LARGE_INTEGER size{};
+    if (GetFileSizeEx(file.get(), &size) && size.QuadPart >= 0 && (unsigned long long)size.QuadPart < blockSize)
+        blockSize = (size_t)size.QuadPart + 1;
     std::vector<unsigned char> block(blockSize);
     for (;;) {
         DWORD got = 0;
