@@ -13,6 +13,7 @@
 #include "core/files.h"
 #include "core/single_instance.h"
 #include "core/text.h"
+#include "pieces/build_index.h"
 #include "support/addon_themes.h"
 #include "support/build_server.h"
 #include "support/installed_game.h"
@@ -553,9 +554,17 @@ TEST_F(MainWindow, CheckFilesMendsAChangedFileAndSaysSo) {
     EXPECT_FALSE(fileExists(joinPath(buildFolderOf(kOld), L"started.txt")));
     EXPECT_TRUE(controlEnabled(window, kCheckFilesId));
 
-    // Changed again, with its one piece gone from the server: the window says what couldn't be mended.
+    // Changed again, with its one piece gone from the server (on its own and in the build's pack): the window says
+    // what couldn't be mended.
     ASSERT_TRUE(writeFileAtomically(buildIni, "[Build]\r\nCommit=changed again\r\n"));
     ASSERT_TRUE(DeleteFileW(joinPath(server->folder(), L"builds\\" + sha256Hex(buildIniText(kOld))).c_str()));
+    for (const FolderEntry& object : listFolder(joinPath(server->folder(), L"builds"))) {
+        BuildIndex index;
+        if (readBuildIndex(readTestFile(joinPath(server->folder(), L"builds\\" + object.name)), kOld, index).verdict ==
+                BuildIndexVerdict::Good &&
+            !index.pack.sha256.empty())
+            ASSERT_TRUE(DeleteFileW(joinPath(server->folder(), L"builds\\" + index.pack.sha256).c_str()));
+    }
     pressButton(window, kCheckFilesId);
     const std::wstring notMended = L"Not mended: Couldn't mend the file Build.ini: a piece came from no build server intact";
     EXPECT_TRUE(waitFor([&] { return status(kStatusTextId).starts_with(notMended); }, 60000))
