@@ -110,11 +110,9 @@ protected:
         for (const std::wstring& hash : hashes) count += requestsFor(hash, serverPath);
         return count;
     }
-    // Spoils a piece on the server: its own object, and its bytes within every pack that holds it.
-    void spoilPiece(const std::wstring& hash) {
-        std::string bytes = readTestFile(objectPath(hash));
-        bytes[bytes.size() / 2] ^= 0x40;
-        ASSERT_TRUE(writeFileAtomically(objectPath(hash), bytes));
+    // Where the piece lies in each listed build's pack: the pack's name and the piece's offset and size there.
+    void inPacks(const std::wstring& hash,
+                 const std::function<void(const std::wstring& pack, uint64_t offset, uint32_t size)>& found) {
         for (const BuildRecord& record : readBuildRecords(readTestFile(listPath()))) {
             BuildIndex index;
             if (record.index.empty() ||
@@ -127,42 +125,36 @@ protected:
             for (const IndexFile& file : index.files)
                 for (const IndexPiece& piece : file.pieces) {
                     if (!packed.insert(piece.hash).second) continue;
-                    if (piece.hash == hash) {
-                        std::string pack = readTestFile(objectPath(index.pack.sha256));
-                        pack[offset + piece.size / 2] ^= 0x40;
-                        ASSERT_TRUE(writeFileAtomically(objectPath(index.pack.sha256), pack));
-                    }
+                    if (piece.hash == hash) found(index.pack.sha256, offset, piece.size);
                     offset += piece.size;
                 }
         }
+    }
+
+    // Spoils a piece on the server: its own object, and its bytes within every pack that holds it.
+    void spoilPiece(const std::wstring& hash) {
+        std::string bytes = readTestFile(objectPath(hash));
+        bytes[bytes.size() / 2] ^= 0x40;
+        ASSERT_TRUE(writeFileAtomically(objectPath(hash), bytes));
+        inPacks(hash, [&](const std::wstring& name, uint64_t offset, uint32_t size) {
+            std::string pack = readTestFile(objectPath(name));
+            pack[offset + size / 2] ^= 0x40;
+            EXPECT_TRUE(writeFileAtomically(objectPath(name), pack));
+        });
     }
 
     // A piece comes on its own or within a range of a build's pack: both are counted.
     size_t requestsFor(const std::wstring& name, const std::wstring& serverPath = L"") {
         const std::wstring folder = serverPath.empty() ? server->url().substr(nginxBaseUrl().size()) : serverPath;
         size_t count = nginxRequestsFor(folder + L"/" + buildObjectName(name)).size();
-        for (const BuildRecord& record : readBuildRecords(readTestFile(listPath()))) {
-            BuildIndex index;
-            if (record.index.empty() ||
-                readBuildIndex(readTestFile(objectPath(record.index)), record.commit, index).verdict !=
-                    BuildIndexVerdict::Good ||
-                index.pack.sha256.empty())
-                continue;
-            uint64_t offset = 0;
-            std::set<std::wstring> packed;
-            for (const IndexFile& file : index.files)
-                for (const IndexPiece& piece : file.pieces) {
-                    if (!packed.insert(piece.hash).second) continue;
-                    if (piece.hash == name)
-                        for (const std::string& line : nginxRequestsFor(folder + L"/" + buildObjectName(index.pack.sha256))) {
-                            const size_t at = line.rfind("\"bytes="), dash = line.find('-', at);
-                            if (at == std::string::npos || dash == std::string::npos) continue;
-                            const uint64_t first = std::stoull(line.substr(at + 7)), last = std::stoull(line.substr(dash + 1));
-                            count += first <= offset && offset + piece.size - 1 <= last;
-                        }
-                    offset += piece.size;
-                }
-        }
+        inPacks(name, [&](const std::wstring& pack, uint64_t offset, uint32_t size) {
+            for (const std::string& line : nginxRequestsFor(folder + L"/" + buildObjectName(pack))) {
+                const size_t at = line.rfind("\"bytes="), dash = line.find('-', at);
+                if (at == std::string::npos || dash == std::string::npos) continue;
+                const uint64_t first = std::stoull(line.substr(at + 7)), last = std::stoull(line.substr(dash + 1));
+                count += first <= offset && offset + size - 1 <= last;
+            }
+        });
         return count;
     }
     size_t zipRequests(const std::wstring& commit) { return nginxRequestsFor(requestPath(buildZipName(commit))).size(); }
