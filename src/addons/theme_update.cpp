@@ -71,9 +71,7 @@ std::wstring indexRefusal(const IndexCheck& check) {
 bool assemble(LauncherState& state, const std::wstring& theme, const ThemeFolders& folders, const ThemeIndex& index,
               const JobControl& job, PieceCounts& counts) {
     PieceServers servers;
-    servers.servers.push_back(state.listSource);
-    for (const std::wstring& server : state.servers)
-        if (server != state.listSource) servers.servers.push_back(server);
+    servers.servers = serversToAsk(state);
     servers.label = kBuildServerLabel;
     servers.objectName = [](const std::wstring& hash) { return themeObjectName(hash); };
     PieceEngine engine(std::move(servers), job);

@@ -42,4 +42,12 @@ bool isDevelopersVersion(const std::wstring& version) {
     return version == L"dev" || (!version.empty() && version.back() == L'+');
 }
 
+std::vector<std::wstring> serversToAsk(const LauncherState& state) {
+    std::vector<std::wstring> servers;
+    if (!state.listSource.empty()) servers.push_back(state.listSource);
+    for (const std::wstring& server : state.servers)
+        if (server != state.listSource) servers.push_back(server);
+    return servers;
+}
+
 }  // namespace vorlane

@@ -42,6 +42,10 @@ struct LauncherState {
 
 LauncherState& launcherState();
 
+// The build servers to fetch content-addressed objects from: the one whose list
+// was used first, then every other one in order (they publish the same objects).
+std::vector<std::wstring> serversToAsk(const LauncherState& state);
+
 // What a job run on a copy of the state hands back to the window thread: the
 // install state (installDir, current, previous, heldBack with their stamps,
 // whether the files are present) and lastError, taken from the job's copy.

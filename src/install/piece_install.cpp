@@ -74,9 +74,7 @@ bool isPlayerData(const std::wstring& path) { return samePathKey(path).starts_wi
 
 PieceServers buildServers(const LauncherState& state, const BuildIndex* index) {
     PieceServers servers;
-    if (!state.listSource.empty()) servers.servers.push_back(state.listSource);
-    for (const std::wstring& server : state.servers)
-        if (server != state.listSource) servers.servers.push_back(server);
+    servers.servers = serversToAsk(state);
     servers.label = kBuildServerLabel;
     servers.objectName = [](const std::wstring& hash) { return buildObjectName(hash); };
     if (index) {
@@ -93,7 +91,7 @@ bool fetchBuildIndex(const LauncherState& state, const BuildRecord& record, cons
         return false;
     }
     std::string text;
-    if (!fetchNamed(buildServers(state, nullptr).servers, buildObjectName(record.index), record.index,
+    if (!fetchNamed(serversToAsk(state), buildObjectName(record.index), record.index,
                     kMostBuildIndexBytes, job, text, why)) {
         why = L"its index couldn't be fetched: " + why;
         return false;

@@ -26,11 +26,6 @@ namespace vorlane {
 
 namespace {
 
-// Files are checked this many at a time: one per processor, at most kPiecesInFlight.
-size_t filesAtOnce(size_t files) {
-    const size_t processors = std::max(1u, std::thread::hardware_concurrency());
-    return std::min({processors, (size_t)kPiecesInFlight, std::max<size_t>(files, 1)});
-}
 
 // What a check of an installed build found.
 struct Findings {

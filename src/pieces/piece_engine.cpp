@@ -59,11 +59,8 @@ bool setSize(HANDLE file, uint64_t size) {
     return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file);
 }
 
-// Files are written this many at a time: one per processor, at most kPiecesInFlight, and one more.
-size_t threadsFor(size_t files) {
-    const size_t processors = std::max(1u, std::thread::hardware_concurrency());
-    return std::min({processors, (size_t)kPiecesInFlight, std::max<size_t>(files, 1)}) + 1;
-}
+// Files are written this many at a time: filesAtOnce, and one more for the small ones.
+size_t threadsFor(size_t files) { return filesAtOnce(files) + 1; }
 
 // Each line of a record of pieces written: its hash, size, offset and path; lines that don't read are passed over.
 void readRecord(const std::wstring& record,
@@ -87,6 +84,11 @@ void readRecord(const std::wstring& record,
 
 }  // namespace
 
+size_t filesAtOnce(size_t files) {
+    const size_t processors = std::max(1u, std::thread::hardware_concurrency());
+    return std::min({processors, (size_t)kPiecesInFlight, std::max<size_t>(files, 1)});
+}
+
 std::wstring windowsPath(std::wstring path) {
     for (wchar_t& c : path)
         if (c == L'/') c = L'\\';
@@ -107,7 +109,6 @@ struct PieceEngine::Work {
         std::vector<uint32_t> places;
         uint64_t packOffset = UINT64_MAX;
         std::atomic<uint32_t> left{0};  // places not yet written
-        bool failed = false;
     };
     std::vector<PieceTarget> targets;
     std::vector<std::vector<uint32_t>> placesOf;  // by target, in order
@@ -459,7 +460,7 @@ PieceRunResult PieceEngine::run(const std::function<void(const PieceCounts&)>& o
             if (!going() || queue.empty()) break;
             // A server left after its second failure is asked no more.
             size_t tried = 0;
-            while (tried < serverCount && failures[server] >= 2) server = (server + 1) % serverCount, ++tried;
+            for (; tried < serverCount && failures[server] >= 2; ++tried) server = (server + 1) % serverCount;
             if (tried == serverCount || serverCount == 0) break;
             Request request = queue.front();
             queue.pop_front();
@@ -522,12 +523,8 @@ PieceRunResult PieceEngine::run(const std::function<void(const PieceCounts&)>& o
                     for (unsigned count : failures) anyLeft = anyLeft || count < 2;
                     if (!anyLeft) {
                         const uint32_t index = wanted[request.first + done];
-                        if (keepGoing) {
-                            // Every piece still wanted fails its files; the others are done.
-                            for (const Request& left : queue)
-                                for (size_t i = 0; i < left.count; ++i) work.pieces[wanted[left.first + i]].failed = true;
-                            queue.clear();
-                        }
+                        // Every piece still wanted fails its files (written says which); the others are done.
+                        if (keepGoing) queue.clear();
                         lock.unlock();
                         fail(mismatched ? PieceFailure::Mismatch : PieceFailure::Fetching, fileOf(index), error);
                         lock.lock();

@@ -123,6 +123,9 @@ private:
     PieceCounts counts_;
 };
 
+// Files read or written at the same time: one per processor, at most kPiecesInFlight.
+size_t filesAtOnce(size_t files);
+
 // "\" between the parts of an index's path.
 std::wstring windowsPath(std::wstring path);
 
