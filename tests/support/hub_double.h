@@ -15,6 +15,8 @@ struct HubRequest {
     std::string method;
     std::string path;    // with the query, without the session's part
     std::string range;   // the Range header, or empty
+    long long sent = 0;  // the bytes of the answer's body written so far
+    bool ended = false;  // the answer is over: sent whole, cut, or the client gone
 };
 
 class HubDouble {
@@ -27,6 +29,9 @@ public:
     std::vector<HubRequest> requests() const;
     // "HEAD", "GET" and "GET bytes=N-" per request, in order.
     std::vector<std::string> sequence() const;
+    // The bytes the hub serves for the file of the script named `key`
+    // ("<repository>/<path>") with `size` bytes.
+    static std::string fileBytes(const std::string& key, long long size);
 
 private:
     DoubleSession session_;
