@@ -227,7 +227,10 @@ bool getModels(const std::wstring& comfyAddress, unsigned kinds, const ModelDown
         return false;
     }
 
-    const std::wstring stopped = L"Stopped. What's downloaded so far is kept: Download models carries on from there.";
+    const auto reportStopped = [&] {
+        if (!reporter.pausing || !reporter.pausing())
+            report(L"Stopped. What's downloaded so far is kept: Download models carries on from there.");
+    };
     report(L"Downloading " + count + L" model file(s) from Hugging Face, " + sizeText(total - hereAlready) +
            L" in all.");
     bool allWell = true;
@@ -235,7 +238,7 @@ bool getModels(const std::wstring& comfyAddress, unsigned kinds, const ModelDown
     for (PlannedFile& file : files) {
         // A stop between files, too: a file already complete is never asked for again.
         if (control.stopRequested()) {
-            report(stopped);
+            reportStopped();
             return false;
         }
         makeFolderTree(file.folder);
@@ -263,7 +266,7 @@ bool getModels(const std::wstring& comfyAddress, unsigned kinds, const ModelDown
             error = download(file.resolved.url, nullptr, file.part, onProgress, -1, true, kHubLabel).error;
             if (error.empty()) break;
             if (control.stopRequested()) {
-                report(stopped);
+                reportStopped();
                 return false;
             }
             if (attempt < kTries) report(L"  " + error + L" Carrying on from where it stopped...");

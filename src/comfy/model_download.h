@@ -34,6 +34,9 @@ struct ModelDownloadReporter {
     ReportSink report;                                    // one line for the log or the window
     std::function<bool(const std::wstring& question)> ask;  // empty: yes
     JobControl control;  // the fraction done with the file's download in words, and the stop request
+    // Asked when a stop ends the download: true when the stop is a pause, which
+    // the caller words itself, so the "Stopped." line is left out. Empty: never.
+    std::function<bool()> pausing;
 };
 
 // Downloads the files ComfyUI at comfyAddress lacks for `kinds` from the hub

@@ -37,6 +37,9 @@ enum CreateThemeControl : int {
     kThemeLogId = 328,
     // Small pictures of what the run made, newest first; its window text names their files.
     kPictureStripId = 329,
+    // "Pause" while a model download runs, "Resume" once Pause has stopped it
+    // with what it fetched kept; out of sight otherwise.
+    kPauseModelsId = 330,
 };
 
 }  // namespace vorlane

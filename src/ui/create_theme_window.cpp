@@ -128,6 +128,7 @@ const ControlEntry kControls[] = {
     {kCheckComfyId, Kind::Button, L"Check ComfyUI"},
     {kComfyNoteId, Kind::Note, L"Comfy Desktop on this PC: http://127.0.0.1:8188"},
     {kDownloadModelsId, Kind::Button, L"Download models"},
+    {kPauseModelsId, Kind::Button, L"Pause"},
     {kGetComfyId, Kind::Button, L"Get ComfyUI"},
     {kModelsNoteId, Kind::Note, L"Gets the model files ComfyUI is missing from Hugging Face, asking first."},
     {kWhereItGoesId, Kind::Label, L""},
@@ -169,8 +170,9 @@ int subjectListHeight(int clientHeight) {
 // fields start 116 pixels in, edits and the list stretch with the width, the
 // subject list takes its share of the height and the log box the rest. The
 // subject's label ("Single Target is") takes the width its words need, and its
-// edit starts after it.
-std::vector<Box> layoutFor(int width, int height, int subjectLabelWidth) {
+// edit starts after it. While the Pause button of a model download shows, it
+// stands after Open folder and the progress bar makes room for it.
+std::vector<Box> layoutFor(int width, int height, int subjectLabelWidth, bool pauseShown) {
     const int W = width;
     auto wide = [](int w) { return std::max(w, 10); };
     const int field = 116, right = W - 12;
@@ -232,11 +234,13 @@ std::vector<Box> layoutFor(int width, int height, int subjectLabelWidth) {
     // Two lines: a theme folder's path can be long.
     boxes.push_back({kWhereItGoesId, 12, y, wide(right - 12), 36});
     y += 40;
+    const int pause = pauseShown ? 86 : 0;
     boxes.insert(boxes.end(), {
                                   {kCreateId, 12, y, 100, 28},
                                   {kStopId, 118, y, 90, 28},
                                   {kOpenThemeFolderId, 214, y, 110, 28},
-                                  {kThemeProgressId, 336, y + 6, wide(right - 336), 16},
+                                  {kPauseModelsId, 330, y, 80, 28},
+                                  {kThemeProgressId, 336 + pause, y + 6, wide(right - 336 - pause), 16},
                               });
     y += 36;
     boxes.push_back({kPictureStripId, 12, y, wide(right - 12), 76});
@@ -487,7 +491,7 @@ void CreateThemeWindow::layOut() {
     const int width = MulDiv(client.right, 96, static_cast<int>(dpi()));
     const int height = MulDiv(client.bottom, 96, static_cast<int>(dpi()));
     subjectLabelWidth_ = subjectLabelWidth();
-    for (const Box& box : layoutFor(width, height, subjectLabelWidth_))
+    for (const Box& box : layoutFor(width, height, subjectLabelWidth_, pauseShown_))
         place(control(box.id), box.x, box.y, box.width, box.height);
     InvalidateRect(hwnd(), nullptr, TRUE);
 }
@@ -634,6 +638,16 @@ void CreateThemeWindow::refreshControls() {
     EnableWindow(control(kStopId), !isIdle && !themeStopRequested);
     const int row = selectedSubject();
     EnableWindow(control(kCalledId), isIdle && row >= 0 && !ThemeSection(subjects_[row].Key).group.empty());
+    // Pause while a model download runs; Resume once it is paused.
+    const bool downloading = !isIdle && downloadingModels_;
+    setText(control(kPauseModelsId), downloading ? L"Pause" : L"Resume");
+    EnableWindow(control(kPauseModelsId), downloading ? !themeStopRequested : isIdle);
+    const bool showPause = downloading || (isIdle && paused_);
+    if (showPause != pauseShown_) {
+        pauseShown_ = showPause;
+        layOut();
+    }
+    showControl(control(kPauseModelsId), showPause);
 
     const std::wstring folderName = FolderName(textOf(control(kThemeNameId)));
     std::wstring hint = L"Its folder: " + folderName;
@@ -677,6 +691,7 @@ void CreateThemeWindow::OnCommand(int id, int code) {
     case kStopId: OnStop(); break;
     case kCheckComfyId: OnCheckComfy(); break;
     case kDownloadModelsId: OnDownloadModels(); break;
+    case kPauseModelsId: OnPauseModels(); break;
     case kGetComfyId: openWithShell(hwnd(), kComfyDesktopPage); break;
     case kOpenThemeFolderId: OnOpenFolder(); break;
     }
@@ -791,18 +806,46 @@ void CreateThemeWindow::OnDownloadModels() {
     if (address.empty() || !idle()) return;
     if (const Failure failure = writeSetting(state_, L"ComfyServer", address)) logLine(state_, failure.text());
     appendLog(L"");
-    const unsigned kinds = tickedKinds();
-    startWorker([this, address, kinds](const JobControl& control) {
+    startModelDownload(address, tickedKinds(), true);
+}
+
+void CreateThemeWindow::startModelDownload(const std::wstring& address, unsigned kinds, bool askFirst) {
+    modelsAddress_ = address;
+    modelsKinds_ = kinds;
+    startWorker([this, address, kinds, askFirst](const JobControl& control) {
         ModelDownloadReporter reporter;
         reporter.report = [this](const std::wstring& line) { say(line); };
-        reporter.ask = [this, &control](const std::wstring& question) { return ask(question, control); };
+        if (askFirst)
+            reporter.ask = [this, &control](const std::wstring& question) { return ask(question, control); };
         reporter.control = JobControl([this](double fraction, const std::wstring&) { tellProgress(fraction); },
                                       control.stopFlag());
+        reporter.pausing = [this] { return pausing_.load(); };
         bool every = true;
-        for (const std::wstring& server : ComfyAddresses(address))
+        for (const std::wstring& server : ComfyAddresses(address)) {
+            // A stop or a pause ends the whole download, not one server's share of it.
+            if (control.stopRequested()) return false;
             every = getModels(server, kinds, reporter, modelsHub_) && every;
+        }
         return every;
-    });
+    }, true);
+}
+
+// Pause stops a model download at once, keeping what it fetched (each file's
+// ".part"); Resume starts the same download again, without asking a second
+// time, and it asks the hub for the rest of each part only.
+void CreateThemeWindow::OnPauseModels() {
+    if (idle()) {
+        if (!paused_) return;
+        appendLog(L"");
+        startModelDownload(modelsAddress_, modelsKinds_, false);
+        return;
+    }
+    if (!downloadingModels_ || themeStopRequested) return;
+    pausing_ = true;
+    themeStopRequested = true;
+    worker_.requestStop();
+    note(L"Pausing...");
+    refreshControls();
 }
 
 void CreateThemeWindow::OnOpenFolder() {
@@ -841,11 +884,14 @@ void CreateThemeWindow::OnClose() {
 
 // ---- The worker --------------------------------------------------------------------
 
-bool CreateThemeWindow::startWorker(std::function<bool(const JobControl&)> task) {
+bool CreateThemeWindow::startWorker(std::function<bool(const JobControl&)> task, bool downloadsModels) {
     // The previous worker has reported its end; its thread is joined before another starts.
     worker_.finish();
     themeStopRequested = false;
     themeMaking = true;
+    downloadingModels_ = downloadsModels;
+    pausing_ = false;
+    paused_ = false;
     {
         std::lock_guard<std::mutex> lock(queue_.lock);
         queue_.lines.clear();
@@ -855,6 +901,7 @@ bool CreateThemeWindow::startWorker(std::function<bool(const JobControl&)> task)
     refreshControls();
     if (worker_.start<bool>(hwnd(), 0, kThemeWorkerMessage, std::move(task))) return true;
     themeMaking = false;
+    downloadingModels_ = false;
     refreshControls();
     return false;
 }
@@ -933,9 +980,13 @@ void CreateThemeWindow::OnWorker(WPARAM wParam, LPARAM lParam) {
     if (fraction >= 0) SendMessageW(control(kThemeProgressId), PBM_SETPOS, static_cast<WPARAM>(fraction * 1000), 0);
     if (!lParam) return;
 
-    takeJobResult<bool>(lParam);
+    const bool succeeded = *takeJobResult<bool>(lParam);
     worker_.finish();
     themeMaking = false;
+    downloadingModels_ = false;
+    // The bar stays where the download stopped; Resume carries on from there.
+    paused_ = pausing_.exchange(false) && !succeeded && !closeWhenDone_;
+    if (paused_) note(L"Paused. What's downloaded is kept: Resume carries on from there.");
     refreshControls();
     if (closeWhenDone_) DestroyWindow(hwnd());
 }

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -73,6 +74,10 @@ private:
     void OnStop();
     void OnCheckComfy();
     void OnDownloadModels();
+    void OnPauseModels();
+    // Downloads the model files each server of the address lacks, on the
+    // worker; askFirst: the player is asked before anything is downloaded.
+    void startModelDownload(const std::wstring& address, unsigned kinds, bool askFirst);
     void OnOpenFolder();
     void OnPictureClicked(const std::wstring& file, const std::wstring& path);
 
@@ -93,7 +98,8 @@ private:
     bool idle() const;
 
     // Runs task on the worker thread; false when the previous one hasn't been taken back yet.
-    bool startWorker(std::function<bool(const JobControl&)> task);
+    // downloadsModels: the task is a model download, which Pause can stop.
+    bool startWorker(std::function<bool(const JobControl&)> task, bool downloadsModels = false);
     // Worker thread: a line for the log file and the window; a fraction; a question.
     void say(const std::wstring& line);
     void tellProgress(double fraction);
@@ -112,6 +118,12 @@ private:
     bool filling_ = false;  // the window itself is changing the edits
     int subjectLabelWidth_ = 0;  // what the subject's label took at the last layout (96 DPI)
     bool closeWhenDone_ = false;
+    bool downloadingModels_ = false;   // the worker runs a model download
+    std::atomic<bool> pausing_{false};  // Pause stopped it: the worker words the stop as a pause
+    bool paused_ = false;              // a model download was paused and Resume carries it on
+    bool pauseShown_ = false;          // the Pause button is in sight, the progress bar making room for it
+    std::wstring modelsAddress_;       // what the last model download was for, which Resume carries on
+    unsigned modelsKinds_ = 0;
     std::wstring lastFolderName_;
     WorkerQueue queue_;
     PictureStrip strip_;

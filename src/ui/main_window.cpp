@@ -125,14 +125,6 @@ JobOutcome runJob(JobKind kind, const LauncherState& state, const JobControl& co
     return outcome;
 }
 
-void showControl(HWND control, bool shown) { ShowWindow(control, shown ? SW_SHOWNA : SW_HIDE); }
-
-// Changes a control's text only when it differs, so that nothing flickers.
-void setText(HWND control, const std::wstring& text) {
-    wchar_t current[1024];
-    GetWindowTextW(control, current, 1024);
-    if (text != current) SetWindowTextW(control, text.c_str());
-}
 
 void drawText(HDC dc, const std::wstring& text, RECT box, HFONT font, COLORREF color, UINT format) {
     SelectedObject selected(dc, font);

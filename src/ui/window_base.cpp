@@ -17,6 +17,14 @@ void setControlFont(HWND control, HFONT font) {
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
 }
 
+void showControl(HWND control, bool shown) { ShowWindow(control, shown ? SW_SHOWNA : SW_HIDE); }
+
+void setText(HWND control, const std::wstring& text) {
+    wchar_t current[1024];
+    GetWindowTextW(control, current, 1024);
+    if (text != current) SetWindowTextW(control, text.c_str());
+}
+
 WindowBase::~WindowBase() {
     if (!window_) return;
     // The derived object is gone already: the last messages go to the system.

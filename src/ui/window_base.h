@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <string>
 
 namespace vorlane {
 
@@ -75,5 +76,9 @@ private:
 
 // Sets a control's font (the control doesn't own it).
 void setControlFont(HWND control, HFONT font);
+// Shows or hides a control without taking the focus to it.
+void showControl(HWND control, bool shown);
+// Changes a control's text only when it differs, so that nothing flickers.
+void setText(HWND control, const std::wstring& text);
 
 }  // namespace vorlane

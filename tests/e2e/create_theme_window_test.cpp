@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "comfy/model_download.h"
 #include "core/files.h"
 #include "core/single_instance.h"
 #include "core/text.h"
@@ -358,6 +359,120 @@ TEST_F(CreateThemeWindow, ChecksComfyAndDownloadsTheMissingModelsAfterAsking) {
     EXPECT_TRUE(fileExists(joinPath(models, L"checkpoints\\stable_audio_3_small_sfx.safetensors")));
     EXPECT_TRUE(fileExists(joinPath(models, L"text_encoders\\t5gemma_b_b_ul2.safetensors")));
     EXPECT_TRUE(::contains(log(), L"Create theme: ComfyUI 0.3.64 answers at " + comfy.address() + L"."));
+}
+
+// Pause stops a model download at once and keeps what came; Resume carries on
+// without asking again, with a range request for the rest, so nothing is
+// fetched twice. Paused again and the window closed, the next Download models
+// carries on from the part too.
+TEST_F(CreateThemeWindow, PauseStopsAModelDownloadAtOnceAndResumeCarriesOnFromWhereItStopped) {
+    const std::wstring models = temp.makeFolder(L"models");
+    ComfyDouble comfy(modelFoldersScript(models));
+    const std::string key = "Comfy-Org/stable-audio-3/checkpoints/stable_audio_3_small_sfx.safetensors";
+    const long long size = 4000000;
+    // Sent at 250 KB a second: the download takes a while.
+    HubDouble hub(R"({"files":{")" + key + R"(":{"size":4000000,"rate":250000},
+        "Comfy-Org/stable-audio-3/text_encoders/t5gemma_b_b_ul2.safetensors":{"size":1500}}})");
+    setSetting(L"ComfyServer", comfy.address());
+    openWindow({L"--models-from", hub.address()});
+    makeOnly(kMakeSoundsId);
+    EXPECT_FALSE(controlVisible(window, kPauseModelsId));
+    const std::wstring target = joinPath(models, L"checkpoints\\stable_audio_3_small_sfx.safetensors");
+    const std::wstring part = target + L".part";
+    const auto partSize = [&] {
+        long long bytes = 0;
+        return fileSize(part, bytes) ? bytes : 0;
+    };
+    // The storage's GETs of the big file, in order.
+    const auto gets = [&] {
+        std::vector<HubRequest> asked;
+        for (const HubRequest& request : hub.requests())
+            if (request.server == "storage" && request.path.find("stable_audio") != std::string::npos)
+                asked.push_back(request);
+        return asked;
+    };
+    const auto answerYes = [&] {
+        HWND box = nullptr;
+        ASSERT_TRUE(waitFor([&] { return (box = findMessageBox(window, L"Vorlane")) != nullptr; }));
+        answerMessageBox(box, IDYES);
+    };
+    // Pauses once more has come than `from`, and waits until the hub's answer has ended.
+    const auto pauseAfter = [&](long long from) {
+        EXPECT_TRUE(waitFor([&] { return partSize() > from; }, 60000));
+        EXPECT_TRUE(controlVisible(window, kPauseModelsId));
+        EXPECT_EQ(controlText(window, kPauseModelsId), L"Pause");
+        EXPECT_FALSE(controlEnabled(window, kDownloadModelsId));
+        pressButton(window, kPauseModelsId);
+        EXPECT_TRUE(waitFor([&] { return controlText(window, kPauseModelsId) == L"Resume" && idle(); }, 60000));
+        EXPECT_TRUE(waitFor([&] { return !gets().empty() && gets().back().ended; }, 60000));
+        return partSize();
+    };
+
+    pressButton(window, kDownloadModelsId);
+    answerYes();
+    ASSERT_TRUE(waitFor([&] { return partSize() > 0; }, 60000));
+    EXPECT_TRUE(textFitsControl(window, kPauseModelsId, 15));
+    EXPECT_EQ(layoutFaults(window), std::vector<std::string>{});
+    const long long atPause = pauseAfter(0);
+    EXPECT_GT(atPause, 0);
+    EXPECT_LT(atPause, size);
+    EXPECT_TRUE(controlEnabled(window, kPauseModelsId));
+    EXPECT_TRUE(logText().ends_with(L"Pausing...\r\nPaused. What's downloaded is kept: Resume carries on from there.\r\n"))
+        << toUtf8(logText());
+    EXPECT_TRUE(::contains(log(), L"Create theme: Paused. What's downloaded is kept: Resume carries on from there."));
+    EXPECT_FALSE(contains(logText(), L"Stopped."));
+    EXPECT_FALSE(fileExists(target));
+    // What the hub sent before the launcher let go, no less than the part holds; nothing more comes while paused.
+    const HubRequest first = gets().back();
+    EXPECT_GE(first.sent, atPause);
+    EXPECT_LT(first.sent, size);
+    EXPECT_EQ(layoutFaults(window), std::vector<std::string>{});
+    takeScreenshot(window, L"create-theme-paused");
+    EXPECT_EQ(partSize(), atPause);
+    EXPECT_EQ(gets().size(), 1u);
+    EXPECT_EQ(gets().back().sent, first.sent);
+
+    // Resume: no second question, and the rest only.
+    pressButton(window, kPauseModelsId);
+    EXPECT_TRUE(waitFor([&] { return controlText(window, kPauseModelsId) == L"Pause"; }));
+    EXPECT_TRUE(waitFor([&] { return gets().size() == 2; }, 60000));
+    EXPECT_EQ(gets().back().range, "bytes=" + std::to_string(atPause) + "-");
+    const long long atSecondPause = pauseAfter(atPause);
+    EXPECT_GT(atSecondPause, atPause);
+    EXPECT_LT(atSecondPause, size);
+    EXPECT_TRUE(contains(logText(), L"Downloading models\\checkpoints\\stable_audio_3_small_sfx.safetensors (4 MB), "
+                                    L"carrying on from " + sizeText(atPause) + L"..."))
+        << toUtf8(logText());
+
+    // At its smallest, Resume still has its room.
+    SetWindowPos(window, nullptr, 0, 0, 100, 100, SWP_NOMOVE | SWP_NOZORDER);
+    EXPECT_EQ(layoutFaults(window), std::vector<std::string>{});
+    EXPECT_TRUE(textFitsControl(window, kPauseModelsId, 15));
+    takeScreenshot(window, L"create-theme-paused-smallest");
+
+    // Closed while paused, the window goes at once; opened again, Download models carries on from the part.
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(waitFor([&] { return !IsWindow(window); }, 60000));
+    EXPECT_EQ(partSize(), atSecondPause);
+    pressButton(mainWindow, kCreateThemeId);
+    ASSERT_TRUE(waitFor([&] { return (window = findWindowBeside(mainWindow, L"VorlaneCreateTheme")) != nullptr; }));
+    EXPECT_FALSE(controlVisible(window, kPauseModelsId));
+    makeOnly(kMakeSoundsId);
+    pressButton(window, kDownloadModelsId);
+    answerYes();
+    ASSERT_TRUE(waitFor([&] { return contains(logText(), L"It has every model file this needs.") && idle(); }, 120000))
+        << toUtf8(logText());
+    EXPECT_FALSE(controlVisible(window, kPauseModelsId));
+    EXPECT_FALSE(fileExists(part));
+    EXPECT_TRUE(readTestFile(target) == HubDouble::fileBytes(key, size));
+    // Each GET asked for what the part lacked, and the hub sent exactly that.
+    const std::vector<HubRequest> asked = gets();
+    ASSERT_EQ(asked.size(), 3u);
+    EXPECT_EQ(asked[0].range, "");
+    EXPECT_EQ(asked[1].range, "bytes=" + std::to_string(atPause) + "-");
+    EXPECT_EQ(asked[2].range, "bytes=" + std::to_string(atSecondPause) + "-");
+    EXPECT_EQ(asked[2].sent, size - atSecondPause);
+    EXPECT_TRUE(asked[2].ended);
 }
 
 // At 144 DPI (CTest runs this suite in build/wine-144dpi): the fields and

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 
 #include "comfy/model_download.h"
 #include "core/files.h"
@@ -86,6 +87,7 @@ protected:
     std::vector<std::wstring> lines;
     std::vector<std::wstring> questions;
     bool answer = true;
+    std::function<bool()> pausing;  // the reporter's
 
     std::wstring folder(const char* name) const { return joinPath(models, toUtf16(name)); }
     std::string comfyScript(const std::string& leaveOut = "") const { return modelFoldersScript(models, leaveOut); }
@@ -95,7 +97,7 @@ protected:
                                            questions.push_back(question);
                                            return answer;
                                        },
-                                       control};
+                                       control, pausing};
         return getModels(comfy.address(), kinds, reporter, hub.address());
     }
     // A ".part" of `bytes` that takes no time to make (the rest of the file is a hole).
@@ -305,6 +307,20 @@ TEST_F(HubModels, AStopKeepsThePartAndTheNextRunCarriesOnFromIt) {
         if (request.server == "storage" && request.path.find("stable_audio") != std::string::npos)
             ranges.push_back(request.range);
     EXPECT_EQ(ranges, (std::vector<std::string>{"", "bytes=" + std::to_string(kept) + "-"}));
+}
+
+// A stop that is a pause keeps the part as any stop does, and leaves the words to the caller.
+TEST_F(HubModels, APauseKeepsThePartAndLeavesTheStopLineOut) {
+    ComfyDouble comfy(comfyScript());
+    HubDouble hub(soundsHub(R"({"size":3145728})", "{}"));
+    std::atomic<bool> stop{false};
+    pausing = [&] { return stop.load(); };
+    JobControl pausingOnce([&](double fraction, const std::wstring&) { if (fraction > 0) stop = true; }, &stop);
+    EXPECT_FALSE(run(comfy, hub, Sounds, pausingOnce));
+    EXPECT_EQ(lines.back(), L"Downloading models\\checkpoints\\stable_audio_3_small_sfx.safetensors (3 MB)...");
+    long long kept = 0;
+    EXPECT_TRUE(fileSize(joinPath(folder("checkpoints"), L"stable_audio_3_small_sfx.safetensors.part"), kept));
+    EXPECT_GT(kept, 0);
 }
 
 }  // namespace
