@@ -85,7 +85,7 @@ bool assemble(LauncherState& state, const std::wstring& theme, const ThemeFolder
     // A piece that can't be had doesn't keep the other files from being made: the next try uses them.
     const PieceRunResult result = engine.run(
         [&](const PieceCounts& now) {
-            job.progress(now.total ? double(now.done) / double(now.total) : 1.0,
+            job.progress(shareDone(now),
                          L"Bringing " + theme + L" up to this build: " + wholeMiB(now.done) + L" of " +
                              wholeMiB(now.total) + L" MB");
         },

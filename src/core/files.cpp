@@ -20,8 +20,9 @@ std::wstring longPath(const std::wstring& path) {
     return turned;
 }
 
-bool readFileInBlocks(const std::wstring& path, size_t blockSize, const FileBlockSink& onBlock) {
-    FileHandle file(CreateFileW(longPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+bool readFileInBlocks(const std::wstring& path, size_t blockSize, const FileBlockSink& onBlock, bool othersWrite) {
+    FileHandle file(CreateFileW(longPath(path).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | (othersWrite ? FILE_SHARE_WRITE : 0), nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) return false;
     // A small file gets a block of its own size and one byte more (which shows it grew): allocating a large block

@@ -15,11 +15,13 @@ namespace vorlane {
 // already in that form and relative paths keep their prefix as they are.
 std::wstring longPath(const std::wstring& path);
 
-// Reads a file from its start, shared for reading, in blocks of blockSize
-// bytes, and hands each block to onBlock (which returns false to stop). False
-// when the file can't be opened or read, or onBlock stopped.
+// Reads a file from its start, shared for reading (and for writing when
+// `othersWrite`: a file whose writer still holds it open, done with it), in
+// blocks of blockSize bytes, and hands each block to onBlock (which returns
+// false to stop). False when the file can't be opened or read, or onBlock stopped.
 using FileBlockSink = std::function<bool(const unsigned char* bytes, size_t size)>;
-bool readFileInBlocks(const std::wstring& path, size_t blockSize, const FileBlockSink& onBlock);
+bool readFileInBlocks(const std::wstring& path, size_t blockSize, const FileBlockSink& onBlock,
+                      bool othersWrite = false);
 
 // The whole file, shared for reading; false when it can't be opened or read
 // (an empty file is fine).

@@ -186,12 +186,10 @@ PieceOutcome stageByPieces(LauncherState& state, const BuildRecord& record, cons
     TransferMeter meter;
     const PieceRunResult result = engine.run(
         [&](const PieceCounts& counts) {
-            const uint64_t total = counts.total;
-            job.progress(
-                cutShare + (0.95 - cutShare) * (total ? double(std::min(counts.done, total)) / double(total) : 1.0),
-                doing + (planned.toFetch ? meter.update((long long)counts.received, (long long)planned.toFetch)
-                                         : sizeInWords((long long)counts.done) + L" of " +
-                                               sizeInWords((long long)total)));
+            job.progress(cutShare + (0.95 - cutShare) * shareDone(counts),
+                         doing + (planned.toFetch ? meter.update((long long)counts.received, (long long)planned.toFetch)
+                                                  : sizeInWords((long long)counts.done) + L" of " +
+                                                        sizeInWords((long long)counts.total)));
         },
         false, true);
     switch (result.failure) {

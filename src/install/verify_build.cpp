@@ -137,8 +137,7 @@ bool mendFiles(LauncherState& state, const std::wstring& folder, const BuildInde
     // mended all the same, and the others say which piece failed them.
     const PieceRunResult result = engine.run(
         [&](const PieceCounts& counts) {
-            job.progress(0.5 + 0.45 * (counts.total ? double(std::min(counts.done, counts.total)) / double(counts.total)
-                                                    : 1.0),
+            job.progress(0.5 + 0.45 * shareDone(counts),
                          L"Mending the files... " + wholeMiB((long long)counts.done) + L" of " +
                              wholeMiB((long long)counts.total) + L" MB");
         },

@@ -54,11 +54,12 @@ bool sha256(const std::string& bytes, Sha256Digest& digest) {
     return hasher.add(bytes) && hasher.finish(digest);
 }
 
-bool sha256File(const std::wstring& path, std::wstring& hexOut) {
+bool sha256File(const std::wstring& path, std::wstring& hexOut, bool othersWrite) {
     hexOut.clear();
     Sha256Hasher hasher;
-    if (!readFileInBlocks(path, kFileBlock,
-                          [&](const unsigned char* block, size_t size) { return hasher.add(block, size); }))
+    if (!readFileInBlocks(
+            path, kFileBlock, [&](const unsigned char* block, size_t size) { return hasher.add(block, size); },
+            othersWrite))
         return false;
     Sha256Digest digest;
     if (!hasher.finish(digest)) return false;

@@ -33,7 +33,8 @@ bool sha256(const std::string& bytes, Sha256Digest& digest);
 
 // The fingerprint of a file, read in 1 MiB blocks; false when the file can't be
 // opened or read, or the hashing service fails (hexOut is then left empty).
-bool sha256File(const std::wstring& path, std::wstring& hexOut);
+// othersWrite: the file may still be open for writing elsewhere (its writer done with it).
+bool sha256File(const std::wstring& path, std::wstring& hexOut, bool othersWrite = false);
 
 // 64 lower-case hexadecimal digits.
 std::wstring toHex(const Sha256Digest& digest);

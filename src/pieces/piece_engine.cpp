@@ -122,12 +122,17 @@ struct PieceEngine::Work {
     std::mutex reporting;  // holds counts and lastReport
     ULONGLONG lastReport = 0;
 
+    // By target: places not yet written; and, while the servers are asked, who is told of a target written whole.
+    std::unique_ptr<std::atomic<uint32_t>[]> placesLeft;
+    std::function<void(uint32_t target)> onWhole;
+
     // Notes a piece written at one more place, in the record too: "<hash> <size> <offset> <path>", the path
     // relative to the record's folder.
     void placed(uint32_t place) {
         places[place].done = true;
         --pieces[places[place].piece].left;
         note(place);
+        if (--placesLeft[places[place].target] == 0 && onWhole) onWhole(places[place].target);
     }
     void note(uint32_t place) {
         if (!recordFile) return;
@@ -277,6 +282,11 @@ PieceRunResult PieceEngine::run(const std::function<void(const PieceCounts&)>& o
         if (onProgress) onProgress(counts_);
     };
 
+    work.placesLeft = std::make_unique<std::atomic<uint32_t>[]>(work.targets.size());
+    for (const Work::Place& place : work.places)
+        if (!place.done) ++work.placesLeft[place.target];
+    counts_.toCheck = checkWhole ? counts_.total : 0;
+    counts_.checked = 0;
     if (onProgress) onProgress(counts_);
     std::vector<bool> copied(work.targets.size(), false);  // whole, from an earlier copy checked as it came
     if (!work.record.empty()) {
@@ -536,7 +546,66 @@ PieceRunResult PieceEngine::run(const std::function<void(const PieceCounts&)>& o
         }
         changed.notify_all();
     };
-    if (!queue.empty()) runSideBySide(std::min<size_t>(kPiecesInFlight, queue.size()), fetcher);
+    // Each file written whole is hashed whole once (its pieces each checked as they came), and while the
+    // servers are still asked for the others: the last file's hash is then all that is left after the network.
+    auto reportChecked = [&](uint64_t bytes) {
+        {
+            std::lock_guard<std::mutex> lock(work.reporting);
+            counts_.checked += bytes;
+        }
+        report(0, false, false);
+    };
+    std::vector<char> checked(work.targets.size(), 0), notAsPublished(work.targets.size(), 0);
+    auto checkOne = [&](uint32_t t) {
+        checked[t] = 1;
+        std::wstring fingerprint;
+        // A fetching thread may still hold the file open, done with it.
+        const bool whole =
+            sha256File(work.targets[t].path, fingerprint, true) && fingerprint == work.targets[t].file->sha256;
+        reportChecked(work.targets[t].file->size);
+        if (whole) return;
+        notAsPublished[t] = 1;
+        fail(PieceFailure::NotAsPublished, work.targets[t].file,
+             L"the file " + work.targets[t].file->path + L" didn't come out as published");
+    };
+    if (!queue.empty()) {
+        std::mutex checking;
+        std::condition_variable toCheck;
+        std::deque<uint32_t> whole;
+        bool fetched = false;
+        auto add = [&](uint32_t t) {
+            std::lock_guard<std::mutex> lock(checking);
+            whole.push_back(t);
+            toCheck.notify_one();
+        };
+        if (checkWhole) {
+            for (uint32_t t = 0; t < work.targets.size(); ++t)
+                if (work.placesLeft[t] == 0 && !copied[t]) add(t);
+            work.onWhole = add;
+        }
+        std::thread checker;
+        if (checkWhole)
+            checker = std::thread([&] {
+                std::unique_lock<std::mutex> lock(checking);
+                for (;;) {
+                    toCheck.wait(lock, [&] { return fetched || !whole.empty(); });
+                    if (whole.empty() || !going()) return;
+                    const uint32_t t = whole.front();
+                    whole.pop_front();
+                    lock.unlock();
+                    checkOne(t);
+                    lock.lock();
+                }
+            });
+        runSideBySide(std::min<size_t>(kPiecesInFlight, queue.size()), fetcher);
+        work.onWhole = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(checking);
+            fetched = true;
+        }
+        toCheck.notify_all();
+        if (checker.joinable()) checker.join();
+    }
 
     result.written.assign(work.targets.size(), true);
     for (const Work::Place& place : work.places)
@@ -545,16 +614,16 @@ PieceRunResult PieceEngine::run(const std::function<void(const PieceCounts&)>& o
         std::atomic<size_t> next{0};
         runSideBySide(threadsFor(work.targets.size()) - 1, [&](size_t) {
             for (size_t t; going() && (t = next++) < work.targets.size();) {
-                if (!result.written[t] || copied[t]) continue;
-                std::wstring fingerprint;
-                if (sha256File(work.targets[t].path, fingerprint) && fingerprint == work.targets[t].file->sha256)
-                    continue;
-                result.written[t] = false;
-                fail(PieceFailure::NotAsPublished, work.targets[t].file,
-                     L"the file " + work.targets[t].file->path + L" didn't come out as published");
+                if (checked[t]) continue;
+                if (!result.written[t] || copied[t])
+                    reportChecked(work.targets[t].file->size);
+                else
+                    checkOne((uint32_t)t);
             }
         });
     }
+    for (size_t t = 0; t < work.targets.size(); ++t)
+        if (notAsPublished[t]) result.written[t] = false;
     if (!job_.stopRequested()) report(0, false, false, true);
     if (job_.stopRequested()) {
         result.failure = PieceFailure::Stopped;
@@ -566,6 +635,15 @@ PieceRunResult PieceEngine::run(const std::function<void(const PieceCounts&)>& o
     }
     work.recordFile.close();
     return result;
+}
+
+double shareDone(const PieceCounts& counts) {
+    constexpr double kDiskByte = 0.1;
+    const double whole = double(counts.toFetch) + kDiskByte * double(counts.total + counts.toCheck);
+    if (whole <= 0) return 1;
+    const double done = double(std::min(counts.received, counts.toFetch)) +
+                        kDiskByte * double(std::min(counts.done, counts.total) + std::min(counts.checked, counts.toCheck));
+    return std::min(1.0, done / whole);
 }
 
 }  // namespace vorlane

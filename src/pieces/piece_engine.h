@@ -59,7 +59,15 @@ struct PieceCounts {
     uint64_t fetched = 0;   // of done: fetched in this run (a piece written at two places counts twice)
     uint64_t received = 0;  // bytes of pieces that came from the servers, each piece once
     uint64_t toFetch = 0;   // what the plan leaves to fetch
+    uint64_t toCheck = 0;   // what the run hashes whole after writing (every target's size, when it does)
+    uint64_t checked = 0;   // of toCheck: hashed whole, or known whole without hashing again
 };
+
+// How much of a run's work is done, 0 to 1, each byte weighed by how long it
+// takes: a byte from the servers as 1, a byte copied from the disk or hashed
+// again there as a tenth. So the bar moves evenly whether the build comes
+// mostly from the network or mostly from the player's disk.
+double shareDone(const PieceCounts& counts);
 
 // Why a run ended without every file written.
 enum class PieceFailure {

@@ -449,17 +449,91 @@ TEST_F(MainWindow, PauseStopsTheDownloadAtOnceAndResumeCarriesOnFromWhereItStopp
     EXPECT_FALSE(controlVisible(window, kPauseId));
 }
 
+// What a download at a steady rate reads like, from the status line's tail
+// "<n> of <total> MB, <speed> MB/s, about <t> s left".
+struct DownloadWords {
+    double done = -1, total = -1, speed = -1;
+    long long secondsLeft = -1;
+};
+
+DownloadWords downloadWordsIn(const std::wstring& tail) {
+    DownloadWords words;
+    if (swscanf(tail.c_str(), L"%lf of %lf MB", &words.done, &words.total) != 2) {
+        // Under 1 MB the part is said in KB: "512 KB of 200 MB".
+        if (swscanf(tail.c_str(), L"%lf KB of %lf MB", &words.done, &words.total) != 2) return {};
+        words.done /= 1024;
+    }
+    const size_t speed = tail.find(L" MB/s");
+    if (speed != std::wstring::npos) words.speed = wcstod(tail.c_str() + tail.rfind(L", ", speed) + 2, nullptr);
+    const size_t left = tail.find(L"about ");
+    long long amount = 0;
+    wchar_t unit[8] = {};
+    if (left != std::wstring::npos && swscanf(tail.c_str() + left, L"about %lld %7ls", &amount, unit) == 2)
+        words.secondsLeft = std::wstring(unit) == L"min" ? amount * 60 : amount;
+    return words;
+}
+
+// A 200 MB zip at nginx's steady 8 MB/s: the status says how much of how much,
+// a speed near the server's once a few seconds have come, and a time left that
+// falls; the bar never goes back through the whole install.
+TEST_F(MainWindow, ADownloadAtASteadyRateShowsHowMuchHowFastAndATimeLeftThatFalls) {
+    const std::wstring served = server->publishBuild(kOld, kOldReleased, 200 << 20);
+    openWindow({}, server->pacedUrl());
+    pressButton(window, kMainButtonId);
+    const std::wstring start = L"Downloading " + fileNameOf(served) + L"... ";
+    std::vector<std::wstring> lines;
+    int bar = 0, barWentBack = 0;
+    bool shot = false;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const int now = progressPosition(window, 0);
+            if (now < bar) barWentBack = now;
+            bar = std::max(bar, now);
+            const std::wstring line = status(kStatusTextId);
+            if (line.starts_with(start) && (lines.empty() || lines.back() != line)) lines.push_back(line);
+            if (!shot && line.find(L" left") != std::wstring::npos) {
+                takeScreenshot(window, L"main-window-download-speed");
+                shot = true;
+            }
+            return IsIconic(window) || status(kStatusLine1Id).starts_with(L"Installed:");
+        },
+        300000));
+    EXPECT_EQ(barWentBack, 0) << "the bar went back from " << bar;
+    EXPECT_TRUE(logHas(L"Installed build " + kOld + L" (previous: none)."));
+
+    // Once 6 s of bytes have come (the speed is what came over the last 5 s),
+    // every speed shown is within 20% of the server's, and the time left falls.
+    std::vector<long long> left;
+    size_t measured = 0;
+    for (const std::wstring& line : lines) {
+        const DownloadWords words = downloadWordsIn(line.substr(start.size()));
+        ASSERT_GE(words.done, 0) << toUtf8(line);
+        EXPECT_EQ(words.total, 200) << toUtf8(line);
+        if (words.done < 48 || words.done > 196) continue;
+        ++measured;
+        EXPECT_NEAR(words.speed, 8.0, 1.6) << toUtf8(line);
+        if (words.secondsLeft >= 0) {
+            // A second's rounding either way is no rise.
+            if (!left.empty()) EXPECT_LE(words.secondsLeft, left.back() + 1) << toUtf8(line);
+            left.push_back(words.secondsLeft);
+        }
+    }
+    EXPECT_GE(measured, 20u) << "the status changed too seldom to be read";
+    ASSERT_GE(left.size(), 2u);
+    EXPECT_GE(left.front() - left.back(), 10) << "the time left didn't fall";
+}
+
 // A download left part way (paused, then the launcher closed) is offered to
 // carry on at the next start.
 TEST_F(MainWindowAt144Dpi, ADownloadLeftPartWayIsOfferedToCarryOnAtTheNextStart) {
     if (screenDpi() != 144) GTEST_SKIP() << notAt144Dpi();
     SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
-    const std::wstring served = server->publishBuild(kOld, kOldReleased);
+    const std::wstring served = server->publishBuild(kOld, kOldReleased, 4 << 20);
     const std::wstring downloads = joinPath(root, L"Downloads");
     ASSERT_TRUE(makeFolderTree(downloads));
     ASSERT_TRUE(writeFileAtomically(joinPath(downloads, fileNameOf(served) + L".part"),
                                     readTestFile(served).substr(0, 1000)));
-    openWindow();
+    openWindow({}, server->slowUrl());
     ASSERT_TRUE(waitFor([&] { return controlVisible(window, kPauseId); }));
     EXPECT_EQ(controlText(window, kPauseId), L"Resume");
     EXPECT_TRUE(controlEnabled(window, kPauseId));
@@ -470,6 +544,12 @@ TEST_F(MainWindowAt144Dpi, ADownloadLeftPartWayIsOfferedToCarryOnAtTheNextStart)
     takeScreenshot(window, L"main-window-resume-144dpi");
 
     pressButton(window, kPauseId);
+    // The download's words, speed and time left included, fit the window at 144 DPI too.
+    ASSERT_TRUE(waitFor([&] { return status(kStatusTextId).find(L"/s, about ") != std::wstring::npos; }, 60000))
+        << toUtf8(status(kStatusTextId));
+    EXPECT_EQ(controlText(window, kPauseId), L"Pause");
+    EXPECT_EQ(layoutFaults(window), std::vector<std::string>{});
+    takeScreenshot(window, L"main-window-downloading-144dpi");
     ASSERT_TRUE(waitFor([&] { return IsIconic(window) || status(kStatusLine1Id).rfind(L"Installed:", 0) == 0; },
                         120000));
     EXPECT_TRUE(contains(log(), L"Carrying on the download of " + fileNameOf(served) + L" from 0 MB."));

@@ -14,14 +14,17 @@
 
 #include "core/files.h"
 #include "core/files_below.h"
+#include "core/single_instance.h"
 #include "core/text.h"
 #include "install/build_list.h"
 #include "install/piece_install.h"
 #include "net/build_server.h"
+#include "net/http_client.h"
 #include "pieces/build_index.h"
 #include "pieces/piece_index.h"
 #include "support/addon_themes.h"
 #include "support/build_server.h"
+#include "support/installed_game.h"
 #include "support/launcher_process.h"
 #include "support/launcher_test.h"
 #include "support/nginx_server.h"
@@ -29,6 +32,8 @@
 #include "support/rename_lock.h"
 #include "support/temp_folder.h"
 #include "support/test_http_server.h"
+#include "support/window_driver.h"
+#include "ui/main_window_controls.h"
 
 using namespace vorlane;
 using namespace vorlane::testing;
@@ -415,6 +420,111 @@ TEST_F(PieceUpdate, AFirstInstallByPiecesKilledHalfWayCarriesOnWithoutFetchingWh
     EXPECT_EQ(zipRequests(kA), 0u);
     expectBuildIsTheZips(kA);
     EXPECT_FALSE(pathExists(joinPath(root, L"Game\\" + kA + L".new")));
+}
+
+// Pause during a first install by pieces keeps every piece written; Resume in
+// the same window, and Resume after a close and a new start, carry on, and no
+// piece written before a pause is asked for again.
+TEST_F(PieceUpdate, PauseDuringAnInstallByPiecesKeepsWhatCameAndEachResumeAsksOnlyForTheRest) {
+    zips[kA] = server->publishBuild(kA, L"2026-01-01T10:00:00Z", 12 << 20, {{kMaps, kMapsA}, {kMods, ""}});
+    ASSERT_TRUE(makeFolderTree(root));
+    ASSERT_TRUE(WritePrivateProfileStringW(L"Launcher", L"Pieces", L"always", joinPath(root, L"launcher.ini").c_str()));
+    const BuildIndex a = indexOf(kA);
+    ASSERT_FALSE(a.pack.sha256.empty());
+    std::map<std::wstring, std::pair<uint64_t, uint64_t>> inPack;  // each piece's first and last byte in the pack
+    uint64_t offset = 0;
+    for (const IndexFile& file : a.files)
+        for (const IndexPiece& piece : file.pieces)
+            if (inPack.emplace(piece.hash, std::pair<uint64_t, uint64_t>{offset, offset + piece.size - 1}).second)
+                offset += piece.size;
+
+    const std::wstring slowFolder = L"/slow" + server->url().substr(nginxBaseUrl().size());
+    auto packLines = [&] { return nginxRequestsFor(slowFolder + L"/" + buildObjectName(a.pack.sha256)); };
+    const std::wstring record = joinPath(root, L"Game\\" + kA + L".new\\pieces-done.txt");
+    auto written = [&] {
+        std::set<std::wstring> hashes;
+        const std::string text = readTestFile(record);
+        for (size_t start = 0, end; start < text.size(); start = end + 1) {
+            end = std::min(text.find('\n', start), text.size());
+            if (end - start > 65) hashes.insert(toUtf16(text.substr(start, 64)));
+        }
+        return hashes;
+    };
+    // nginx logs a request when its connection ends: once a request of the
+    // test's own is logged with no new line for the pack before it, every
+    // request of the paused launcher's is in the log.
+    int probes = 0;
+    auto settle = [&] {
+        for (;;) {
+            const size_t before = packLines().size();
+            const std::wstring probe = L"/probe-" + std::to_wstring(++probes);
+            head(server->url() + probe, {});
+            ASSERT_TRUE(waitFor([&] { return !nginxRequestsFor(server->url().substr(nginxBaseUrl().size()) + probe).empty(); }));
+            if (packLines().size() == before) return;
+        }
+    };
+    // The pack's ranges asked for in the log's lines from `from` on cover none of `had`.
+    auto asksForNoneOf = [&](const std::set<std::wstring>& had, size_t from) {
+        const std::vector<std::string> lines = packLines();
+        for (size_t i = from; i < lines.size(); ++i) {
+            const size_t at = lines[i].rfind("\"bytes="), dash = lines[i].find('-', at);
+            ASSERT_NE(at, std::string::npos) << lines[i];
+            const uint64_t first = std::stoull(lines[i].substr(at + 7)), last = std::stoull(lines[i].substr(dash + 1));
+            for (const std::wstring& hash : had)
+                EXPECT_TRUE(inPack[hash].second < first || last < inPack[hash].first)
+                    << "asked again for " << toUtf8(hash) << " in " << lines[i];
+        }
+    };
+    std::unique_ptr<LauncherProcess> launcher;
+    HWND window = nullptr;
+    auto openWindow = [&] {
+        launcher = std::make_unique<LauncherProcess>(testKeyLauncher(), launcherArguments({}, server->slowUrl()));
+        ASSERT_TRUE(launcher->started());
+        ASSERT_TRUE(waitFor([&] { return (window = findLauncherWindow(instanceHash(root))) != nullptr; }));
+        ASSERT_TRUE(waitFor([&] { return IsWindowVisible(window) && !controlText(window, kMainButtonId).empty(); }));
+    };
+    // Pause once more pieces than `had` are written; gives what the record names then.
+    auto pauseAfter = [&](const std::set<std::wstring>& had) {
+        EXPECT_TRUE(waitFor([&] { return written().size() >= had.size() + 2; }, 120000));
+        EXPECT_EQ(controlText(window, kPauseId), L"Pause");
+        pressButton(window, kPauseId);
+        EXPECT_TRUE(waitFor([&] { return controlText(window, kPauseId) == L"Resume" && controlEnabled(window, kPauseId); },
+                            60000));
+        EXPECT_EQ(controlText(window, kStatusTextId), L"Paused. What's downloaded is kept: Resume carries on from there.");
+        settle();
+        EXPECT_EQ(setting(L"Current"), L"");
+        std::set<std::wstring> now = written();
+        EXPECT_LT(now.size(), inPack.size()) << "the install ended before the pause";
+        return now;
+    };
+
+    openWindow();
+    pressButton(window, kMainButtonId);
+    const std::set<std::wstring> first = pauseAfter({});
+    const size_t firstLines = packLines().size();
+    pressButton(window, kPauseId);  // Resume in the same window
+    const std::set<std::wstring> second = pauseAfter(first);
+    asksForNoneOf(first, firstLines);
+    const size_t secondLines = packLines().size();
+    EXPECT_TRUE(std::includes(second.begin(), second.end(), first.begin(), first.end()));
+
+    // Closed while paused, started again: Resume is offered and carries on.
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    ASSERT_EQ(launcher->wait(60000), 0u);
+    openWindow();
+    ASSERT_TRUE(waitFor([&] { return controlVisible(window, kPauseId); }));
+    EXPECT_EQ(controlText(window, kPauseId), L"Resume");
+    pressButton(window, kPauseId);
+    ASSERT_TRUE(waitFor([&] { return IsIconic(window) || controlText(window, kStatusLine1Id).starts_with(L"Installed:"); },
+                        120000));
+    settle();
+    asksForNoneOf(second, secondLines);
+    EXPECT_TRUE(contains(log(), L"Installed build " + kA + L" (previous: none)."));
+    EXPECT_EQ(zipRequests(kA) + nginxRequestsFor(L"/slow" + requestPath(buildZipName(kA))).size(), 0u);
+    expectBuildIsTheZips(kA, L"started.txt");  // the test game, started by Install & Play, leaves it
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(launcher->wait(60000), 0u);
+    endStartedGames(root);
 }
 
 TEST_F(PieceUpdate, AListWithoutAnIndexOrPiecesSwitchedOffUpdatesFromTheZip) {

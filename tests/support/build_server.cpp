@@ -80,6 +80,9 @@ TestBuildServer::TestBuildServer(const std::wstring& name) : work_(L"build-serve
 TestBuildServer::~TestBuildServer() { removeTree(folder_); }
 
 std::wstring TestBuildServer::slowUrl() const { return nginxBaseUrl() + L"/slow" + url_.substr(nginxBaseUrl().size()); }
+std::wstring TestBuildServer::pacedUrl() const {
+    return nginxBaseUrl() + L"/paced" + url_.substr(nginxBaseUrl().size());
+}
 
 bool TestBuildServer::publish(const std::wstring& zip, const std::wstring& released, const std::wstring& summary) {
     std::vector<std::wstring> arguments{L"build", folder_, keptTestKeyFile(), zip, L"--released", released};

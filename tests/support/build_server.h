@@ -41,6 +41,8 @@ public:
     const std::wstring& url() const { return url_; }
     // The same folder served at 512 KB/s, for a test to act while a download runs.
     std::wstring slowUrl() const;
+    // And at a steady 8 MB/s (8 MiB a second, the launcher's MB), for a test to read the speed a download shows.
+    std::wstring pacedUrl() const;
     const std::wstring& folder() const { return folder_; }
 
     // Whether builds are published in pieces too (builds/ and "Index"); off

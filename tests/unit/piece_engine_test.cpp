@@ -3,6 +3,7 @@
 // for the others, and a run cut short carried on from its record.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <set>
@@ -124,9 +125,13 @@ TEST_P(PieceEngineRuns, EveryFileComesOutWholeFromTheServersThatServeItRight) {
     PieceEngine engine(published.servers(servers, c.withPack), JobControl());
     engine.plan(published.targets(folder), L"");
     EXPECT_EQ(engine.counts().toFetch, published.pack.size());
-    const PieceRunResult result = engine.run(nullptr, false, true);
+    std::vector<double> shares;
+    const PieceRunResult result =
+        engine.run([&](const PieceCounts& counts) { shares.push_back(shareDone(counts)); }, false, true);
     ASSERT_EQ(result.failure, PieceFailure::None) << toUtf8(result.error);
     published.expectWritten(folder);
+    EXPECT_TRUE(std::is_sorted(shares.begin(), shares.end()));
+    EXPECT_EQ(shares.back(), 1.0);
     EXPECT_EQ(engine.counts().fetched, published.bytes[0].size() + published.bytes[1].size() + published.bytes[2].size());
 
     const uint64_t fromFirst = bytesAsked(first, published), fromSecond = bytesAsked(second, published);
@@ -157,6 +162,24 @@ INSTANTIATE_TEST_SUITE_P(Cases, PieceEngineRuns,
                                            EngineCase{"PackFromTheServerThatDoesntLie", true, true, true},
                                            EngineCase{"PiecesFromTheServerThatDoesntLie", false, true, true}),
                          [](const ::testing::TestParamInfo<EngineCase>& info) { return std::string(info.param.name); });
+
+// The bar weighs a byte from the servers as ten from the disk: a build that is mostly
+// on the disk already has the bar mostly waiting on the few bytes it fetches.
+TEST(PieceEngine, TheShareDoneWeighsBytesByWhereTheyComeFrom) {
+    const struct {
+        PieceCounts counts;
+        double share;
+    } cases[] = {
+        {{.total = 1000, .toFetch = 1000}, 0.0},
+        {{.total = 1000, .done = 500, .received = 500, .toFetch = 1000}, 0.5},
+        // 900 bytes copied from the disk, 100 still to fetch, then the whole-file check.
+        {{.total = 1000, .done = 900, .fromDisk = 900, .toFetch = 100, .toCheck = 1000}, 90.0 / 300},
+        {{.total = 1000, .done = 1000, .fromDisk = 900, .received = 100, .toFetch = 100, .toCheck = 1000}, 200.0 / 300},
+        {{.total = 1000, .done = 1000, .received = 100, .toFetch = 100, .toCheck = 1000, .checked = 1000}, 1.0},
+        {{}, 1.0},  // nothing to do is done
+    };
+    for (const auto& c : cases) EXPECT_DOUBLE_EQ(shareDone(c.counts), c.share) << c.counts.done << " " << c.counts.checked;
+}
 
 // A run stopped once some pieces came carries on from its record: what was written and checks out isn't
 // fetched again, and a piece the record names that was spoilt on disk since is.
