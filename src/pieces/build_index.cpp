@@ -106,7 +106,8 @@ bool refuse(BuildIndexCheck& check, BuildIndexVerdict verdict, const std::wstrin
 // form as the JSON reader checks it.
 class IndexText {
 public:
-    explicit IndexText(const std::string& text) : text_(text) {}
+    // A leading UTF-8 byte order mark is passed over, as the JSON reader passes it.
+    explicit IndexText(const std::string& text) : text_(text), at_(text.starts_with("\xEF\xBB\xBF") ? 3 : 0) {}
 
     // True when `c` comes next (after white space).
     bool next(char c) {
@@ -207,7 +208,7 @@ private:
     }
 
     const std::string& text_;
-    size_t at_ = 0;
+    size_t at_;
 };
 
 }  // namespace

@@ -248,6 +248,32 @@ TEST(BuildIndex, WhatThePublisherWritesReadsBackAsItWas) {
         EXPECT_EQ(read.pack.size, used ? size : 0) << size;
         EXPECT_EQ(read.pack.sha256, used ? written.pack.sha256 : L"") << size;
     }
+    // Read member by member as any JSON reader reads it: after a byte order mark, in any order, the first of
+    // a member given twice counting, members it doesn't know passed over whatever they hold.
+    const std::string files = "\"Files\": [" + kGame + "]";
+    const struct {
+        std::string text;
+        BuildIndexVerdict verdict;
+    } forms[] = {
+        {"\xEF\xBB\xBF" + buildIndexJson(written), BuildIndexVerdict::Good},
+        {"{" + files + ", \"Chunks\": 1, \"Build\": \"abc1234\"}", BuildIndexVerdict::Good},
+        {"{\"Build\": \"abc1234\", \"Build\": \"def5678\", \"Chunks\": 1, " + files + "}", BuildIndexVerdict::Good},
+        {"{\"Build\": \"def5678\", \"Build\": \"abc1234\", \"Chunks\": 1, " + files + "}", BuildIndexVerdict::NotThisBuild},
+        {"{\"Build\": [\"abc1234\"], \"Chunks\": 1, " + files + "}", BuildIndexVerdict::NotThisBuild},
+        {"{\"Build\": \"abc1234\", \"Chunks\": {}, " + files + "}", BuildIndexVerdict::UnknownScheme},
+        {"{\"Build\": \"abc1234\", \"Chunks\": 1, \"Times\": {\"a\": [1, {\"b\": null}], \"c\": -2.5e3}, " + files + "}",
+         BuildIndexVerdict::Good},
+        {"{\"Build\": \"abc1234\", \"Chunks\": 1, " + files + ", \"Files\": 7}", BuildIndexVerdict::Good},
+        {"{\"Build\": \"abc1234\", \"Chunks\": 1, \"Files\": 7, " + files + "}", BuildIndexVerdict::NoGame},
+        {"{\"Build\": \"abc1234\", \"Chunks\": 1, " + files + "} x", BuildIndexVerdict::Unreadable},
+        {"{\"Build\": \"abc1234\", \"Chunks\": 1, " + files + ", \"Times\": [1,]}", BuildIndexVerdict::Unreadable},
+        {"{\"Build\": \"abc1234\", \"Chunks\": 1, " + files + ", \"Times\": tru}", BuildIndexVerdict::Unreadable},
+        {"{\"Build\": \"abc1234\", \"Chunks\": 1, " + files + ", \"Times\": " + std::string(70, '[') +
+             std::string(70, ']') + "}", BuildIndexVerdict::Unreadable},
+        {"{\"Build\": \"abc1234\", \"Chunks\": 1, " + files, BuildIndexVerdict::Unreadable},
+    };
+    for (const auto& form : forms)
+        EXPECT_EQ(readBuildIndex(form.text, kCommit, read).verdict, form.verdict) << form.text;
     // A list of more values than the bound is refused unread.
     std::string flood = "{\"Build\": \"abc1234\", \"Chunks\": 1, \"Files\": [" + kGame;
     flood.reserve(flood.size() + kMostBuildIndexValues * 2 + 8);
