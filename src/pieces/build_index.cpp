@@ -93,7 +93,6 @@ BuildIndexCheck judgeWhole(const BuildIndex& index) {
     return judged(hasGame ? BuildIndexVerdict::Good : BuildIndexVerdict::NoGame);
 }
 
-
 // Notes why a file or folder is refused; false, which ends the reading.
 bool refuse(BuildIndexCheck& check, BuildIndexVerdict verdict, const std::wstring& badPath = {}) {
     check = judged(verdict, badPath);
@@ -121,6 +120,7 @@ public:
     // A string, number or literal, as the JSON reader reads it; a text of more
     // than 16 KiB (no index has one) isn't read.
     bool scalar(JsonValue& value) {
+        space();
         const size_t begin = at_;
         return token() && at_ - begin <= kLongestToken && parseDocument(slice(begin), value) &&
                value.kind != JsonKind::Array && value.kind != JsonKind::Object;
@@ -153,6 +153,10 @@ public:
         at_ = at;
         return true;
     }
+    // True when the value that begins at `begin` is a string.
+    bool isString(size_t begin) const { return text_[begin] == '"'; }
+    // A small value: a string, number or literal read, a list or object passed over (leaving `value` Null).
+    bool small(JsonValue& value) { return next('[') || next('{') ? skip() : scalar(value); }
     // The text of the value that began at `begin` and ended where reading is now.
     std::string slice(size_t begin) const { return text_.substr(begin, at_ - begin); }
 
@@ -211,6 +215,52 @@ private:
     size_t at_;
 };
 
+
+// How many pieces of a file are read as one small tree.
+constexpr size_t kPiecesAtATime = 4096;
+
+// One element of "Files", read as readIndexFile reads it but for its pieces,
+// which are read a few thousand at a time: even a file of every piece allowed
+// never stands whole as a tree. `pieces` counts the index's pieces read so far,
+// and none is read past kMostBuildPieces. False when the file is refused.
+bool readFile(IndexText& in, size_t& pieces, IndexFile& file, BuildIndexCheck& check) {
+    if (!in.next('{')) return in.skip() && refuse(check, BuildIndexVerdict::BadFile);
+    // The file's members but its pieces, with an empty list in their place; each batch of pieces is read as the
+    // pieces of a file of no name.
+    JsonValue header, batch;
+    header.kind = JsonKind::Object;
+    parseDocument("{\"Path\": \"\", \"Size\": 0, \"Sha256\": \"\", \"Chunks\": []}", batch);
+    bool sound = true;
+    auto readBatch = [&] {
+        IndexFile part;
+        sound = sound && readIndexFile(batch, part);
+        file.pieces.insert(file.pieces.end(), part.pieces.begin(), part.pieces.end());
+        batch.members.back().second.items.clear();
+    };
+    std::set<std::string> given;
+    const bool read = in.members([&](const std::string& key) {
+        if (!given.insert(key).second) return in.skip();
+        if (key != "Path" && key != "Size" && key != "Sha256" && key != "Chunks") return in.skip();
+        JsonValue& value = header.members.emplace_back(key, JsonValue{}).second;
+        if (key != "Chunks" || !in.next('[')) return in.small(value);
+        value.kind = JsonKind::Array;
+        return in.elements([&](size_t begin) {
+            if (++pieces > kMostBuildPieces) return refuse(check, BuildIndexVerdict::TooManyPieces);
+            JsonValue& piece = batch.members.back().second.items.emplace_back();
+            sound = sound && in.isString(begin) && parseDocument(in.slice(begin), piece);
+            if (batch.members.back().second.items.size() == kPiecesAtATime) readBatch();
+            return true;
+        });
+    });
+    if (!read) return false;
+    readBatch();
+    std::vector<IndexPiece> listed;
+    listed.swap(file.pieces);
+    if (!readIndexFile(header, file) || !sound) return refuse(check, BuildIndexVerdict::BadFile, file.path);
+    file.pieces = std::move(listed);
+    return true;
+}
+
 }  // namespace
 
 bool isWindowsSafePath(const std::wstring& path) {
@@ -234,17 +284,16 @@ BuildIndexCheck readBuildIndex(const std::string& text, const std::wstring& comm
     std::set<std::string> taken;  // a member given twice counts as first given, as for every JSON object
     JsonValue build, scheme, packName, packSize;
     size_t filesAt = std::string::npos, foldersAt = std::string::npos;
-    auto small = [&](JsonValue& value) { return in.next('[') || in.next('{') ? in.skip() : in.scalar(value); };
     const bool wellFormed = in.members([&](const std::string& key) {
         if (!taken.insert(key).second) return in.skip();
-        if (key == "Build") return small(build);
-        if (key == "Chunks") return small(scheme);
+        if (key == "Build") return in.small(build);
+        if (key == "Chunks") return in.small(scheme);
         if (key == "Files" || key == "Folders") (key == "Files" ? filesAt : foldersAt) = in.at();
         if (key != "Pack" || !in.next('{')) return in.skip();
         std::set<std::string> given;
         return in.members([&](const std::string& name) {
             if (!given.insert(name).second || (name != "Sha256" && name != "Size")) return in.skip();
-            return small(name == "Sha256" ? packName : packSize);
+            return in.small(name == "Sha256" ? packName : packSize);
         });
     });
     if (!wellFormed || !in.atEnd()) return judged(BuildIndexVerdict::Unreadable);
@@ -252,21 +301,16 @@ BuildIndexCheck readBuildIndex(const std::string& text, const std::wstring& comm
     if (!isKnownScheme(scheme)) return judged(BuildIndexVerdict::UnknownScheme);
     index.build = commit;
 
-    // Then the files, one at a time: each one's values are counted before it is parsed, and it may hold no more
-    // pieces than are left. A "Files" or "Folders" that isn't a list names nothing.
+    // Then the files, one at a time, and their pieces a few thousand at a time: none is read past the limits.
+    // A "Files" or "Folders" that isn't a list names nothing.
     BuildIndexCheck check;
     SeenPaths seen;
     size_t pieces = 0;
     if (filesAt != std::string::npos && in.seek(filesAt) && in.next('['))
         in.elements([&](size_t begin) {
-            const std::string text = in.slice(begin);
-            if (!atMostJsonValues(text, kMostBuildPieces - pieces + 16))
-                return refuse(check, BuildIndexVerdict::TooManyPieces);
-            JsonValue item;
+            const size_t end = in.at();
             IndexFile file;
-            if (!parseDocument(text, item) || !readIndexFile(item, file))
-                return refuse(check, BuildIndexVerdict::BadFile, file.path);
-            if ((pieces += file.pieces.size()) > kMostBuildPieces) return refuse(check, BuildIndexVerdict::TooManyPieces);
+            if (!in.seek(begin) || !readFile(in, pieces, file, check) || !in.seek(end)) return false;
             if (index.files.size() == kMostBuildFiles) return refuse(check, BuildIndexVerdict::TooManyFiles);
             check = judgeFile(file, seen);
             index.files.push_back(std::move(file));
@@ -276,7 +320,7 @@ BuildIndexCheck readBuildIndex(const std::string& text, const std::wstring& comm
     if (foldersAt != std::string::npos && in.seek(foldersAt) && in.next('['))
         in.elements([&](size_t begin) {
             JsonValue item;
-            if (!parseDocument(in.slice(begin), item) || item.kind != JsonKind::String)
+            if (!in.isString(begin) || !parseDocument(in.slice(begin), item))
                 return refuse(check, BuildIndexVerdict::Unreadable);
             if (index.files.size() + index.folders.size() == kMostBuildFiles)
                 return refuse(check, BuildIndexVerdict::TooManyFiles);

@@ -173,34 +173,45 @@ BuildIndex indexOfSize(size_t files, size_t folders, size_t pieces, size_t pathL
     return index;
 }
 
+struct WholeLimitCase {
+    const char* what;
+    size_t files, folders, pieces, pathLength;
+    BuildIndexVerdict verdict;
+};
+
 // Each limit of the whole build, on an index made in memory (the publisher's
 // check) and on its text (the launcher's): at the limit it passes, past it
 // both refuse it alike.
-TEST(BuildIndex, TheWholeBuildsLimitsAreOneForThePublisherAndTheLauncher) {
+void expectOneLimitForBoth(const WholeLimitCase& c) {
+    const BuildIndex index = indexOfSize(c.files, c.folders, c.pieces, c.pathLength);
+    const BuildIndexCheck check = checkBuildIndex(index);
+    EXPECT_EQ(check.verdict, c.verdict) << c.what;
+    BuildIndex read;
+    EXPECT_EQ(readBuildIndex(buildIndexJson(index), kCommit, read).verdict, c.verdict) << c.what;
+    if (c.verdict != BuildIndexVerdict::Good) EXPECT_FALSE(buildIndexRefusal(check).empty()) << c.what;
+}
+
+TEST(BuildIndex, TheLimitsOfFilesAndTextAreOneForThePublisherAndTheLauncher) {
     using V = BuildIndexVerdict;
-    const struct {
-        const char* what;
-        size_t files, folders, pieces, pathLength;
-        V verdict;
-    } cases[] = {
+    const WholeLimitCase cases[] = {
         {"the most files and folders", kMostBuildFiles - 10, 10, kMostBuildFiles, 10, V::Good},
         {"a file more", kMostBuildFiles - 9, 10, kMostBuildFiles, 10, V::TooManyFiles},
         {"a folder more", kMostBuildFiles - 10, 11, kMostBuildFiles, 10, V::TooManyFiles},
-        {"the most pieces", 10, 0, kMostBuildPieces, 10, V::Good},
-        {"a piece more", 10, 0, kMostBuildPieces + 1, 10, V::TooManyPieces},
         {"paths too long for an index's text", 40000, 0, kMostBuildPieces, 1000, V::TooLong},
     };
-    for (const auto& c : cases) {
-        const BuildIndex index = indexOfSize(c.files, c.folders, c.pieces, c.pathLength);
-        const BuildIndexCheck check = checkBuildIndex(index);
-        EXPECT_EQ(check.verdict, c.verdict) << c.what;
-        BuildIndex read;
-        EXPECT_EQ(readBuildIndex(buildIndexJson(index), kCommit, read).verdict, c.verdict) << c.what;
-        if (c.verdict != V::Good) EXPECT_FALSE(buildIndexRefusal(check).empty()) << c.what;
-    }
-    EXPECT_EQ(buildIndexRefusal({V::TooManyPieces}), L"it lists more than 400000 pieces");
+    for (const WholeLimitCase& c : cases) expectOneLimitForBoth(c);
     EXPECT_EQ(buildIndexRefusal({V::TooManyFiles}), L"it lists more than 50000 files and folders");
     EXPECT_EQ(buildIndexRefusal({V::TooLong}), L"it is longer than an index may be (64 MB, 1200064 values)");
+}
+
+TEST(BuildIndex, TheLimitOfPiecesIsOneForThePublisherAndTheLauncher) {
+    using V = BuildIndexVerdict;
+    const WholeLimitCase cases[] = {
+        {"the most pieces", 10, 0, kMostBuildPieces, 10, V::Good},
+        {"a piece more", 10, 0, kMostBuildPieces + 1, 10, V::TooManyPieces},
+    };
+    for (const WholeLimitCase& c : cases) expectOneLimitForBoth(c);
+    EXPECT_EQ(buildIndexRefusal({V::TooManyPieces}), L"it lists more than 400000 pieces");
 }
 
 TEST(BuildIndex, WhatThePublisherWritesReadsBackAsItWas) {
@@ -265,6 +276,9 @@ TEST(BuildIndex, WhatThePublisherWritesReadsBackAsItWas) {
          BuildIndexVerdict::Good},
         {"{\"Build\": \"abc1234\", \"Chunks\": 1, " + files + ", \"Files\": 7}", BuildIndexVerdict::Good},
         {"{\"Build\": \"abc1234\", \"Chunks\": 1, \"Files\": 7, " + files + "}", BuildIndexVerdict::NoGame},
+        {"{\"Build\": \"abc1234\",\n" + std::string(20000, ' ') + "\"Chunks\": 1,\t" + std::string(20000, '\t') + files +
+             std::string(20000, '\n') + "}",
+         BuildIndexVerdict::Good},
         {"{\"Build\": \"abc1234\", \"Chunks\": 1, " + files + "} x", BuildIndexVerdict::Unreadable},
         {"{\"Build\": \"abc1234\", \"Chunks\": 1, " + files + ", \"Times\": [1,]}", BuildIndexVerdict::Unreadable},
         {"{\"Build\": \"abc1234\", \"Chunks\": 1, " + files + ", \"Times\": tru}", BuildIndexVerdict::Unreadable},
@@ -353,6 +367,10 @@ TEST(BuildIndex, APathOfSixtyMegabytesIsRefusedWithinABoundOfMemory) {
     text += start;
     text.append(60u << 20, 'a');
     expectReadWithinBound(text + end, BuildIndexVerdict::Unreadable, "one path of 60 MB");
+}
+
+TEST(BuildIndex, AFileOfEveryPieceAllowedIsReadWithinABoundOfMemory) {
+    expectReadWithinBound(largestIndex(1, kMostBuildPieces), BuildIndexVerdict::Good, "one file of every piece");
 }
 
 TEST(BuildIndex, TheLargestIndexIsReadWithinABoundOfMemory) {
