@@ -32,14 +32,16 @@ std::wstring keptIndexPath(const LauncherState& state, const std::wstring& commi
 
 // Fetches the file `name` of the servers into memory, at most `most` bytes, and
 // takes the first copy whose SHA-256 is `hash`; the last failure otherwise.
+// `tooLong` tells that a server's copy was longer than `most`.
 bool fetchNamed(const std::vector<std::wstring>& servers, const std::wstring& name, const std::wstring& hash,
-                long long most, const JobControl& job, std::string& bytes, std::wstring& why) {
+                long long most, const JobControl& job, std::string& bytes, std::wstring& why, bool& tooLong) {
     why = L"no build server answered";
     for (const std::wstring& server : servers) {
         bytes.clear();
-        bool tooLong = false;
-        auto bounded = [&](long long done, long long) {
-            tooLong = done > most;
+        tooLong = false;
+        // A server that says beforehand how long its copy is is left at once.
+        auto bounded = [&](long long done, long long expected) {
+            tooLong = done > most || expected > most;
             return !tooLong && !job.stopRequested();
         };
         HttpResult result =
@@ -91,9 +93,11 @@ bool fetchBuildIndex(const LauncherState& state, const BuildRecord& record, cons
         return false;
     }
     std::string text;
-    if (!fetchNamed(serversToAsk(state), buildObjectName(record.index), record.index,
-                    kMostBuildIndexBytes, job, text, why)) {
-        why = L"its index couldn't be fetched: " + why;
+    bool tooLong = false;
+    if (!fetchNamed(serversToAsk(state), buildObjectName(record.index), record.index, kMostBuildIndexBytes, job,
+                    text, why, tooLong)) {
+        why = tooLong ? L"its index was refused: " + buildIndexRefusal({BuildIndexVerdict::TooLong})
+                      : L"its index couldn't be fetched: " + why;
         return false;
     }
     const BuildIndexCheck check = readBuildIndex(text, record.commit, index);

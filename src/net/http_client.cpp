@@ -262,9 +262,6 @@ struct DownloadStream {
     long long expected = 0;
 };
 
-// The most a download into memory may bring (the lists are a few kilobytes).
-constexpr size_t kLargestMemoryDownload = 64u * 1024 * 1024;
-
 // A block is handed on when it is full, or once it has gathered for this long, so that a slow download still
 // reports its progress and hears a stop request.
 constexpr ULONGLONG kLongestGatherMs = 1000;
@@ -384,7 +381,7 @@ std::wstring streamAnswer(HINTERNET request, DownloadStream& stream, PaceKeeper&
         if (stream.memory) {
             // Lists and records come into memory; a server that never stops sending must
             // not be able to fill it.
-            if (stream.memory->size() + got > kLargestMemoryDownload) return L"The download was too big.";
+            if ((long long)(stream.memory->size() + got) > kLargestMemoryDownload) return L"The download was too big.";
             stream.memory->append(block.data(), got);
         }
         if (hasher) {

@@ -37,6 +37,9 @@ struct Pace {
     unsigned windowMs = 0;     // not 0: in every stretch of this long, at least leastBytes arrive
     long long leastBytes = 0;
 };
+// The most a download into memory may bring: the lists are a few kilobytes, a build's index of pieces tens of
+// megabytes, and the launcher reads no index longer than this either.
+inline constexpr long long kLargestMemoryDownload = 64ll << 20;
 // Everything fetched into memory alone: over within 20 s. Failing that, the error is label + " didn't send it all
 // within 20 seconds.".
 inline constexpr Pace kListPace{20000, 0, 0};

@@ -1,5 +1,9 @@
 #include "pieces/build_index.h"
 
+#include <cctype>
+#include <functional>
+#include <set>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -78,15 +82,183 @@ BuildIndexCheck judgeFolder(const std::wstring& folder, const SeenPaths& seen) {
 
 // The limits of the whole build, once every file passed.
 BuildIndexCheck judgeWhole(const BuildIndex& index) {
-    if (index.files.size() > kMostBuildFiles) return judged(BuildIndexVerdict::TooBig);
-    uint64_t total = 0;
+    if (index.files.size() + index.folders.size() > kMostBuildFiles) return judged(BuildIndexVerdict::TooManyFiles);
+    size_t pieces = 0;
     bool hasGame = false;
     for (const IndexFile& file : index.files) {
-        total += file.size;  // each is the sum of at most 2^32 pieces of at most 2^19 bytes
-        if (total > kMostBuildBytes) return judged(BuildIndexVerdict::TooBig);
+        pieces += file.pieces.size();
+        if (pieces > kMostBuildPieces) return judged(BuildIndexVerdict::TooManyPieces);
         hasGame = hasGame || file.path == kGameProgram;
     }
     return judged(hasGame ? BuildIndexVerdict::Good : BuildIndexVerdict::NoGame);
+}
+
+// Notes why a file or folder is refused; false, which ends the reading.
+bool refuse(BuildIndexCheck& check, BuildIndexVerdict verdict, const std::wstring& badPath = {}) {
+    check = judged(verdict, badPath);
+    return false;
+}
+
+// An index's text read in one pass, value by value: the object's members and
+// the lists' elements one at a time, each small value parsed alone, so that
+// no tree of the whole document is built. Every value is checked for its
+// form as the JSON reader checks it.
+class IndexText {
+public:
+    // A leading UTF-8 byte order mark is passed over, as the JSON reader passes it.
+    explicit IndexText(const std::string& text) : text_(text), at_(text.starts_with("\xEF\xBB\xBF") ? 3 : 0) {}
+
+    // True when `c` comes next (after white space).
+    bool next(char c) {
+        space();
+        return at_ < text_.size() && text_[at_] == c;
+    }
+    bool atEnd() {
+        space();
+        return at_ == text_.size();
+    }
+    // A string, number or literal, as the JSON reader reads it; a text of more
+    // than 16 KiB (no index has one) isn't read.
+    bool scalar(JsonValue& value) {
+        space();
+        const size_t begin = at_;
+        return token() && at_ - begin <= kLongestToken && parseDocument(slice(begin), value) &&
+               value.kind != JsonKind::Array && value.kind != JsonKind::Object;
+    }
+    // Any value, passed over.
+    bool skip() {
+        size_t begin = 0;
+        return span(begin, 0);
+    }
+    // The object's members: `onMember` is told each key when its value comes next, and reads it or skips it.
+    bool members(const std::function<bool(const std::string&)>& onMember) {
+        return list('{', '}', [&] {
+            JsonValue key;
+            return scalar(key) && key.kind == JsonKind::String && take(':') && onMember(key.text);
+        });
+    }
+    // The array's elements: `onElement` is told where each begins; slice() gives its text.
+    bool elements(const std::function<bool(size_t)>& onElement) {
+        return list('[', ']', [&] {
+            size_t begin = 0;
+            return span(begin, 0) && onElement(begin);
+        });
+    }
+    // Where reading is, and a return to a place where it was.
+    size_t at() {
+        space();
+        return at_;
+    }
+    bool seek(size_t at) {
+        at_ = at;
+        return true;
+    }
+    // True when the value that begins at `begin` is a string.
+    bool isString(size_t begin) const { return text_[begin] == '"'; }
+    // A small value: a string, number or literal read, a list or object passed over (leaving `value` Null).
+    bool small(JsonValue& value) { return next('[') || next('{') ? skip() : scalar(value); }
+    // The text of the value that began at `begin` and ended where reading is now.
+    std::string slice(size_t begin) const { return text_.substr(begin, at_ - begin); }
+
+private:
+    static constexpr size_t kLongestToken = 16384;
+    static constexpr int kDeepest = 64;
+
+    void space() {
+        while (at_ < text_.size() && std::string_view(" \t\r\n").find(text_[at_]) != std::string_view::npos) ++at_;
+    }
+    bool take(char c) {
+        if (!next(c)) return false;
+        ++at_;
+        return true;
+    }
+    // Moves past one string, number or literal, without reading it.
+    bool token() {
+        space();
+        const size_t begin = at_;
+        if (at_ < text_.size() && text_[at_] == '"') {
+            for (++at_; at_ < text_.size() && text_[at_] != '"'; ++at_)
+                if (text_[at_] == '\\') ++at_;
+            return at_++ < text_.size();
+        }
+        while (at_ < text_.size() && (std::isalnum((unsigned char)text_[at_]) || text_[at_] == '-' ||
+                                      text_[at_] == '+' || text_[at_] == '.'))
+            ++at_;
+        return at_ > begin;
+    }
+    // `open`, then elements read by `one`, with "," between, then `close`.
+    bool list(char open, char close, const std::function<bool()>& one) {
+        if (!take(open)) return false;
+        if (take(close)) return true;
+        do {
+            if (!one()) return false;
+        } while (take(','));
+        return take(close);
+    }
+    // Moves past one value of any kind, checked for its form; `begin` is where it starts.
+    bool span(size_t& begin, int depth) {
+        space();
+        begin = at_;
+        if (depth > kDeepest) return false;
+        size_t inner = 0;
+        if (next('[')) return list('[', ']', [&] { return span(inner, depth + 1); });
+        if (next('{'))
+            return list('{', '}', [&] {
+                JsonValue key;
+                return scalar(key) && key.kind == JsonKind::String && take(':') && span(inner, depth + 1);
+            });
+        JsonValue value;
+        return scalar(value);
+    }
+
+    const std::string& text_;
+    size_t at_;
+};
+
+
+// How many pieces of a file are read as one small tree.
+constexpr size_t kPiecesAtATime = 4096;
+
+// One element of "Files", read as readIndexFile reads it but for its pieces,
+// which are read a few thousand at a time: even a file of every piece allowed
+// never stands whole as a tree. `pieces` counts the index's pieces read so far,
+// and none is read past kMostBuildPieces. False when the file is refused.
+bool readFile(IndexText& in, size_t& pieces, IndexFile& file, BuildIndexCheck& check) {
+    if (!in.next('{')) return in.skip() && refuse(check, BuildIndexVerdict::BadFile);
+    // The file's members but its pieces, with an empty list in their place; each batch of pieces is read as the
+    // pieces of a file of no name.
+    JsonValue header, batch;
+    header.kind = JsonKind::Object;
+    parseDocument("{\"Path\": \"\", \"Size\": 0, \"Sha256\": \"\", \"Chunks\": []}", batch);
+    bool sound = true;
+    auto readBatch = [&] {
+        IndexFile part;
+        sound = sound && readIndexFile(batch, part);
+        file.pieces.insert(file.pieces.end(), part.pieces.begin(), part.pieces.end());
+        batch.members.back().second.items.clear();
+    };
+    std::set<std::string> given;
+    const bool read = in.members([&](const std::string& key) {
+        if (!given.insert(key).second) return in.skip();
+        if (key != "Path" && key != "Size" && key != "Sha256" && key != "Chunks") return in.skip();
+        JsonValue& value = header.members.emplace_back(key, JsonValue{}).second;
+        if (key != "Chunks" || !in.next('[')) return in.small(value);
+        value.kind = JsonKind::Array;
+        return in.elements([&](size_t begin) {
+            if (++pieces > kMostBuildPieces) return refuse(check, BuildIndexVerdict::TooManyPieces);
+            JsonValue& piece = batch.members.back().second.items.emplace_back();
+            sound = sound && in.isString(begin) && parseDocument(in.slice(begin), piece);
+            if (batch.members.back().second.items.size() == kPiecesAtATime) readBatch();
+            return true;
+        });
+    });
+    if (!read) return false;
+    readBatch();
+    std::vector<IndexPiece> listed;
+    listed.swap(file.pieces);
+    if (!readIndexFile(header, file) || !sound) return refuse(check, BuildIndexVerdict::BadFile, file.path);
+    file.pieces = std::move(listed);
+    return true;
 }
 
 }  // namespace
@@ -105,57 +277,85 @@ bool isWindowsSafePath(const std::wstring& path) {
 
 BuildIndexCheck readBuildIndex(const std::string& text, const std::wstring& commit, BuildIndex& index) {
     index = BuildIndex{};
-    JsonValue document;
-    if (!atMostJsonValues(text, kMostBuildIndexValues) || !parseDocument(text, document) ||
-        document.kind != JsonKind::Object)
-        return judged(BuildIndexVerdict::Unreadable);
-    const JsonValue& build = member(document, "Build");
+    if ((long long)text.size() > kMostBuildIndexBytes || !atMostJsonValues(text, kMostBuildIndexValues))
+        return judged(BuildIndexVerdict::TooLong);
+    // The whole text is checked for its form first, keeping only the small members and where the lists begin.
+    IndexText in(text);
+    std::set<std::string> taken;  // a member given twice counts as first given, as for every JSON object
+    JsonValue build, scheme, packName, packSize;
+    size_t filesAt = std::string::npos, foldersAt = std::string::npos;
+    const bool wellFormed = in.members([&](const std::string& key) {
+        if (!taken.insert(key).second) return in.skip();
+        if (key == "Build") return in.small(build);
+        if (key == "Chunks") return in.small(scheme);
+        if (key == "Files" || key == "Folders") (key == "Files" ? filesAt : foldersAt) = in.at();
+        if (key != "Pack" || !in.next('{')) return in.skip();
+        std::set<std::string> given;
+        return in.members([&](const std::string& name) {
+            if (!given.insert(name).second || (name != "Sha256" && name != "Size")) return in.skip();
+            return in.small(name == "Sha256" ? packName : packSize);
+        });
+    });
+    if (!wellFormed || !in.atEnd()) return judged(BuildIndexVerdict::Unreadable);
     if (build.kind != JsonKind::String || textWide(build) != commit) return judged(BuildIndexVerdict::NotThisBuild);
-    if (!isKnownScheme(member(document, "Chunks"))) return judged(BuildIndexVerdict::UnknownScheme);
-
+    if (!isKnownScheme(scheme)) return judged(BuildIndexVerdict::UnknownScheme);
     index.build = commit;
-    const JsonValue& files = member(document, "Files");
-    if (files.items.size() > kMostBuildFiles) return judged(BuildIndexVerdict::TooBig);
+
+    // Then the files, one at a time, and their pieces a few thousand at a time: none is read past the limits.
+    // A "Files" or "Folders" that isn't a list names nothing.
+    BuildIndexCheck check;
     SeenPaths seen;
-    index.files.reserve(files.items.size());
-    for (const JsonValue& item : files.items) {  // a "Files" that isn't an array lists nothing
-        IndexFile file;
-        if (!readIndexFile(item, file)) return judged(BuildIndexVerdict::BadFile, file.path);
-        const BuildIndexCheck check = judgeFile(file, seen);
-        if (check.verdict != BuildIndexVerdict::Good) return check;
-        index.files.push_back(std::move(file));
-    }
-    const JsonValue& folders = member(document, "Folders");  // none in an older publisher's index
-    if (folders.items.size() > kMostBuildFiles) return judged(BuildIndexVerdict::TooBig);
-    for (const JsonValue& item : folders.items) {
-        if (item.kind != JsonKind::String) return judged(BuildIndexVerdict::Unreadable);
-        const BuildIndexCheck check = judgeFolder(index.folders.emplace_back(textWide(item)), seen);
-        if (check.verdict != BuildIndexVerdict::Good) return check;
-    }
+    size_t pieces = 0;
+    if (filesAt != std::string::npos && in.seek(filesAt) && in.next('['))
+        in.elements([&](size_t begin) {
+            const size_t end = in.at();
+            IndexFile file;
+            if (!in.seek(begin) || !readFile(in, pieces, file, check) || !in.seek(end)) return false;
+            if (index.files.size() == kMostBuildFiles) return refuse(check, BuildIndexVerdict::TooManyFiles);
+            check = judgeFile(file, seen);
+            index.files.push_back(std::move(file));
+            return check.verdict == BuildIndexVerdict::Good;
+        });
+    if (check.verdict != BuildIndexVerdict::Good) return check;
+    if (foldersAt != std::string::npos && in.seek(foldersAt) && in.next('['))
+        in.elements([&](size_t begin) {
+            JsonValue item;
+            if (!in.isString(begin) || !parseDocument(in.slice(begin), item))
+                return refuse(check, BuildIndexVerdict::Unreadable);
+            if (index.files.size() + index.folders.size() == kMostBuildFiles)
+                return refuse(check, BuildIndexVerdict::TooManyFiles);
+            check = judgeFolder(index.folders.emplace_back(textWide(item)), seen);
+            return check.verdict == BuildIndexVerdict::Good;
+        });
+    if (check.verdict != BuildIndexVerdict::Good) return check;
     const BuildIndexCheck whole = judgeWhole(index);
     // A pack that can't be the index's pieces is left unused rather than the index refused.
-    const JsonValue& pack = member(document, "Pack");
     long long size = -1;
-    if (whole.verdict == BuildIndexVerdict::Good && member(pack, "Sha256").kind == JsonKind::String &&
-        isSha256Hex(textWide(member(pack, "Sha256"))) && member(pack, "Size").kind == JsonKind::Number &&
-        parseSigned64(textWide(member(pack, "Size")), size) && size > 0 && (uint64_t)size == packSize(index.files))
-        index.pack = PiecePack{textWide(member(pack, "Sha256")), (uint64_t)size};
+    if (whole.verdict == BuildIndexVerdict::Good && packName.kind == JsonKind::String &&
+        isSha256Hex(textWide(packName)) && packSize.kind == JsonKind::Number &&
+        parseSigned64(textWide(packSize), size) && size > 0 && (uint64_t)size == vorlane::packSize(index.files))
+        index.pack = PiecePack{textWide(packName), (uint64_t)size};
     return whole;
 }
 
 BuildIndexCheck checkBuildIndex(const BuildIndex& index) {
-    if (index.files.size() > kMostBuildFiles) return judged(BuildIndexVerdict::TooBig);
+    if (index.files.size() + index.folders.size() > kMostBuildFiles) return judged(BuildIndexVerdict::TooManyFiles);
     SeenPaths seen;
     for (const IndexFile& file : index.files) {
         const BuildIndexCheck check = judgeFile(file, seen);
         if (check.verdict != BuildIndexVerdict::Good) return check;
     }
-    if (index.folders.size() > kMostBuildFiles) return judged(BuildIndexVerdict::TooBig);
     for (const std::wstring& folder : index.folders) {
         const BuildIndexCheck check = judgeFolder(folder, seen);
         if (check.verdict != BuildIndexVerdict::Good) return check;
     }
-    return judgeWhole(index);
+    const BuildIndexCheck whole = judgeWhole(index);
+    if (whole.verdict != BuildIndexVerdict::Good) return whole;
+    // Long paths can make the text of an index within the counts too long to be fetched.
+    const std::string text = buildIndexJson(index);
+    if ((long long)text.size() > kMostBuildIndexBytes || !atMostJsonValues(text, kMostBuildIndexValues))
+        return judged(BuildIndexVerdict::TooLong);
+    return whole;
 }
 
 std::wstring fileNotAsListed(const std::wstring& folder, const BuildIndex& index) {
@@ -170,6 +370,13 @@ std::wstring buildIndexRefusal(const BuildIndexCheck& check) {
     switch (check.verdict) {
         case BuildIndexVerdict::Good: return {};
         case BuildIndexVerdict::Unreadable: return L"it can't be read";
+        case BuildIndexVerdict::TooLong:
+            return L"it is longer than an index may be (" + wholeMiB(kMostBuildIndexBytes) + L" MB, " +
+                   std::to_wstring(kMostBuildIndexValues) + L" values)";
+        case BuildIndexVerdict::TooManyFiles:
+            return L"it lists more than " + std::to_wstring(kMostBuildFiles) + L" files and folders";
+        case BuildIndexVerdict::TooManyPieces:
+            return L"it lists more than " + std::to_wstring(kMostBuildPieces) + L" pieces";
         case BuildIndexVerdict::NotThisBuild: return L"it is another build's";
         case BuildIndexVerdict::UnknownScheme:
             return L"it cuts files into pieces in a way this launcher doesn't know (a newer launcher does)";
@@ -179,7 +386,6 @@ std::wstring buildIndexRefusal(const BuildIndexCheck& check) {
             return L"it lists a file and a folder of the same path (" + check.badPath + L")";
         case BuildIndexVerdict::BadFile:
             return L"its pieces of a file don't keep the limits (" + check.badPath + L")";
-        case BuildIndexVerdict::TooBig: return L"it lists more than a million files or folders, or more than 256 GB";
         case BuildIndexVerdict::NoGame: return L"it lists no Vorlane.exe";
     }
     return {};

@@ -28,16 +28,23 @@
 #include <string>
 #include <vector>
 
+#include "net/http_client.h"
 #include "pieces/piece_index.h"
 
 namespace vorlane {
 
-constexpr size_t kMostBuildFiles = 1000000;
-constexpr uint64_t kMostBuildBytes = 256ull << 30;  // 256 GiB in all
-// The most JSON values a build index may hold (about eight million: a tree of
-// about a gigabyte at worst), and the most bytes its text may have.
-constexpr size_t kMostBuildIndexValues = 1u << 23;
-constexpr long long kMostBuildIndexBytes = 256ll << 20;
+// What a build index may list, and how long its text may be. A big build (a
+// 60 GB game of paks and loose files) is a few thousand files and under
+// 400,000 pieces of 160 KiB on average; its index is some 30 MB of text. The
+// launcher reads an index into memory whole, so these bound what one costs:
+// its text, at most kMostBuildIndexBytes (the most any download into memory
+// brings), and what it lists, about 100 MB at most.
+constexpr size_t kMostBuildFiles = 50000;     // files and empty folders together
+constexpr size_t kMostBuildPieces = 400000;   // every file's pieces, a piece listed twice counted twice: under 200 GB
+constexpr long long kMostBuildIndexBytes = kLargestMemoryDownload;
+// The most JSON values an index of those limits holds, with room to spare for
+// members a launcher doesn't know; counted before anything is read.
+constexpr size_t kMostBuildIndexValues = kMostBuildPieces + 16 * kMostBuildFiles + 64;
 // The game's program, which every build has at the top of its folder.
 inline constexpr wchar_t kGameProgram[] = L"Vorlane.exe";
 
@@ -69,14 +76,16 @@ uint64_t packSize(const std::vector<IndexFile>& files);
 // Why an index can't be used.
 enum class BuildIndexVerdict {
     Good,
-    Unreadable,     // not JSON, not an object, more values than kMostBuildIndexValues, or a folder that isn't text
+    Unreadable,     // not JSON, not an object, a text longer than 16 KiB, or a folder that isn't text
+    TooLong,        // its text is over kMostBuildIndexBytes, or holds more values than kMostBuildIndexValues
     NotThisBuild,   // "Build" isn't the commit asked for
     UnknownScheme,  // "Chunks" isn't 1
     UnsafePath,     // a file's or folder's path fails isWindowsSafePath: badPath says which
     RepeatedPath,   // a path names a file listed before it (case and "/" vs "\" aside)
     FileAndFolder,  // a path names a file and, in another path, a folder
     BadFile,        // a file's fingerprint, pieces or size break the limits
-    TooBig,         // more than a million files (or folders) or more than 256 GiB
+    TooManyFiles,   // more than kMostBuildFiles files and empty folders
+    TooManyPieces,  // more than kMostBuildPieces pieces
     NoGame,         // no Vorlane.exe at the top of the build's folder
 };
 
@@ -85,10 +94,13 @@ struct BuildIndexCheck {
     std::wstring badPath;  // the "Path" of the first bad file, as it stands
 };
 
-// Reads an index's text into `index` and checks it for the build `commit`.
+// Reads an index's text into `index` and checks it for the build `commit`. The
+// text is measured and its values counted first; then it is read in one pass,
+// a file at a time, so no tree of the whole document is ever built.
 BuildIndexCheck readBuildIndex(const std::string& text, const std::wstring& commit, BuildIndex& index);
 
-// The same limits on an index made in memory (what the publisher is about to publish).
+// The same limits on an index made in memory (what the publisher is about to
+// publish), its text's length and count of values included.
 BuildIndexCheck checkBuildIndex(const BuildIndex& index);
 
 // Why, as a lower-case fragment: "it lists a path that isn't safe on Windows (CON.txt)".

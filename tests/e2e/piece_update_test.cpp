@@ -54,6 +54,43 @@ std::string mapsOfB() {
     return maps;
 }
 
+// An index past one of the launcher's limits, made from B's by a hostile or careless server.
+struct IndexPastALimit {
+    const char* name;
+    std::function<void(std::string&)> change;
+    BuildIndexVerdict verdict;
+};
+
+// `count` copies of `what` with ", " after each, put in after the first `after`.
+void putInAfter(std::string& text, const std::string& after, size_t count, const std::function<std::string(size_t)>& what) {
+    std::string added;
+    for (size_t i = 0; i < count; ++i) added += what(i) + ", ";
+    text.insert(text.find(after) + after.size(), added);
+}
+
+const std::string kAnyHash(64, 'c');
+
+const IndexPastALimit kIndexesPastALimit[] = {
+    {"LongerThanAnyDownloadIntoMemory",
+     [](std::string& text) { text.insert(1, size_t(kLargestMemoryDownload) + 1 - text.size(), ' '); },
+     BuildIndexVerdict::TooLong},
+    {"MillionsOfZeros", [](std::string& text) { putInAfter(text, "\"Files\": [", 8300000, [](size_t) { return "0"; }); },
+     BuildIndexVerdict::TooLong},
+    {"TooManyPieces",
+     [](std::string& text) {
+         putInAfter(text, "\"Chunks\": [", kMostBuildPieces + 1, [](size_t) { return "\"" + kAnyHash + ":1\""; });
+     },
+     BuildIndexVerdict::TooManyPieces},
+    {"TooManyFiles",
+     [](std::string& text) {
+         putInAfter(text, "\"Files\": [", kMostBuildFiles, [](size_t i) {
+             return "{\"Path\": \"Extra/f" + std::to_string(i) + ".txt\", \"Size\": 1, \"Sha256\": \"" + kAnyHash +
+                    "\", \"Chunks\": [\"" + kAnyHash + ":1\"]}";
+         });
+     },
+     BuildIndexVerdict::TooManyFiles},
+};
+
 class PieceUpdate : public LauncherTest {
 protected:
     PieceUpdate() : LauncherTest(L"pieces") {}
@@ -218,6 +255,17 @@ protected:
         EXPECT_TRUE(contains(lines, L"Installed build " + kB + L" (previous: " + kA + L")."));
         EXPECT_EQ(zipRequests(kB), 1u);
         expectBuildIsTheZips(kB);
+    }
+
+    // Refused with a sentence that names the limit, before anything is written: B comes from its zip,
+    // and the player's saves come over as ever.
+    void expectRefused(const IndexPastALimit& index) {
+        installAThenPublishB();
+        if (HasFatalFailure()) return;
+        replaceIndexOfB(index.change);
+        ASSERT_EQ(runCommand(L"update"), 0u) << index.name;
+        expectUpdatedFromTheZip(newLogLines(), L"its index was refused: " + buildIndexRefusal({index.verdict}));
+        EXPECT_EQ(readTestFile(joinPath(savedOf(kB), L"SaveGames\\slot1.sav")), "wave 9") << index.name;
     }
 
     // One byte of a file changed, as a failing disk or a careless tool might.
@@ -631,6 +679,24 @@ TEST_F(PieceUpdate, AnIndexWithAPathOutsideTheBuildIsRefusedAndNothingIsWrittenT
                             L"its index was refused: it lists a path that isn't safe on Windows (../../escaped.ini)");
     EXPECT_FALSE(pathExists(joinPath(root, L"escaped.ini")));
     EXPECT_FALSE(pathExists(joinPath(root, L"Game\\escaped.ini")));
+}
+
+TEST_F(PieceUpdate, AnIndexLongerThanAnyDownloadIntoMemoryIsRefused) { expectRefused(kIndexesPastALimit[0]); }
+TEST_F(PieceUpdate, AnIndexOfMillionsOfZerosIsRefused) { expectRefused(kIndexesPastALimit[1]); }
+TEST_F(PieceUpdate, AnIndexOfTooManyPiecesIsRefused) { expectRefused(kIndexesPastALimit[2]); }
+TEST_F(PieceUpdate, AnIndexOfTooManyFilesIsRefused) { expectRefused(kIndexesPastALimit[3]); }
+
+// An index as long as any download into memory may be is fetched and used.
+TEST_F(PieceUpdate, AnIndexAsLongAsAnyDownloadIntoMemoryIsFetchedAndUsed) {
+    installAThenPublishB();
+    if (HasFatalFailure()) return;
+    replaceIndexOfB([](std::string& text) { text.insert(1, size_t(kLargestMemoryDownload) - text.size(), ' '); });
+    ASSERT_EQ(runCommand(L"update"), 0u);
+    const std::vector<std::wstring> lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"Installed build " + kB + L" (previous: " + kA + L")."));
+    EXPECT_EQ(zipRequests(kB), 0u);
+    EXPECT_EQ(requestsFor(recordOf(kB).index), 1u);
+    EXPECT_EQ(readTestFile(joinPath(savedOf(kB), L"SaveGames\\slot1.sav")), "wave 9");
 }
 
 TEST_F(PieceUpdate, VerifyFindsEverythingAsPublishedThenMendsWhatChangedAndReportsAnExtraFile) {

@@ -3,7 +3,10 @@
 // else, every size that could run away, each refused with the file it names;
 // and an index the publisher writes reads back as it was.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <psapi.h>
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -149,18 +152,66 @@ TEST(BuildIndex, SafePathsAndWholeLimitsPass) {
     EXPECT_FALSE(isWindowsSafePath(std::wstring(256, L'a')));
     EXPECT_TRUE(isWindowsSafePath(std::wstring(255, L'a')));
 
-    // The whole build's limits, on an index made in memory.
-    BuildIndex index{kCommit, {IndexFile{L"Vorlane.exe", 5, std::wstring(64, L'a'), {{std::wstring(64, L'a'), 5}}}}};
-    EXPECT_EQ(checkBuildIndex(index).verdict, BuildIndexVerdict::Good);
-    IndexFile big{L"big.pak", 0, std::wstring(64, L'b'), {}};
-    for (uint64_t bytes = 0; bytes < kMostBuildBytes; bytes += kLongestPiece) big.pieces.push_back({big.sha256, kLongestPiece});
-    big.size = uint64_t(big.pieces.size()) * kLongestPiece;
-    index.files.push_back(big);
-    EXPECT_EQ(checkBuildIndex(index).verdict, BuildIndexVerdict::TooBig);  // 256 GiB and 5 bytes
-    index.files.pop_back();
-    EXPECT_EQ(checkBuildIndex(index).verdict, BuildIndexVerdict::Good);
-    index.files.resize(kMostBuildFiles + 1);  // a million files and one
-    EXPECT_EQ(checkBuildIndex(index).verdict, BuildIndexVerdict::TooBig);
+}
+
+// An index of `files` files (the game's program first) and `folders` empty
+// folders, with `pieces` pieces of one byte spread over the files; each path
+// `pathLength` characters long or a little more.
+BuildIndex indexOfSize(size_t files, size_t folders, size_t pieces, size_t pathLength) {
+    BuildIndex index{kCommit, {}};
+    auto path = [&](const wchar_t* kind, size_t number) {
+        std::wstring text = kind + std::to_wstring(number);
+        while (text.size() < pathLength) text = std::wstring(std::min<size_t>(200, pathLength - text.size()), L'x') + L"/" + text;
+        return text;
+    };
+    for (size_t f = 0; f < files; ++f) {
+        const size_t count = pieces / files + (f < pieces % files ? 1 : 0);
+        index.files.push_back(IndexFile{f ? path(L"file", f) : std::wstring(kGameProgram), count,
+                                        std::wstring(64, L'a'), std::vector<IndexPiece>(count, {std::wstring(64, L'b'), 1})});
+    }
+    for (size_t f = 0; f < folders; ++f) index.folders.push_back(path(L"folder", f));
+    return index;
+}
+
+struct WholeLimitCase {
+    const char* what;
+    size_t files, folders, pieces, pathLength;
+    BuildIndexVerdict verdict;
+};
+
+// Each limit of the whole build, on an index made in memory (the publisher's
+// check) and on its text (the launcher's): at the limit it passes, past it
+// both refuse it alike.
+void expectOneLimitForBoth(const WholeLimitCase& c) {
+    const BuildIndex index = indexOfSize(c.files, c.folders, c.pieces, c.pathLength);
+    const BuildIndexCheck check = checkBuildIndex(index);
+    EXPECT_EQ(check.verdict, c.verdict) << c.what;
+    BuildIndex read;
+    EXPECT_EQ(readBuildIndex(buildIndexJson(index), kCommit, read).verdict, c.verdict) << c.what;
+    if (c.verdict != BuildIndexVerdict::Good) EXPECT_FALSE(buildIndexRefusal(check).empty()) << c.what;
+}
+
+TEST(BuildIndex, TheLimitsOfFilesAndTextAreOneForThePublisherAndTheLauncher) {
+    using V = BuildIndexVerdict;
+    const WholeLimitCase cases[] = {
+        {"the most files and folders", kMostBuildFiles - 10, 10, kMostBuildFiles, 10, V::Good},
+        {"a file more", kMostBuildFiles - 9, 10, kMostBuildFiles, 10, V::TooManyFiles},
+        {"a folder more", kMostBuildFiles - 10, 11, kMostBuildFiles, 10, V::TooManyFiles},
+        {"paths too long for an index's text", 40000, 0, kMostBuildPieces, 1000, V::TooLong},
+    };
+    for (const WholeLimitCase& c : cases) expectOneLimitForBoth(c);
+    EXPECT_EQ(buildIndexRefusal({V::TooManyFiles}), L"it lists more than 50000 files and folders");
+    EXPECT_EQ(buildIndexRefusal({V::TooLong}), L"it is longer than an index may be (64 MB, 1200064 values)");
+}
+
+TEST(BuildIndex, TheLimitOfPiecesIsOneForThePublisherAndTheLauncher) {
+    using V = BuildIndexVerdict;
+    const WholeLimitCase cases[] = {
+        {"the most pieces", 10, 0, kMostBuildPieces, 10, V::Good},
+        {"a piece more", 10, 0, kMostBuildPieces + 1, 10, V::TooManyPieces},
+    };
+    for (const WholeLimitCase& c : cases) expectOneLimitForBoth(c);
+    EXPECT_EQ(buildIndexRefusal({V::TooManyPieces}), L"it lists more than 400000 pieces");
 }
 
 TEST(BuildIndex, WhatThePublisherWritesReadsBackAsItWas) {
@@ -208,11 +259,123 @@ TEST(BuildIndex, WhatThePublisherWritesReadsBackAsItWas) {
         EXPECT_EQ(read.pack.size, used ? size : 0) << size;
         EXPECT_EQ(read.pack.sha256, used ? written.pack.sha256 : L"") << size;
     }
+    // Read member by member as any JSON reader reads it: after a byte order mark, in any order, the first of
+    // a member given twice counting, members it doesn't know passed over whatever they hold.
+    const std::string files = "\"Files\": [" + kGame + "]";
+    const struct {
+        std::string text;
+        BuildIndexVerdict verdict;
+    } forms[] = {
+        {"\xEF\xBB\xBF" + buildIndexJson(written), BuildIndexVerdict::Good},
+        {"{" + files + ", \"Chunks\": 1, \"Build\": \"abc1234\"}", BuildIndexVerdict::Good},
+        {"{\"Build\": \"abc1234\", \"Build\": \"def5678\", \"Chunks\": 1, " + files + "}", BuildIndexVerdict::Good},
+        {"{\"Build\": \"def5678\", \"Build\": \"abc1234\", \"Chunks\": 1, " + files + "}", BuildIndexVerdict::NotThisBuild},
+        {"{\"Build\": [\"abc1234\"], \"Chunks\": 1, " + files + "}", BuildIndexVerdict::NotThisBuild},
+        {"{\"Build\": \"abc1234\", \"Chunks\": {}, " + files + "}", BuildIndexVerdict::UnknownScheme},
+        {"{\"Build\": \"abc1234\", \"Chunks\": 1, \"Times\": {\"a\": [1, {\"b\": null}], \"c\": -2.5e3}, " + files + "}",
+         BuildIndexVerdict::Good},
+        {"{\"Build\": \"abc1234\", \"Chunks\": 1, " + files + ", \"Files\": 7}", BuildIndexVerdict::Good},
+        {"{\"Build\": \"abc1234\", \"Chunks\": 1, \"Files\": 7, " + files + "}", BuildIndexVerdict::NoGame},
+        {"{\"Build\": \"abc1234\",\n" + std::string(20000, ' ') + "\"Chunks\": 1,\t" + std::string(20000, '\t') + files +
+             std::string(20000, '\n') + "}",
+         BuildIndexVerdict::Good},
+        {"{\"Build\": \"abc1234\", \"Chunks\": 1, " + files + "} x", BuildIndexVerdict::Unreadable},
+        {"{\"Build\": \"abc1234\", \"Chunks\": 1, " + files + ", \"Times\": [1,]}", BuildIndexVerdict::Unreadable},
+        {"{\"Build\": \"abc1234\", \"Chunks\": 1, " + files + ", \"Times\": tru}", BuildIndexVerdict::Unreadable},
+        {"{\"Build\": \"abc1234\", \"Chunks\": 1, " + files + ", \"Times\": " + std::string(70, '[') +
+             std::string(70, ']') + "}", BuildIndexVerdict::Unreadable},
+        {"{\"Build\": \"abc1234\", \"Chunks\": 1, " + files, BuildIndexVerdict::Unreadable},
+    };
+    for (const auto& form : forms)
+        EXPECT_EQ(readBuildIndex(form.text, kCommit, read).verdict, form.verdict) << form.text;
     // A list of more values than the bound is refused unread.
     std::string flood = "{\"Build\": \"abc1234\", \"Chunks\": 1, \"Files\": [" + kGame;
     flood.reserve(flood.size() + kMostBuildIndexValues * 2 + 8);
     for (size_t i = 0; i < kMostBuildIndexValues; ++i) flood += ",0";
-    EXPECT_EQ(readBuildIndex(flood + "]}", kCommit, read).verdict, BuildIndexVerdict::Unreadable);
+    EXPECT_EQ(readBuildIndex(flood + "]}", kCommit, read).verdict, BuildIndexVerdict::TooLong);
+    // So is a text longer than any download into memory brings, however few values it holds.
+    std::string padded = buildIndexJson(written);
+    padded.insert(1, size_t(kLargestMemoryDownload) + 1 - padded.size(), ' ');
+    EXPECT_EQ(readBuildIndex(padded, kCommit, read).verdict, BuildIndexVerdict::TooLong);
+    padded.erase(1, 1);
+    EXPECT_EQ(readBuildIndex(padded, kCommit, read).verdict, BuildIndexVerdict::Good);
+}
+
+// The largest index the launcher takes, and hostile ones as big as it reads,
+// each read within a bound of memory beside its text: no index is turned
+// into a tree of JSON values whole.
+std::string hexOf(size_t number) {
+    char text[17];
+    snprintf(text, sizeof text, "%016zx", number);
+    return std::string(48, 'c') + text;
+}
+
+std::string largestIndex(size_t files, size_t pieces) {
+    std::string text = "{\"Build\": \"abc1234\", \"Chunks\": 1, \"Files\": [";
+    text.reserve(pieces * 80 + files * 200);
+    size_t piece = 0;
+    for (size_t f = 0; f < files; ++f) {
+        const size_t count = pieces / files + (f < pieces % files ? 1 : 0);
+        text += std::string(f ? ",\n" : "") + "{\"Path\": \"" +
+                (f ? "Content/Paks/pakchunk" + std::to_string(f) + "-Windows.pak" : std::string("Vorlane.exe")) +
+                "\", \"Size\": " + std::to_string(count * 100) + ", \"Sha256\": \"" + hexOf(f) + "\", \"Chunks\": [";
+        for (size_t p = 0; p < count; ++p, ++piece) text += std::string(p ? ", " : "") + "\"" + hexOf(piece) + ":100\"";
+        text += "]}";
+    }
+    return text + "]}";
+}
+
+size_t peakMiB() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return counters.PeakWorkingSetSize >> 20;
+}
+
+size_t workingMiB() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return counters.WorkingSetSize >> 20;
+}
+
+// Reads `text`, which holds no more than it needs, and reports how much memory
+// the reading took beside it: each such test runs in a process of its own, so
+// the peak it finds is its own.
+void expectReadWithinBound(const std::string& text, BuildIndexVerdict verdict, const char* what) {
+    const size_t before = workingMiB(), peakBefore = peakMiB();
+    BuildIndex index;
+    const BuildIndexCheck check = readBuildIndex(text, kCommit, index);
+    const size_t peak = peakMiB();
+    EXPECT_EQ(check.verdict, verdict) << what;
+    ::testing::Test::RecordProperty("PeakMB", std::to_string(peak - before));
+    printf("%s: %zu MB of text, %zu MB at the peak beside %zu MB (peak before %zu MB)\n", what, text.size() >> 20,
+           peak - before, before, peakBefore);
+    EXPECT_LT(peak - before, 160u) << what;
+}
+
+TEST(BuildIndex, MillionsOfZerosAreRefusedWithinABoundOfMemory) {
+    std::string text = "{\"Build\": \"abc1234\", \"Chunks\": 1, \"Files\": [0";
+    text.reserve(text.size() + 8300000 * 2 + 2);
+    for (size_t i = 1; i < 8300000; ++i) text += ",0";
+    expectReadWithinBound(text + "]}", BuildIndexVerdict::TooLong, "8.3 million zeros");
+}
+
+TEST(BuildIndex, APathOfSixtyMegabytesIsRefusedWithinABoundOfMemory) {
+    const std::string start = "{\"Build\": \"abc1234\", \"Chunks\": 1, \"Files\": [{\"Path\": \"";
+    const std::string end = "\", \"Size\": 5, \"Sha256\": \"" + kHash + "\", \"Chunks\": [" + pieceJson("5") + "]}]}";
+    std::string text;
+    text.reserve(start.size() + (60u << 20) + end.size());
+    text += start;
+    text.append(60u << 20, 'a');
+    expectReadWithinBound(text + end, BuildIndexVerdict::Unreadable, "one path of 60 MB");
+}
+
+TEST(BuildIndex, AFileOfEveryPieceAllowedIsReadWithinABoundOfMemory) {
+    expectReadWithinBound(largestIndex(1, kMostBuildPieces), BuildIndexVerdict::Good, "one file of every piece");
+}
+
+TEST(BuildIndex, TheLargestIndexIsReadWithinABoundOfMemory) {
+    expectReadWithinBound(largestIndex(kMostBuildFiles, kMostBuildPieces), BuildIndexVerdict::Good,
+                          "the largest index");
 }
 
 // A folder written from an index holds exactly its files: two paths that are
