@@ -287,6 +287,18 @@ protected:
         return std::any_of(lines.begin(), lines.end(), [&](const std::wstring& line) { return line.starts_with(start); });
     }
 
+    // The distinct pieces `pieces-done.txt` of a first install of `commit` names, and their bytes.
+    std::set<std::wstring> recordedPieces(const std::wstring& commit, uint64_t* bytes = nullptr) {
+        std::set<std::wstring> hashes;
+        const std::string text = readTestFile(joinPath(root, L"Game\\" + commit + L".new\\pieces-done.txt"));
+        for (size_t start = 0, end; start < text.size(); start = end + 1) {
+            end = std::min(text.find('\n', start), text.size());
+            if (end - start > 65 && hashes.insert(toUtf16(text.substr(start, 64))).second && bytes)
+                *bytes += std::stoull(text.substr(start + 65));
+        }
+        return hashes;
+    }
+
     std::map<std::wstring, std::wstring> zips;
 };
 
@@ -443,14 +455,8 @@ TEST_F(PieceUpdate, AFirstInstallByPiecesKilledHalfWayCarriesOnWithoutFetchingWh
     const BuildIndex a = indexOf(kA);
     ASSERT_FALSE(a.pack.sha256.empty());
     // The bytes of the distinct pieces the record names, and what nginx has sent of the pack so far.
-    std::set<std::string> written;
     uint64_t writtenBytes = 0;
-    const std::string record = readTestFile(joinPath(root, L"Game\\" + kA + L".new\\pieces-done.txt"));
-    for (size_t start = 0, end; start < record.size(); start = end + 1) {
-        end = std::min(record.find('\n', start), record.size());
-        const std::string line = record.substr(start, end - start);
-        if (line.size() > 65 && written.insert(line.substr(0, 64)).second) writtenBytes += std::stoull(line.substr(65));
-    }
+    recordedPieces(kA, &writtenBytes);
     ASSERT_GT(writtenBytes, 0u);
     auto packBytesSent = [&] {
         uint64_t sent = 0;
@@ -479,25 +485,10 @@ TEST_F(PieceUpdate, PauseDuringAnInstallByPiecesKeepsWhatCameAndEachResumeAsksOn
     ASSERT_TRUE(WritePrivateProfileStringW(L"Launcher", L"Pieces", L"always", joinPath(root, L"launcher.ini").c_str()));
     const BuildIndex a = indexOf(kA);
     ASSERT_FALSE(a.pack.sha256.empty());
-    std::map<std::wstring, std::pair<uint64_t, uint64_t>> inPack;  // each piece's first and last byte in the pack
-    uint64_t offset = 0;
-    for (const IndexFile& file : a.files)
-        for (const IndexPiece& piece : file.pieces)
-            if (inPack.emplace(piece.hash, std::pair<uint64_t, uint64_t>{offset, offset + piece.size - 1}).second)
-                offset += piece.size;
 
     const std::wstring slowFolder = L"/slow" + server->url().substr(nginxBaseUrl().size());
     auto packLines = [&] { return nginxRequestsFor(slowFolder + L"/" + buildObjectName(a.pack.sha256)); };
-    const std::wstring record = joinPath(root, L"Game\\" + kA + L".new\\pieces-done.txt");
-    auto written = [&] {
-        std::set<std::wstring> hashes;
-        const std::string text = readTestFile(record);
-        for (size_t start = 0, end; start < text.size(); start = end + 1) {
-            end = std::min(text.find('\n', start), text.size());
-            if (end - start > 65) hashes.insert(toUtf16(text.substr(start, 64)));
-        }
-        return hashes;
-    };
+    auto written = [&] { return recordedPieces(kA); };
     // nginx logs a request when its connection ends: once a request of the
     // test's own is logged with no new line for the pack before it, every
     // request of the paused launcher's is in the log.
@@ -519,8 +510,10 @@ TEST_F(PieceUpdate, PauseDuringAnInstallByPiecesKeepsWhatCameAndEachResumeAsksOn
             ASSERT_NE(at, std::string::npos) << lines[i];
             const uint64_t first = std::stoull(lines[i].substr(at + 7)), last = std::stoull(lines[i].substr(dash + 1));
             for (const std::wstring& hash : had)
-                EXPECT_TRUE(inPack[hash].second < first || last < inPack[hash].first)
-                    << "asked again for " << toUtf8(hash) << " in " << lines[i];
+                inPacks(hash, [&](const std::wstring&, uint64_t offset, uint32_t size) {
+                    EXPECT_TRUE(offset + size - 1 < first || last < offset)
+                        << "asked again for " << toUtf8(hash) << " in " << lines[i];
+                });
         }
     };
     std::unique_ptr<LauncherProcess> launcher;
@@ -542,7 +535,7 @@ TEST_F(PieceUpdate, PauseDuringAnInstallByPiecesKeepsWhatCameAndEachResumeAsksOn
         settle();
         EXPECT_EQ(setting(L"Current"), L"");
         std::set<std::wstring> now = written();
-        EXPECT_LT(now.size(), inPack.size()) << "the install ended before the pause";
+        EXPECT_LT(now.size(), piecesOf(a).size()) << "the install ended before the pause";
         return now;
     };
 
