@@ -19,5 +19,10 @@ namespace vorlane::testing {
 // The lines of nginx's access log (combined format) that name `path`, e.g.
 // "/install-test/Vorlane-abc1234.zip".
 std::vector<std::string> nginxRequestsFor(const std::wstring& path);
+// The lines whose request path starts with `prefix`.
+std::vector<std::string> nginxRequestsBelow(const std::wstring& prefix);
+// Each line ends with when its answer ended and how long it took, in seconds.
+double nginxAnswerEnded(const std::string& line);
+double nginxAnswerSeconds(const std::string& line);
 
 }  // namespace vorlane::testing
