@@ -52,12 +52,19 @@ double preloadRate(const LauncherState& state) {
     return end && *end == 0 && rate >= 0 && rate < 1e6 ? rate : kDefaultPreloadRate;
 }
 
-// The staging folders of builds other than `keep` (none when it is empty).
-std::vector<std::wstring> otherStagingFolders(const LauncherState& state, const std::wstring& keep) {
+// Staging folders that neither an install nor the background needs: those of builds other than the installed one
+// and the newest listed one (unless the player went back from it). None without a list or an installed build:
+// what a first install cut short left is its own to carry on from.
+std::vector<std::wstring> staleStagingFolders(const LauncherState& state) {
     std::vector<std::wstring> folders;
-    for (const FolderEntry& entry : buildFolders(state.installDir))
-        if (entry.name.ends_with(kStagingSuffix) && (keep.empty() || entry.name != keep + kStagingSuffix))
+    if (state.builds.empty() || state.current.empty()) return folders;
+    const std::wstring& newest = state.builds.front().commit;
+    for (const FolderEntry& entry : buildFolders(state.installDir)) {
+        if (!entry.name.ends_with(kStagingSuffix)) continue;
+        const std::wstring commit = entry.name.substr(0, entry.name.size() - wcslen(kStagingSuffix));
+        if (commit != state.current && (commit != newest || commit == state.heldBack))
             folders.push_back(joinPath(state.installDir, entry.name));
+    }
     return folders;
 }
 
@@ -75,7 +82,7 @@ BuildRecord buildToPreload(const LauncherState& state) {
 bool preloadHasWork(const LauncherState& state) {
     const BuildRecord record = buildToPreload(state);
     return (!record.commit.empty() && !madeReadyInBackground(state, record)) ||
-           !otherStagingFolders(state, record.commit).empty();
+           !staleStagingFolders(state).empty();
 }
 
 PreloadOutcome preloadBuild(LauncherState& state, const JobControl& job) {
@@ -102,7 +109,7 @@ PreloadOutcome preloadBuild(LauncherState& state, const JobControl& job) {
             logLine(state, L"Build " + record.commit + L" is ready in the background: Update puts it in place.");
     }
     // A build held back, gone from the list or overtaken by a newer one keeps nothing on disk.
-    for (const std::wstring& folder : otherStagingFolders(state, record.commit)) {
+    for (const std::wstring& folder : staleStagingFolders(state)) {
         logLine(state, L"Removing " + folder + L", staged for a build that isn't the one to update to.");
         deleteFolderTree(folder);
     }

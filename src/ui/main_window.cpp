@@ -459,7 +459,7 @@ private:
     // after the start-up checks, after every check and after the player's jobs.
     void maybePreload() {
         if (busy || checkingAtStart_ || closeWhenStopped_ || jobs_.started() || themeMaking || preloadPaused_ ||
-            !preloadOn(state_))
+            installPaused_ || !preloadOn(state_))
             return;
         const BuildRecord record = buildToPreload(state_);
         if (!record.commit.empty() && madeReadyInBackground(state_, record) && statusText.empty())
@@ -529,6 +529,8 @@ private:
             DestroyWindow(hwnd());
             return;
         }
+        // An install the player paused isn't carried on in the background either.
+        installPaused_ = paused;
         if (paused) {
             // The bar stays where the download stopped; Resume carries on from there.
             statusText = L"Paused. What's downloaded is kept: Resume carries on from there.";
@@ -829,6 +831,7 @@ private:
     bool pausing_ = false;  // Pause was pressed: the install stops and waits for Resume
     bool preloading_ = false;      // the job that runs is the background fetch
     bool preloadPaused_ = false;   // the background fetch waits for Resume
+    bool installPaused_ = false;   // the last install was paused: nothing goes on until the player asks
     bool preloadAgain_ = false;    // the list changed while it ran: it is looked at again once it stopped
     std::wstring preloadFailed_;   // the build whose background fetch didn't work out this time
     std::function<void()> afterPreload_;  // a job of the player's, waiting for the background to stop

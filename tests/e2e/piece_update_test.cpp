@@ -1036,7 +1036,10 @@ TEST_F(PieceUpdate, ABuildMadeReadyInTheBackgroundCarriesOnAfterAKillKeepsToItsR
     ASSERT_TRUE(WritePrivateProfileStringW(L"Launcher", L"PreloadRate", L"1", joinPath(root, L"launcher.ini").c_str()));
     ASSERT_EQ(runCommand(L"play"), 0u);
     ASSERT_TRUE(waitFor([&] { return pathExists(joinPath(buildFolderOf(kA), L"started.txt")); }));
-    EXPECT_EQ(runCommand(L"preload"), 0u);
+    EXPECT_EQ(runToEnd(testKeyLauncher(),
+                       launcherArguments({L"--auto", L"preload"}, nginxMeteredBaseUrl() + server->url().substr(nginxBaseUrl().size())),
+                       120000),
+              0u);
     endStartedGames(root);
     std::vector<std::wstring> lines = newLogLines();
     EXPECT_TRUE(contains(lines, L"Build " + kB + L" is ready in the background: Update puts it in place."));
@@ -1083,18 +1086,25 @@ TEST_F(PieceUpdate, TheWindowMakesTheNextBuildReadyGivesWayToThePlayersJobAndUpd
 
     const std::wstring getting = L"Getting build " + kB + L" ready in the background";
     const std::wstring ready = joinPath(root, L"Game\\" + kB + L".new\\ready.txt");
-    ASSERT_TRUE(waitFor([&] { return controlText(window, kStatusTextId).starts_with(getting); }, 60000));
-    pressButton(window, kCheckFilesId);
     std::vector<std::wstring> lines;
+    // Once it has planned its fetch, the player asks for a check of the installed build.
+    ASSERT_TRUE(waitFor([&] { return firstLineStarting(lines = log(), getting + L":") < lines.size(); }, 60000));
+    pressButton(window, kCheckFilesId);
     auto checked = [&] { return firstLineStarting(lines = log(), L"Checked ") < lines.size(); };
     ASSERT_TRUE(waitFor(checked, 60000));
     EXPECT_FALSE(pathExists(ready)) << "the check waited for the background";
     ASSERT_TRUE(waitFor([&] { return controlText(window, kStatusTextId) == L"Build " + kB + L" is ready: Update puts it in place."; },
                         120000));
-    // Begun, given way to the check, carried on.
+    // Begun, given way to the check, carried on; ready before the second check after the one that found it.
     lines = log();
     const size_t begun = firstLineStarting(lines, getting + L":"), check = firstLineStarting(lines, L"Checked ", begun);
     EXPECT_LT(firstLineStarting(lines, getting + L":", check), lines.size());
+    const size_t found = firstLineStarting(lines, L"Update check: build " + kB + L" is offered to install.");
+    const size_t done = firstLineStarting(lines, L"Build " + kB + L" is ready in the background: Update puts it in place.");
+    ASSERT_LT(done, lines.size());
+    EXPECT_LE(std::count_if(lines.begin() + found, lines.begin() + done,
+                            [](const std::wstring& line) { return line.starts_with(L"Update check: "); }),
+              2);
     settle(*server, slow);
     const size_t objects = nginxRequestsBelow(slow + L"/builds/").size();
 

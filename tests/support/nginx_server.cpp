@@ -13,6 +13,11 @@ std::wstring nginxBaseUrl() {
     return port.empty() ? std::wstring() : L"http://127.0.0.1:" + port;
 }
 
+std::wstring nginxMeteredBaseUrl() {
+    std::wstring port = trimSpace(toUtf16(readWholeFile(joinPath(stateFolder(), L"metered-port"))));
+    return port.empty() ? std::wstring() : L"http://127.0.0.1:" + port;
+}
+
 std::wstring nginxDocumentFolder() { return joinPath(stateFolder(), L"www"); }
 
 }  // namespace vorlane::testing

@@ -9,6 +9,8 @@ namespace vorlane::testing {
 
 // "http://127.0.0.1:<port>", or empty when the server isn't running.
 std::wstring nginxBaseUrl();
+// The same server on its port of small send buffers, where the log's times tell the rate a launcher took bytes at.
+std::wstring nginxMeteredBaseUrl();
 // The folder nginx serves (build\nginx\www), for the test to put files in.
 std::wstring nginxDocumentFolder();
 
