@@ -9,6 +9,7 @@
 #include "install/go_back.h"
 #include "install/installer.h"
 #include "install/piece_install.h"
+#include "install/preload.h"
 #include "install/verify_build.h"
 #include "install/self_update.h"
 #include "install/uninstall.h"
@@ -72,6 +73,18 @@ int themeCheckCommand(LauncherState& state, const StartOptions& options) {
     return exitCode(!checklist.empty());
 }
 
+// Makes the newest build ready as the window does in the background, once (for
+// schedulers); 0 when it is ready or nothing is newer.
+int preloadCommand(LauncherState& state, const StartOptions&) {
+    if (state.builds.empty()) {
+        logLine(state, L"Couldn't reach a build server, so nothing was made ready.");
+        return 1;
+    }
+    const PreloadOutcome outcome = preloadBuild(state, standardOutputProgress());
+    if (outcome == PreloadOutcome::Nothing) logLine(state, L"Nothing newer to make ready.");
+    return exitCode(outcome == PreloadOutcome::Ready || outcome == PreloadOutcome::Nothing);
+}
+
 int backCommand(LauncherState& state, const StartOptions&) {
     if (goBack(state)) return 0;
     logLine(state, L"Failed: " + state.lastError);
@@ -82,6 +95,7 @@ int backCommand(LauncherState& state, const StartOptions&) {
 const Command kCommands[] = {
     {L"install", installCommand, true},
     {L"update", updateCommand, true},
+    {L"preload", preloadCommand, true},
     {L"play", [](LauncherState& state, const StartOptions&) { return exitCode(play(state)); }},
     {L"back", backCommand, true},
     {L"uninstall", [](LauncherState& state, const StartOptions&) { return exitCode(uninstall(state, false)); }, true},

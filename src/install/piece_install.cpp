@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <list>
 #include <mutex>
 
 #include "core/crash_points.h"
@@ -25,6 +26,9 @@ const wchar_t kKeptIndexName[] = L"build-index.json";
 const wchar_t kDoneRecordName[] = L"pieces-done.txt";
 // The game's settings and saves: the player's, never checked against an index.
 const wchar_t kSavedPrefix[] = L"vorlane/saved/";
+// Beside the build folder in the staging folder of a build made ready in the background: the index it was
+// made from, then a line for each file as it was left (SHA-256, size, last write time, path).
+const wchar_t kReadyRecordName[] = L"ready.txt";
 
 std::wstring keptIndexPath(const LauncherState& state, const std::wstring& commit) {
     return joinPath(joinPath(state.installDir, commit), kKeptIndexName);
@@ -68,6 +72,87 @@ PieceOutcome useZip(LauncherState& state, const std::wstring& staging, const std
     deleteFolderTree(fetchedPiecesFolder(state));
     logLine(state, L"Updating by pieces didn't work out (" + why + L"), so the build's zip is downloaded instead.");
     return PieceOutcome::UseZip;
+}
+
+// In the background nothing is downloaded instead: the update the player asks for does what it needs then.
+PieceOutcome notInBackground(LauncherState& state, const BuildRecord& record, const std::wstring& staging,
+                             const std::wstring& why) {
+    deleteFolderTree(staging);
+    logLine(state, L"Getting build " + record.commit + L" ready in the background didn't work out (" + why +
+                       L"); the update fetches what it needs when you ask for it.");
+    return PieceOutcome::UseZip;
+}
+
+std::wstring readyRecordPath(const LauncherState& state, const std::wstring& commit) {
+    return joinPath(joinPath(state.installDir, commit) + kStagingSuffix, kReadyRecordName);
+}
+
+// The record of a build made ready in the background: what each of its files was when it was checked.
+bool writeReadyRecord(const std::wstring& path, const BuildRecord& record, const std::wstring& folder,
+                      const BuildIndex& index) {
+    std::string text = toUtf8(record.index) + "\n";
+    for (const IndexFile& file : index.files)
+        text += toUtf8(file.sha256) + " " + std::to_string(file.size) + " " +
+                std::to_string(lastWriteTimeOf(joinPath(folder, windowsPath(file.path)))) + " " + toUtf8(file.path) +
+                "\n";
+    return writeFileAtomically(path, text);
+}
+
+// Every file the record of a build made ready names is there as it was left, or hashes as published: a
+// file changed since is read again. `why` names the first that isn't.
+bool readyAsRecorded(const std::wstring& recordPath, const BuildRecord& record, const std::wstring& folder,
+                     const JobControl& job, std::wstring& why) {
+    std::string text;
+    if (!readWholeFile(recordPath, text) || !text.starts_with(toUtf8(record.index) + "\n")) {
+        why = L"its record was made for another index";
+        return false;
+    }
+    size_t files = 0;
+    for (size_t start = text.find('\n') + 1, end; start < text.size() && !job.stopRequested(); start = end + 1) {
+        end = std::min(text.find('\n', start), text.size());
+        const std::string line = text.substr(start, end - start);
+        const size_t sizeAt = line.find(' ') + 1, timeAt = line.find(' ', sizeAt) + 1, pathAt = line.find(' ', timeAt) + 1;
+        if (sizeAt != 65 || timeAt == 0 || pathAt == 0) {
+            why = L"its record can't be read";
+            return false;
+        }
+        const std::wstring path = toUtf16(line.substr(pathAt));
+        const std::wstring file = joinPath(folder, windowsPath(path));
+        long long size = -1;
+        const bool asLeft = fileSize(file, size) && std::to_string(size) == line.substr(sizeAt, timeAt - sizeAt - 1) &&
+                            std::to_string(lastWriteTimeOf(file)) == line.substr(timeAt, pathAt - timeAt - 1);
+        std::wstring hash;
+        if (!isWindowsSafePath(path) ||
+            (!asLeft && !(sha256File(file, hash) && hash == toUtf16(line.substr(0, 64))))) {
+            why = path + L" changed since";
+            return false;
+        }
+        ++files;
+    }
+    if (files == 0) why = L"its record names no file";
+    return files > 0 && !job.stopRequested();
+}
+
+// Another build's staging folder, whole or in part (an update of a build that was newest before), holds
+// pieces the build of `commit` may share. indexes keeps what the engine is given for as long as it runs.
+void addOtherStagedBuilds(const LauncherState& state, const std::wstring& commit, PieceEngine& engine,
+                          std::list<BuildIndex>& indexes) {
+    for (const FolderEntry& entry : buildFolders(state.installDir)) {
+        if (!entry.name.ends_with(kStagingSuffix)) continue;
+        const std::wstring other = entry.name.substr(0, entry.name.size() - wcslen(kStagingSuffix));
+        const std::wstring staging = joinPath(state.installDir, entry.name);
+        if (other == commit) continue;
+        std::string text;
+        BuildIndex& index = indexes.emplace_back();
+        if (fileExists(joinPath(staging, kReadyRecordName)) && readWholeFile(joinPath(staging, kKeptIndexName), text) &&
+            readBuildIndex(text, other, index).verdict == BuildIndexVerdict::Good) {
+            std::vector<const IndexFile*> files;
+            for (const IndexFile& file : index.files) files.push_back(&file);
+            engine.addIndexed(joinPath(staging, buildFolderName(other)), files);
+        } else if (fileExists(joinPath(staging, kDoneRecordName))) {
+            engine.addRecorded(joinPath(staging, kDoneRecordName));
+        }
+    }
 }
 
 }  // namespace
@@ -116,10 +201,12 @@ std::wstring fetchedPiecesFolder(const LauncherState& state) {
     return joinPath(joinPath(state.rootFolder, L"Downloads"), L"Pieces");
 }
 
-PieceOutcome stageByPieces(LauncherState& state, const BuildRecord& record, const JobControl& job) {
+PieceOutcome stageByPieces(LauncherState& state, const BuildRecord& record, const JobControl& job,
+                           const StageOptions& options) {
     const std::wstring earlier = earlierBuild(state);
     const std::wstring staging = joinPath(state.installDir, record.commit) + kStagingSuffix;
     const std::wstring done = joinPath(staging, kDoneRecordName);
+    const std::wstring ready = joinPath(staging, kReadyRecordName);
     const std::wstring setting = readSetting(state, kPiecesSetting);
     // A first install, with nothing on disk to take pieces from, downloads the zip unless told otherwise, or
     // unless a try cut short left pieces written.
@@ -129,14 +216,38 @@ PieceOutcome stageByPieces(LauncherState& state, const BuildRecord& record, cons
         return PieceOutcome::UseZip;
     // Earlier releases kept fetched pieces in a folder of their own.
     deleteFolderTree(fetchedPiecesFolder(state));
+    const bool background = options.background;
+    auto notByPieces = [&](const std::wstring& why) {
+        return background ? notInBackground(state, record, staging, why) : useZip(state, staging, why);
+    };
 
-    job.progress(0, L"Looking for the pieces of build " + record.commit + L" you already have...");
-    BuildIndex index;
     std::wstring why;
-    if (!fetchBuildIndex(state, record, job, index, why))
-        return job.stopRequested() ? PieceOutcome::Stopped : useZip(state, staging, why);
+    const std::wstring folder = joinPath(staging, buildFolderName(record.commit));
+    if (fileExists(ready)) {
+        job.progress(0, L"Checking build " + record.commit + L", made ready in the background...");
+        if (readyAsRecorded(ready, record, folder, job, why)) {
+            if (background) return PieceOutcome::Staged;
+            DeleteFileW(longPath(done).c_str());
+            DeleteFileW(longPath(ready).c_str());
+            logLine(state, L"Build " + record.commit + L" was made ready in the background; putting it in place.");
+            return PieceOutcome::Staged;
+        }
+        if (job.stopRequested()) return PieceOutcome::Stopped;
+        // What its record of pieces names is hashed again where it lies; what doesn't check out is fetched.
+        DeleteFileW(longPath(ready).c_str());
+        logLine(state, L"Build " + record.commit + L", made ready in the background, isn't as it was left (" + why +
+                           L"); what it needs is fetched again.");
+    }
 
-    PieceEngine engine(buildServers(state, &index), job);
+    if (background) job.progress(0, L"Getting build " + record.commit + L" ready in the background...");
+    else job.progress(0, L"Looking for the pieces of build " + record.commit + L" you already have...");
+    BuildIndex index;
+    if (!fetchBuildIndex(state, record, job, index, why))
+        return job.stopRequested() ? PieceOutcome::Stopped : notByPieces(why);
+
+    PieceServers servers = buildServers(state, &index);
+    servers.mostBytesPerSecond = options.mostBytesPerSecond;
+    PieceEngine engine(std::move(servers), job);
     // The share of the bar that cutting an earlier build's files takes, when they must be cut.
     double cutShare = 0;
     BuildIndex earlierIndex;
@@ -169,24 +280,26 @@ PieceOutcome stageByPieces(LauncherState& state, const BuildRecord& record, cons
             if (!engine.store().addFolder(folder, isPlayerData, cutting)) return PieceOutcome::Stopped;
         }
     }
+    std::list<BuildIndex> otherIndexes;
+    addOtherStagedBuilds(state, record.commit, engine, otherIndexes);
     // A try cut short left its files in the staging folder, and a record of the pieces written there.
     if (!fileExists(done)) deleteFolderTree(staging);
-    const std::wstring folder = joinPath(staging, buildFolderName(record.commit));
     std::vector<PieceTarget> targets;
     for (const IndexFile& file : index.files) targets.push_back(PieceTarget{&file, joinPath(folder, windowsPath(file.path))});
     engine.plan(std::move(targets), done);
     const PieceCounts planned = engine.counts();
-    const std::wstring updating = (earlier.empty() ? L"Installing build " : L"Updating to build ") + record.commit;
-    const std::wstring cost =
-        updating + L" by pieces: " + sizeInWords((long long)planned.toFetch) + L" of " +
-        sizeInWords((long long)planned.total) + L" is new.";
+    const std::wstring updating =
+        background ? L"Getting build " + record.commit + L" ready in the background"
+                   : (earlier.empty() ? L"Installing build " : L"Updating to build ") + record.commit + L" by pieces";
+    const std::wstring cost = updating + L": " + sizeInWords((long long)planned.toFetch) + L" of " +
+                              sizeInWords((long long)planned.total) + L" is new.";
     logLine(state, cost);
     job.progress(cutShare, cost);
     // Every piece is written straight into its place: the build's size, less what a try before wrote.
     if (!roomForBuild(state, record.commit, planned.total - planned.done)) return PieceOutcome::Refused;
 
     // The status says what comes from the servers: how much of what this run fetches, how fast, how long.
-    const std::wstring doing = updating + L" by pieces... ";
+    const std::wstring doing = updating + L"... ";
     TransferMeter meter;
     const PieceRunResult result = engine.run(
         [&](const PieceCounts& counts) {
@@ -201,25 +314,32 @@ PieceOutcome stageByPieces(LauncherState& state, const BuildRecord& record, cons
         case PieceFailure::Stopped: return PieceOutcome::Stopped;
         case PieceFailure::Creating:
         case PieceFailure::Writing:
-        case PieceFailure::NotAsPublished: return useZip(state, staging, result.error);
+        case PieceFailure::NotAsPublished: return notByPieces(result.error);
         case PieceFailure::Fetching:
         case PieceFailure::Mismatch:
-            return useZip(state, staging, L"a piece came from no build server intact (" + result.error + L")");
+            return notByPieces(L"a piece came from no build server intact (" + result.error + L")");
     }
     // The build's empty folders are made too: its zip leaves them.
     for (const std::wstring& empty : index.folders)
         if (!makeFolderTree(joinPath(folder, windowsPath(empty))))
-            return useZip(state, staging, L"couldn't make the folder " + joinPath(folder, windowsPath(empty)));
-    DeleteFileW(longPath(done).c_str());
+            return notByPieces(L"couldn't make the folder " + joinPath(folder, windowsPath(empty)));
+    // Made ready in the background, the record of pieces stays until the build is put in place: should a file
+    // change meanwhile, the update carries on from it.
+    if (!background) DeleteFileW(longPath(done).c_str());
     // Two paths Windows takes for one file would leave one file where the index has two.
     const std::wstring stray = fileNotAsListed(folder, index);
-    if (!stray.empty())
-        return useZip(state, staging, L"the build's folder didn't come out as the index lists it (" + stray + L")");
+    if (!stray.empty()) return notByPieces(L"the build's folder didn't come out as the index lists it (" + stray + L")");
     // Kept beside the build, so that the next update and a check need neither fetch it nor cut the files.
     if (!writeFileAtomically(joinPath(staging, kKeptIndexName), buildIndexJson(index)))
-        return useZip(state, staging, L"couldn't write " + joinPath(staging, kKeptIndexName));
+        return notByPieces(L"couldn't write " + joinPath(staging, kKeptIndexName));
+    if (background && !writeReadyRecord(ready, record, folder, index))
+        return notByPieces(L"couldn't write " + ready);
     crashPoint(L"pieces-written");
     return PieceOutcome::Staged;
+}
+
+bool madeReadyInBackground(const LauncherState& state, const BuildRecord& record) {
+    return fileExists(readyRecordPath(state, record.commit));
 }
 
 bool piecesWrittenFor(const LauncherState& state, const BuildRecord& record) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "core/build_record.h"
@@ -29,10 +30,28 @@ enum class PieceOutcome {
     Refused, // the disk hasn't room for the pieces and the build (lastError says so); nothing was fetched
 };
 
+// How a build is staged by pieces: for an install the player asked for, or
+// made ready in the background.
+struct StageOptions {
+    // The build is staged and checked and left there, with a record of what is
+    // on disk, for the update that puts it in place; the words are the
+    // background's, and a failure is said as its own.
+    bool background = false;
+    // The most bytes a second the fetch may bring, asked as it goes (0: no cap).
+    std::function<double()> mostBytesPerSecond;
+};
+
 // Assembles the build of `record` in its staging folder by pieces, when it has
 // an index, pieces aren't switched off, no zip was supplied and an earlier
-// build is on disk.
-PieceOutcome stageByPieces(LauncherState& state, const BuildRecord& record, const JobControl& job);
+// build is on disk. A build made ready in the background is taken as it is,
+// once its files are as its record of them says (a file changed since is
+// hashed again). Other staging folders that hold a build, whole or in part,
+// give their pieces too.
+PieceOutcome stageByPieces(LauncherState& state, const BuildRecord& record, const JobControl& job,
+                           const StageOptions& options = {});
+
+// The staging folder holds the build of `record` whole, made ready in the background.
+bool madeReadyInBackground(const LauncherState& state, const BuildRecord& record);
 
 // A try of the build cut short (a pause, a stop, a kill) left pieces written
 // in its staging folder, which the next try carries on from.

@@ -423,6 +423,10 @@ PieceRunResult PieceEngine::run(const std::function<void(const PieceCounts&)>& o
     }
 
     HttpSession session(kPiecesInFlight);
+    RateCap cap;
+    auto heldToRate = [&](size_t size) {
+        if (servers_.mostBytesPerSecond) cap.pass(size, servers_.mostBytesPerSecond(), going);
+    };
     const size_t serverCount = servers_.servers.size();
     std::vector<unsigned> failures(serverCount, 0);
     std::mutex queueing;
@@ -488,6 +492,7 @@ PieceRunResult PieceEngine::run(const std::function<void(const PieceCounts&)>& o
                 for (size_t i = 0; i < request.count; ++i) length += work.pieces[wanted[request.first + i]].piece->size;
                 answer = session.get(serverUrl(host, servers_.objectName(servers_.pack.sha256)), first.packOffset,
                                      length, [&](const char* data, size_t size) {
+                                         heldToRate(size);
                                          while (size > 0) {
                                              const uint32_t index = wanted[request.first + done];
                                              const size_t need = work.pieces[index].piece->size - bytes.size();
@@ -510,6 +515,7 @@ PieceRunResult PieceEngine::run(const std::function<void(const PieceCounts&)>& o
                 const uint32_t size = work.pieces[index].piece->size;
                 answer = session.get(serverUrl(host, servers_.objectName(work.pieces[index].piece->hash)), 0, 0,
                                      [&](const char* data, size_t got) {
+                                         heldToRate(got);
                                          if (bytes.size() + got > size) {
                                              mismatch = L"it sent more than the piece asked for";
                                              return false;
@@ -635,6 +641,20 @@ PieceRunResult PieceEngine::run(const std::function<void(const PieceCounts&)>& o
     }
     work.recordFile.close();
     return result;
+}
+
+void RateCap::pass(size_t bytes, double bytesPerSecond, const std::function<bool()>& going) {
+    if (bytesPerSecond <= 0) return;
+    double until = 0;
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        // Time the cap went unused (it was off, or nothing came) isn't made up for with a burst.
+        due_ = std::max(due_, double(GetTickCount64()));
+        due_ += double(bytes) * 1000.0 / bytesPerSecond;
+        until = due_;
+    }
+    for (double now = double(GetTickCount64()); now < until && going(); now = double(GetTickCount64()))
+        Sleep(DWORD(std::min(50.0, until - now)) + 1);
 }
 
 double shareDone(const PieceCounts& counts) {

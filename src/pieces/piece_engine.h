@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -43,6 +44,22 @@ struct PieceServers {
     std::function<std::wstring(const std::wstring& hash)> objectName;  // a piece's path below a server
     PiecePack pack;                             // none: each piece is fetched on its own
     const std::vector<IndexFile>* packed = nullptr;  // the files whose pieces the pack holds, in order
+    // The most bytes a second that all requests together may bring, asked
+    // again and again (it may change while a run goes on); 0 or none: no cap.
+    std::function<double()> mostBytesPerSecond;
+};
+
+// Holds the bytes of many threads to one rate together: each block waits its
+// turn, which comes once the blocks before it have had their time at the
+// rate. A rate of 0 lets everything through at once.
+class RateCap {
+public:
+    // Waits, in short steps that see `going` answer false, until `bytes` may pass.
+    void pass(size_t bytes, double bytesPerSecond, const std::function<bool()>& going);
+
+private:
+    std::mutex lock_;
+    double due_ = 0;  // the tick (ms) when the blocks let through so far have had their time
 };
 
 // A file to write: what the index says of it and where it goes.

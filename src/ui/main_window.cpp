@@ -28,6 +28,7 @@
 #include "install/go_back.h"
 #include "install/installer.h"
 #include "install/piece_install.h"
+#include "install/preload.h"
 #include "install/verify_build.h"
 #include "install/uninstall.h"
 #include "install/update_check.h"
@@ -92,13 +93,14 @@ constexpr int kStatusLineIds[3] = {kStatusLine1Id, kStatusLine2Id, kStatusTextId
 
 // What an install or add-on job hands back to the window thread: its outcome
 // and the copy of the state it worked on.
-enum class JobKind { Install, AddOns, Verify };
+enum class JobKind { Install, AddOns, Verify, Preload };
 
 struct JobOutcome {
     bool succeeded = false;
     LauncherState copy;
     JobKind kind = JobKind::Install;
     VerifyOutcome verified = VerifyOutcome::NotChecked;  // a check's
+    PreloadOutcome preloaded = PreloadOutcome::Nothing;  // the background's
 };
 
 // Runs on the job's thread, on the job's own copy of the state, holding the
@@ -107,6 +109,14 @@ struct JobOutcome {
 JobOutcome runJob(JobKind kind, const LauncherState& state, const JobControl& control) {
     JobOutcome outcome{false, state, kind};
     RootLock lock;
+    // The background never waits: while another launcher's job has the root, it waits for the next check.
+    if (kind == JobKind::Preload) {
+        if (!lock.acquire(outcome.copy.rootFolder, 0)) return outcome;
+        loadInstallState(outcome.copy);
+        outcome.preloaded = preloadBuild(outcome.copy, control);
+        outcome.succeeded = outcome.preloaded == PreloadOutcome::Ready;
+        return outcome;
+    }
     if (!lockRootForJob(outcome.copy, lock)) {
         logLine(outcome.copy, L"Failed: " + outcome.copy.lastError);
         return outcome;
@@ -314,8 +324,9 @@ private:
         EnableWindow(button(kCreateThemeId), !checkingAtStart_);
         showControl(button(kCheckFilesId), installed);
         EnableWindow(button(kCheckFilesId), !busy && !themeMaking && !checkingAtStart_);
-        const bool installing = busy && runningKind_ == JobKind::Install;
-        const bool resumable = !busy && !checkingAtStart_ && canCarryOn();
+        // The background fetch is paused like a download, unless a job of the player's waits for it to stop.
+        const bool installing = (busy && runningKind_ == JobKind::Install) || (preloading_ && !afterPreload_);
+        const bool resumable = !busy && !checkingAtStart_ && (preloadPaused_ || canCarryOn());
         setText(button(kPauseId), installing ? L"Pause" : L"Resume");
         showControl(button(kPauseId), installing || resumable);
         EnableWindow(button(kPauseId), installing ? !pausing_ : !themeMaking);
@@ -334,7 +345,7 @@ private:
         const bool wouldInstall = s.current.empty() || !s.currentFilesPresent || updateDue(s);
         if (!wouldInstall || s.builds.empty() || !s.zipPath.empty()) return false;
         return fileExists(joinPath(joinPath(s.rootFolder, L"Downloads"), s.builds.front().file + L".part")) ||
-               piecesWrittenFor(s, s.builds.front());
+               (piecesWrittenFor(s, s.builds.front()) && !madeReadyInBackground(s, s.builds.front()));
     }
 
     void setStatusText(const std::wstring& text) {
@@ -387,11 +398,20 @@ private:
         refreshStatus();
         // A theme window asked for meanwhile opens now, on the list the checks brought.
         if (openWhenChecked_) OnCommand(static_cast<WORD>(std::exchange(openWhenChecked_, 0)));
+        maybePreload();
     }
 
     // Starts an install or add-on job on a copy of the state; the window keeps
     // showing the state it has until the job's done message hands the copy back.
     void startJob(JobKind kind) {
+        // The background gives way at once: the player's job starts as soon as it has stopped.
+        if (preloading_) {
+            busy = true;
+            runningKind_ = kind;
+            check_.noteInstallStarted();
+            whenBackgroundStopped([this, kind] { startJob(kind); });
+            return;
+        }
         busy = true;
         runningKind_ = kind;
         if (kind != JobKind::AddOns) check_.noteInstallStarted();  // a check may install again
@@ -433,10 +453,75 @@ private:
         if (!closeWhenStopped_ && !pausing_) setStatusText(record.sentence);
     }
 
+    // ---- The background fetch --------------------------------------------------
+
+    // Makes the newest build ready in the background while the window is idle:
+    // after the start-up checks, after every check and after the player's jobs.
+    void maybePreload() {
+        if (busy || checkingAtStart_ || closeWhenStopped_ || jobs_.started() || themeMaking || preloadPaused_ ||
+            installPaused_ || !preloadOn(state_))
+            return;
+        const BuildRecord record = buildToPreload(state_);
+        if (!record.commit.empty() && madeReadyInBackground(state_, record) && statusText.empty())
+            setStatusText(preloadSentence(state_, PreloadOutcome::Ready));
+        if ((!record.commit.empty() && record.commit == preloadFailed_) || !preloadHasWork(state_)) return;
+        const LauncherState copy = state_;
+        preloading_ = jobs_.start<JobOutcome>(
+            hwnd(), kProgressMessage, kJobDoneMessage,
+            [copy](const JobControl& control) { return runJob(JobKind::Preload, copy, control); });
+        if (!preloading_) return;
+        runningKind_ = JobKind::Preload;
+        watchJob(kJobDoneMessage);
+        refreshStatus();
+    }
+
+    // What waits for the background fetch to stop runs once it has (at once when none runs).
+    void whenBackgroundStopped(std::function<void()> action) {
+        if (!preloading_) {
+            action();
+            return;
+        }
+        afterPreload_ = std::move(action);
+        jobs_.requestStop();
+        refreshStatus();
+    }
+
+    void OnPreloadDone(const JobOutcome& outcome) {
+        preloading_ = false;
+        const bool paused = std::exchange(pausing_, false);
+        if (closeWhenStopped_) {
+            DestroyWindow(hwnd());
+            return;
+        }
+        const BuildRecord record = buildToPreload(state_);
+        if (outcome.preloaded == PreloadOutcome::Failed) preloadFailed_ = record.commit;
+        SendMessageW(progressBar_, PBM_SETPOS, 0, 0);
+        // Paused while a job of the player's waited for the background: neither goes on.
+        if (paused && afterPreload_) afterPreload_ = nullptr, busy = false;
+        if (afterPreload_) {
+            busy = false;
+            statusText.clear();
+            std::exchange(afterPreload_, nullptr)();
+            return;
+        }
+        if (paused) {
+            statusText = L"Paused. What's downloaded is kept: Resume carries on from there.";
+        } else {
+            statusText = preloadSentence(state_, outcome.preloaded);
+        }
+        refreshStatus();
+        // The list changed while it ran: what to make ready may have too.
+        if (std::exchange(preloadAgain_, false)) maybePreload();
+    }
+
     void OnJobDone(LPARAM lParam) {
         const std::unique_ptr<JobOutcome> outcome = takeJobResult<JobOutcome>(lParam);
         jobs_.finish();
         stopWatchingJob();
+        if (outcome->kind == JobKind::Preload) {
+            OnPreloadDone(*outcome);
+            return;
+        }
         takeInstallState(state_, outcome->copy);
         busy = false;
         const bool paused = std::exchange(pausing_, false) && !outcome->succeeded;
@@ -444,6 +529,8 @@ private:
             DestroyWindow(hwnd());
             return;
         }
+        // An install the player paused isn't carried on in the background either.
+        installPaused_ = paused;
         if (paused) {
             // The bar stays where the download stopped; Resume carries on from there.
             statusText = L"Paused. What's downloaded is kept: Resume carries on from there.";
@@ -462,10 +549,22 @@ private:
         }
         refreshStatus();
         if (createTheme_) createTheme_->refreshControls();
+        // The background fetch carries on.
+        maybePreload();
     }
 
     void OnCheckResult(LPARAM lParam) {
-        if (check_.handleResult(state_, lParam)) refreshStatus();
+        if (!check_.handleResult(state_, lParam)) {
+            maybePreload();
+            return;
+        }
+        refreshStatus();
+        // A newer build, or one held back or gone, changes what the background makes ready.
+        if (preloading_ && !afterPreload_) {
+            preloadAgain_ = true;
+            jobs_.requestStop();
+        }
+        maybePreload();
     }
 
     void OnTimer(WPARAM id) {
@@ -540,6 +639,22 @@ private:
     // Pause stops the install at once, keeping what it fetched (the zip's
     // part, the pieces); Resume starts the same install again, which carries on.
     void OnPause() {
+        if (preloading_ && !afterPreload_) {
+            if (pausing_) return;
+            pausing_ = true;
+            preloadPaused_ = true;
+            jobs_.requestStop();
+            statusText = L"Pausing...";
+            refreshStatus();
+            return;
+        }
+        if (preloadPaused_ && !busy && !checkingAtStart_) {
+            preloadPaused_ = false;
+            statusText.clear();
+            maybePreload();
+            refreshStatus();
+            return;
+        }
         if (busy && runningKind_ == JobKind::Install) {
             if (pausing_) return;
             pausing_ = true;
@@ -575,8 +690,11 @@ private:
                         L"come back if you install again).\nNo: remove everything, your saves too.",
                         L"Vorlane", MB_YESNOCANCEL | MB_ICONQUESTION);
         if (answer == IDCANCEL) return;
-        statusText = whileLocked([&] { return uninstall(state_, answer == IDNO); }) ? L"Uninstalled." : state_.lastError;
-        refreshStatus();
+        whenBackgroundStopped([this, answer] {
+            statusText =
+                whileLocked([&] { return uninstall(state_, answer == IDNO); }) ? L"Uninstalled." : state_.lastError;
+            refreshStatus();
+        });
     }
 
     void OnChangeFolder() {
@@ -592,9 +710,12 @@ private:
                                       L"? Your settings and saves come with you, and build " + state_.current +
                                       L" isn't offered as an update again (a newer one is).";
         if (MessageBoxW(hwnd(), question.c_str(), L"Vorlane", MB_OKCANCEL | MB_ICONQUESTION) != IDOK) return;
-        statusText = whileLocked([&] { return goBack(state_); }) ? L"Now on build " + state_.current + L"."
-                                                                 : state_.lastError;
-        refreshStatus();
+        whenBackgroundStopped([this] {
+            statusText = whileLocked([&] { return goBack(state_); }) ? L"Now on build " + state_.current + L"."
+                                                                     : state_.lastError;
+            refreshStatus();
+            maybePreload();
+        });
     }
 
     // The theme files window is brought forward when it is open, else opened
@@ -621,7 +742,8 @@ private:
         if (closeWhenStopped_) return;
         // The start-up checks can't be cut short mid-request: the window goes
         // at once and the launcher when they end.
-        if (checkingAtStart_) {
+        // Nor need the background fetch be asked about: it carries on at the next start.
+        if (checkingAtStart_ || (preloading_ && !afterPreload_)) {
             closeWhenStopped_ = true;
             jobs_.requestStop();
             ShowWindow(hwnd(), SW_HIDE);
@@ -707,6 +829,12 @@ private:
     UINT doneMessage_ = 0;  // what the running job's end is told with
     JobKind runningKind_ = JobKind::Install;
     bool pausing_ = false;  // Pause was pressed: the install stops and waits for Resume
+    bool preloading_ = false;      // the job that runs is the background fetch
+    bool preloadPaused_ = false;   // the background fetch waits for Resume
+    bool installPaused_ = false;   // the last install was paused: nothing goes on until the player asks
+    bool preloadAgain_ = false;    // the list changed while it ran: it is looked at again once it stopped
+    std::wstring preloadFailed_;   // the build whose background fetch didn't work out this time
+    std::function<void()> afterPreload_;  // a job of the player's, waiting for the background to stop
     bool closeWhenStopped_ = false;
     bool checkingAtStart_ = false;
     bool checkAgain_ = false;  // the start-up checks were cut short by a close taken back

@@ -976,3 +976,181 @@ TEST_F(PieceUpdate, ADiskWithoutRoomIsRefusedAtOnceAndAFallbackGivesThePiecesRoo
     ASSERT_EQ(runCommand(L"update"), 0u);
     expectBuildIsTheZips(kB);
 }
+
+namespace {
+
+// The bytes nginx sent in answer to a logged request.
+uint64_t bytesSent(const std::string& line) {
+    const size_t status = line.find("\" ", line.find(" HTTP/")) + 2;
+    return std::stoull(line.substr(line.find(' ', status) + 1));
+}
+
+// Waits until nginx has logged every request below `prefix` that the launcher
+// made: a request of the test's own, sent after them, is logged with none new
+// below `prefix` before it.
+void settle(const TestBuildServer& server, const std::wstring& prefix) {
+    static int probes = 0;
+    for (;;) {
+        const size_t before = nginxRequestsBelow(prefix).size();
+        const std::wstring probe = L"/settle-" + std::to_wstring(++probes);
+        head(server.url() + probe, {});
+        ASSERT_TRUE(waitFor([&] { return !nginxRequestsFor(server.url().substr(nginxBaseUrl().size()) + probe).empty(); }));
+        if (nginxRequestsBelow(prefix).size() == before) return;
+    }
+}
+
+size_t firstLineStarting(const std::vector<std::wstring>& lines, const std::wstring& start, size_t from = 0) {
+    for (size_t i = from; i < lines.size(); ++i)
+        if (lines[i].starts_with(start)) return i;
+    return lines.size();
+}
+
+}  // namespace
+
+// The next build made ready in the background, as a scheduler runs it: killed
+// part way, nothing installed changes and the next run carries on; while the
+// game plays it keeps to PreloadRate; the update then only puts it in place.
+TEST_F(PieceUpdate, ABuildMadeReadyInTheBackgroundCarriesOnAfterAKillKeepsToItsRateWhileTheGamePlaysAndIsOnlyPutInPlace) {
+    publishA();
+    ASSERT_EQ(runCommand(L"install"), 0u);
+    makeFolderTree(joinPath(savedOf(kA), L"SaveGames"));
+    ASSERT_TRUE(writeFileAtomically(joinPath(savedOf(kA), L"SaveGames\\slot1.sav"), "wave 9"));
+    zips[kB] = server->publishBuild(kB, L"2026-02-01T10:00:00Z", 3 << 20,
+                                    {{kMaps, mapsOfB()}, {kIntro, noiseBytes(16 << 20, 9)}, {kMods, ""}});
+    const BuildIndex b = indexOf(kB);
+    const std::wstring folder = server->url().substr(nginxBaseUrl().size());
+    const std::wstring pack = folder + L"/" + buildObjectName(b.pack.sha256);
+    newLogLines();
+
+    SetEnvironmentVariableW(L"VORLANE_CRASH_AT", L"piece-fetched:3");
+    EXPECT_EQ(runCommand(L"preload"), 99u);
+    SetEnvironmentVariableW(L"VORLANE_CRASH_AT", nullptr);
+    EXPECT_EQ(setting(L"Current"), kA);
+    expectBuildIsTheZips(kA);
+    uint64_t written = 0;
+    recordedPieces(kB, &written);
+    ASSERT_GT(written, 0u);
+    const size_t before = nginxRequestsFor(pack).size();
+
+    // While the game plays: a megabyte a second.
+    ASSERT_TRUE(WritePrivateProfileStringW(L"Launcher", L"PreloadRate", L"1", joinPath(root, L"launcher.ini").c_str()));
+    ASSERT_EQ(runCommand(L"play"), 0u);
+    ASSERT_TRUE(waitFor([&] { return pathExists(joinPath(buildFolderOf(kA), L"started.txt")); }));
+    EXPECT_EQ(runToEnd(testKeyLauncher(),
+                       launcherArguments({L"--auto", L"preload"}, nginxMeteredBaseUrl() + server->url().substr(nginxBaseUrl().size())),
+                       120000),
+              0u);
+    endStartedGames(root);
+    std::vector<std::wstring> lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"Build " + kB + L" is ready in the background: Update puts it in place."));
+    EXPECT_EQ(setting(L"Current"), kA);
+    const std::vector<std::string> asked = nginxRequestsFor(pack);
+    uint64_t sent = 0;
+    double from = 1e18, to = 0;
+    for (size_t i = before; i < asked.size(); ++i) {
+        sent += bytesSent(asked[i]);
+        from = std::min(from, nginxAnswerEnded(asked[i]) - nginxAnswerSeconds(asked[i]));
+        to = std::max(to, nginxAnswerEnded(asked[i]));
+    }
+    EXPECT_LE(sent, b.pack.size - written);
+    ASSERT_GT(sent, 12u << 20);
+    EXPECT_NEAR(double(sent) / (to - from) / 1048576, 1.0, 0.1) << sent << " bytes in " << to - from << " s";
+
+    // Nothing more is asked for: not the index, a piece or the zip.
+    const size_t objects = nginxRequestsBelow(folder + L"/builds/").size();
+    ASSERT_EQ(runCommand(L"update"), 0u);
+    lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"Build " + kB + L" was made ready in the background; putting it in place."));
+    EXPECT_TRUE(contains(lines, L"Installed build " + kB + L" (previous: " + kA + L")."));
+    EXPECT_EQ(nginxRequestsBelow(folder + L"/builds/").size(), objects);
+    EXPECT_EQ(zipRequests(kB), 0u);
+    expectBuildIsTheZips(kB);
+    EXPECT_EQ(readTestFile(joinPath(savedOf(kB), L"SaveGames\\slot1.sav")), "wave 9");
+}
+
+// In the window the next build is made ready once a check finds it; a job of
+// the player's started meanwhile runs at once, and the fetch carries on after
+// it; Update then only puts the build in place.
+TEST_F(PieceUpdate, TheWindowMakesTheNextBuildReadyGivesWayToThePlayersJobAndUpdateOnlyPutsItInPlace) {
+    publishA();
+    ASSERT_EQ(runCommand(L"install"), 0u);
+    const std::wstring slow = L"/slow" + server->url().substr(nginxBaseUrl().size());
+    LauncherProcess launcher(testKeyLauncher(), launcherArguments({L"--check-every", L"15"}, server->slowUrl()));
+    ASSERT_TRUE(launcher.started());
+    HWND window = nullptr;
+    ASSERT_TRUE(waitFor([&] { return (window = findLauncherWindow(instanceHash(root))) != nullptr; }));
+    ASSERT_TRUE(waitFor([&] { return IsWindowVisible(window) && controlText(window, kMainButtonId) == L"Play"; }));
+    zips[kB] = server->publishBuild(kB, L"2026-02-01T10:00:00Z", 3 << 20,
+                                    {{kMaps, mapsOfB()}, {kIntro, noiseBytes(4 << 20, 9)}, {kMods, ""}});
+    newLogLines();
+
+    const std::wstring getting = L"Getting build " + kB + L" ready in the background";
+    const std::wstring ready = joinPath(root, L"Game\\" + kB + L".new\\ready.txt");
+    std::vector<std::wstring> lines;
+    // Once it has planned its fetch, the player asks for a check of the installed build.
+    ASSERT_TRUE(waitFor([&] { return firstLineStarting(lines = log(), getting + L":") < lines.size(); }, 60000));
+    pressButton(window, kCheckFilesId);
+    auto checked = [&] { return firstLineStarting(lines = log(), L"Checked ") < lines.size(); };
+    ASSERT_TRUE(waitFor(checked, 60000));
+    EXPECT_FALSE(pathExists(ready)) << "the check waited for the background";
+    ASSERT_TRUE(waitFor([&] { return controlText(window, kStatusTextId) == L"Build " + kB + L" is ready: Update puts it in place."; },
+                        120000));
+    // Begun, given way to the check, carried on; ready before the second check after the one that found it.
+    lines = log();
+    const size_t begun = firstLineStarting(lines, getting + L":"), check = firstLineStarting(lines, L"Checked ", begun);
+    EXPECT_LT(firstLineStarting(lines, getting + L":", check), lines.size());
+    const size_t found = firstLineStarting(lines, L"Update check: build " + kB + L" is offered to install.");
+    const size_t done = firstLineStarting(lines, L"Build " + kB + L" is ready in the background: Update puts it in place.");
+    ASSERT_LT(done, lines.size());
+    EXPECT_LE(std::count_if(lines.begin() + found, lines.begin() + done,
+                            [](const std::wstring& line) { return line.starts_with(L"Update check: "); }),
+              2);
+    settle(*server, slow);
+    const size_t objects = nginxRequestsBelow(slow + L"/builds/").size();
+
+    pressButton(window, kMainButtonId);
+    ASSERT_TRUE(waitFor([&] { return IsIconic(window) || controlText(window, kStatusLine1Id).starts_with(L"Installed: build " + kB); },
+                        120000));
+    settle(*server, slow);
+    EXPECT_EQ(nginxRequestsBelow(slow + L"/builds/").size(), objects);
+    EXPECT_EQ(nginxRequestsFor(L"/slow" + requestPath(buildZipName(kB))).size(), 0u);
+    EXPECT_TRUE(contains(log(), L"Build " + kB + L" was made ready in the background; putting it in place."));
+    expectBuildIsTheZips(kB, L"started.txt");  // the test game, started by Update & Play, leaves it
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(launcher.wait(60000), 0u);
+    endStartedGames(root);
+}
+
+// With Preload=off, and for a build the player went back from, nothing is
+// fetched before the player asks: not even the index.
+TEST_F(PieceUpdate, NothingIsFetchedInTheBackgroundWhenSwitchedOffOrForABuildHeldBack) {
+    for (const bool heldBack : {false, true}) {
+        SCOPED_TRACE(heldBack ? "held back" : "switched off");
+        if (heldBack) {
+            ASSERT_EQ(runCommand(L"update"), 0u);
+            ASSERT_EQ(runCommand(L"back"), 0u);
+            ASSERT_TRUE(WritePrivateProfileStringW(L"Launcher", L"Preload", nullptr, joinPath(root, L"launcher.ini").c_str()));
+        } else {
+            installAThenPublishB();
+            ASSERT_TRUE(WritePrivateProfileStringW(L"Launcher", L"Preload", L"off", joinPath(root, L"launcher.ini").c_str()));
+        }
+        const std::wstring objectsBelow = server->url().substr(nginxBaseUrl().size()) + L"/builds/";
+        const size_t objects = nginxRequestsBelow(objectsBelow).size();
+        newLogLines();
+        LauncherProcess launcher(testKeyLauncher(), launcherArguments({L"--check-every", L"2"}));
+        ASSERT_TRUE(launcher.started());
+        HWND window = nullptr;
+        ASSERT_TRUE(waitFor([&] { return (window = findLauncherWindow(instanceHash(root))) != nullptr; }));
+        // Two periodic checks have come and gone.
+        size_t checks = 0;
+        ASSERT_TRUE(waitFor([&] {
+            for (const std::wstring& line : newLogLines()) checks += line.starts_with(L"Update check: ");
+            return checks >= 2;
+        }, 60000));
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        EXPECT_EQ(launcher.wait(60000), 0u);
+        settle(*server, objectsBelow);
+        EXPECT_EQ(nginxRequestsBelow(objectsBelow).size(), objects);
+        EXPECT_FALSE(pathExists(joinPath(root, L"Game\\" + kB + L".new")));
+    }
+}

@@ -13,6 +13,11 @@ std::wstring nginxBaseUrl() {
     return port.empty() ? std::wstring() : L"http://127.0.0.1:" + port;
 }
 
+std::wstring nginxMeteredBaseUrl() {
+    std::wstring port = trimSpace(toUtf16(readWholeFile(joinPath(stateFolder(), L"metered-port"))));
+    return port.empty() ? std::wstring() : L"http://127.0.0.1:" + port;
+}
+
 std::wstring nginxDocumentFolder() { return joinPath(stateFolder(), L"www"); }
 
 }  // namespace vorlane::testing
@@ -20,9 +25,20 @@ std::wstring nginxDocumentFolder() { return joinPath(stateFolder(), L"www"); }
 namespace vorlane::testing {
 
 std::vector<std::string> nginxRequestsFor(const std::wstring& path) {
+    return nginxRequestsBelow(path + L" HTTP/");
+}
+
+double nginxAnswerEnded(const std::string& line) {
+    const size_t last = line.rfind(' ');
+    return std::stod(line.substr(line.rfind(' ', last - 1) + 1));
+}
+
+double nginxAnswerSeconds(const std::string& line) { return std::stod(line.substr(line.rfind(' ') + 1)); }
+
+std::vector<std::string> nginxRequestsBelow(const std::wstring& prefix) {
     std::vector<std::string> lines;
     const std::string text = readWholeFile(joinPath(stateFolder(), L"access.log"));
-    const std::string wanted = " " + toUtf8(path) + " HTTP/";
+    const std::string wanted = " " + toUtf8(prefix);
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
