@@ -1009,8 +1009,9 @@ size_t firstLineStarting(const std::vector<std::wstring>& lines, const std::wstr
 
 // The next build made ready in the background, as a scheduler runs it: killed
 // part way, nothing installed changes and the next run carries on; while the
-// game plays it keeps to PreloadRate; the update then only puts it in place.
-TEST_F(PieceUpdate, ABuildMadeReadyInTheBackgroundCarriesOnAfterAKillKeepsToItsRateWhileTheGamePlaysAndIsOnlyPutInPlace) {
+// game plays it keeps to PreloadRate; a newer build listed then takes its
+// place, its pieces taken from the staged one; the update only puts it in place.
+TEST_F(PieceUpdate, ABuildMadeReadyInTheBackgroundCarriesOnAfterAKillKeepsToItsRateGivesWayToANewerOneAndIsOnlyPutInPlace) {
     publishA();
     ASSERT_EQ(runCommand(L"install"), 0u);
     makeFolderTree(joinPath(savedOf(kA), L"SaveGames"));
@@ -1056,16 +1057,32 @@ TEST_F(PieceUpdate, ABuildMadeReadyInTheBackgroundCarriesOnAfterAKillKeepsToItsR
     ASSERT_GT(sent, 12u << 20);
     EXPECT_NEAR(double(sent) / (to - from) / 1048576, 1.0, 0.1) << sent << " bytes in " << to - from << " s";
 
+    // A newer build listed meanwhile takes the staged one's place, its pieces taken from there.
+    const std::wstring kC = L"c3c3c3c";
+    const std::string intro = readTestFile(joinPath(joinPath(root, L"Game\\" + kB + L".new\\Vorlane-" + kB), kIntro));
+    ASSERT_EQ(intro.size(), 16u << 20);
+    zips[kC] = server->publishBuild(kC, L"2026-03-01T10:00:00Z", 3 << 20,
+                                    {{kMaps, kMapsA}, {kIntro, intro}, {L"Content\\Notes.txt", "wave 10"}, {kMods, ""}});
+    const std::set<std::wstring> introPieces =
+        piecesOf(b, [&](const IndexFile& file) { return file.path == L"Content/Movies/Intro.bk2"; });
+    const size_t introAsked = requestsFor(introPieces);
+    ASSERT_EQ(runCommand(L"preload"), 0u);
+    lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"Build " + kC + L" is ready in the background: Update puts it in place."));
+    EXPECT_TRUE(hasLineStarting(lines, L"Removing " + joinPath(root, L"Game\\" + kB + L".new")));
+    EXPECT_EQ(requestsFor(introPieces), introAsked);
+    EXPECT_FALSE(pathExists(joinPath(root, L"Game\\" + kB + L".new")));
+
     // Nothing more is asked for: not the index, a piece or the zip.
     const size_t objects = nginxRequestsBelow(folder + L"/builds/").size();
     ASSERT_EQ(runCommand(L"update"), 0u);
     lines = newLogLines();
-    EXPECT_TRUE(contains(lines, L"Build " + kB + L" was made ready in the background; putting it in place."));
-    EXPECT_TRUE(contains(lines, L"Installed build " + kB + L" (previous: " + kA + L")."));
+    EXPECT_TRUE(contains(lines, L"Build " + kC + L" was made ready in the background; putting it in place."));
+    EXPECT_TRUE(contains(lines, L"Installed build " + kC + L" (previous: " + kA + L")."));
     EXPECT_EQ(nginxRequestsBelow(folder + L"/builds/").size(), objects);
-    EXPECT_EQ(zipRequests(kB), 0u);
-    expectBuildIsTheZips(kB);
-    EXPECT_EQ(readTestFile(joinPath(savedOf(kB), L"SaveGames\\slot1.sav")), "wave 9");
+    EXPECT_EQ(zipRequests(kC), 0u);
+    expectBuildIsTheZips(kC);
+    EXPECT_EQ(readTestFile(joinPath(savedOf(kC), L"SaveGames\\slot1.sav")), "wave 9");
 }
 
 // In the window the next build is made ready once a check finds it; a job of
