@@ -1087,18 +1087,18 @@ TEST_F(PieceUpdate, ABuildMadeReadyInTheBackgroundCarriesOnAfterAKillKeepsToItsR
 
 // In the window the next build is made ready once a check finds it; a job of
 // the player's started meanwhile runs at once, and the fetch carries on after
-// it; Update then only puts the build in place.
+// it; it pauses and resumes; Update then only puts the build in place.
 TEST_F(PieceUpdate, TheWindowMakesTheNextBuildReadyGivesWayToThePlayersJobAndUpdateOnlyPutsItInPlace) {
     publishA();
     ASSERT_EQ(runCommand(L"install"), 0u);
     const std::wstring slow = L"/slow" + server->url().substr(nginxBaseUrl().size());
-    LauncherProcess launcher(testKeyLauncher(), launcherArguments({L"--check-every", L"15"}, server->slowUrl()));
+    LauncherProcess launcher(testKeyLauncher(), launcherArguments({L"--check-every", L"20"}, server->slowUrl()));
     ASSERT_TRUE(launcher.started());
     HWND window = nullptr;
     ASSERT_TRUE(waitFor([&] { return (window = findLauncherWindow(instanceHash(root))) != nullptr; }));
     ASSERT_TRUE(waitFor([&] { return IsWindowVisible(window) && controlText(window, kMainButtonId) == L"Play"; }));
     zips[kB] = server->publishBuild(kB, L"2026-02-01T10:00:00Z", 3 << 20,
-                                    {{kMaps, mapsOfB()}, {kIntro, noiseBytes(4 << 20, 9)}, {kMods, ""}});
+                                    {{kMaps, mapsOfB()}, {kIntro, noiseBytes(6 << 20, 9)}, {kMods, ""}});
     newLogLines();
 
     const std::wstring getting = L"Getting build " + kB + L" ready in the background";
@@ -1110,12 +1110,21 @@ TEST_F(PieceUpdate, TheWindowMakesTheNextBuildReadyGivesWayToThePlayersJobAndUpd
     auto checked = [&] { return firstLineStarting(lines = log(), L"Checked ") < lines.size(); };
     ASSERT_TRUE(waitFor(checked, 60000));
     EXPECT_FALSE(pathExists(ready)) << "the check waited for the background";
+    // Carried on after it, then paused and resumed like a download.
+    ASSERT_TRUE(waitFor([&] {
+        lines = log();
+        return firstLineStarting(lines, getting + L":", firstLineStarting(lines, L"Checked ")) < lines.size();
+    }, 60000));
+    ASSERT_TRUE(waitFor([&] { return controlText(window, kPauseId) == L"Pause" && controlEnabled(window, kPauseId); }));
+    pressButton(window, kPauseId);
+    ASSERT_TRUE(waitFor([&] { return controlText(window, kPauseId) == L"Resume" && controlEnabled(window, kPauseId); }, 60000));
+    EXPECT_EQ(controlText(window, kStatusTextId), L"Paused. What's downloaded is kept: Resume carries on from there.");
+    EXPECT_FALSE(pathExists(ready)) << "it ended before the pause";
+    pressButton(window, kPauseId);
     ASSERT_TRUE(waitFor([&] { return controlText(window, kStatusTextId) == L"Build " + kB + L" is ready: Update puts it in place."; },
                         120000));
-    // Begun, given way to the check, carried on; ready before the second check after the one that found it.
+    // Ready before the second check after the one that found it.
     lines = log();
-    const size_t begun = firstLineStarting(lines, getting + L":"), check = firstLineStarting(lines, L"Checked ", begun);
-    EXPECT_LT(firstLineStarting(lines, getting + L":", check), lines.size());
     const size_t found = firstLineStarting(lines, L"Update check: build " + kB + L" is offered to install.");
     const size_t done = firstLineStarting(lines, L"Build " + kB + L" is ready in the background: Update puts it in place.");
     ASSERT_LT(done, lines.size());
