@@ -27,6 +27,7 @@
 #include "support/installed_game.h"
 #include "support/launcher_process.h"
 #include "support/launcher_test.h"
+#include "support/link_proxy.h"
 #include "support/nginx_server.h"
 #include "support/publisher.h"
 #include "support/rename_lock.h"
@@ -1178,5 +1179,38 @@ TEST_F(PieceUpdate, NothingIsFetchedInTheBackgroundWhenSwitchedOffOrForABuildHel
         settle(*server, objectsBelow);
         EXPECT_EQ(nginxRequestsBelow(objectsBelow).size(), objects);
         EXPECT_FALSE(pathExists(joinPath(root, L"Game\\" + kB + L".new")));
+    }
+}
+
+// Two build servers serve one install's pieces at once (one through a link,
+// one straight); the link dropping every connection part way costs no
+// failure: the rest comes from the other, and the build is its zip.
+TEST_F(PieceUpdate, TwoServersServeOneInstallAndOneDroppingPartWayCostsNoFailure) {
+    zips[kA] = server->publishBuild(kA, L"2026-01-01T10:00:00Z", 12 << 20, {{kMaps, kMapsA}, {kMods, ""}});
+    ASSERT_TRUE(makeFolderTree(root));
+    ASSERT_TRUE(WritePrivateProfileStringW(L"Launcher", L"Pieces", L"always", joinPath(root, L"launcher.ini").c_str()));
+    const std::wstring folder = server->url().substr(nginxBaseUrl().size());
+    LinkProxy link(nginxBaseUrl(), 20, 1);
+    ASSERT_FALSE(link.url().empty());
+    // nginx tells the two apart by the path: the link's below /paced/, the other's below /slow/.
+    LauncherProcess launcher(testKeyLauncher(), launcherArguments({L"--auto", L"install"},
+                                                                  link.url() + L"/paced" + folder + L";" +
+                                                                      nginxBaseUrl() + L"/slow" + folder));
+    ASSERT_TRUE(launcher.started());
+    ASSERT_TRUE(waitFor([&] { return recordedPieces(kA).size() >= 4; }, 60000));
+    ASSERT_TRUE(link.dropConnections());
+    ASSERT_EQ(launcher.wait(120000), 0u);
+
+    const std::vector<std::wstring> lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"Installed build " + kA + L" (previous: none)."));
+    EXPECT_FALSE(hasLineStarting(lines, L"Updating by pieces didn't work out"));
+    EXPECT_EQ(zipRequests(kA) + nginxRequestsFor(L"/slow" + requestPath(buildZipName(kA))).size() +
+                  nginxRequestsFor(L"/paced" + requestPath(buildZipName(kA))).size(),
+              0u);
+    expectBuildIsTheZips(kA);
+    for (const wchar_t* way : {L"/paced", L"/slow"}) {
+        uint64_t sent = 0;
+        for (const std::string& line : nginxRequestsBelow(way + folder + L"/builds/")) sent += bytesSent(line);
+        EXPECT_GT(sent, 0u) << toUtf8(way);
     }
 }
