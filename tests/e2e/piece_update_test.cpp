@@ -27,6 +27,7 @@
 #include "support/installed_game.h"
 #include "support/launcher_process.h"
 #include "support/launcher_test.h"
+#include "support/link_proxy.h"
 #include "support/nginx_server.h"
 #include "support/publisher.h"
 #include "support/rename_lock.h"
@@ -1009,8 +1010,9 @@ size_t firstLineStarting(const std::vector<std::wstring>& lines, const std::wstr
 
 // The next build made ready in the background, as a scheduler runs it: killed
 // part way, nothing installed changes and the next run carries on; while the
-// game plays it keeps to PreloadRate; the update then only puts it in place.
-TEST_F(PieceUpdate, ABuildMadeReadyInTheBackgroundCarriesOnAfterAKillKeepsToItsRateWhileTheGamePlaysAndIsOnlyPutInPlace) {
+// game plays it keeps to PreloadRate; a newer build listed then takes its
+// place, its pieces taken from the staged one; the update only puts it in place.
+TEST_F(PieceUpdate, ABuildMadeReadyInTheBackgroundCarriesOnAfterAKillKeepsToItsRateGivesWayToANewerOneAndIsOnlyPutInPlace) {
     publishA();
     ASSERT_EQ(runCommand(L"install"), 0u);
     makeFolderTree(joinPath(savedOf(kA), L"SaveGames"));
@@ -1056,32 +1058,48 @@ TEST_F(PieceUpdate, ABuildMadeReadyInTheBackgroundCarriesOnAfterAKillKeepsToItsR
     ASSERT_GT(sent, 12u << 20);
     EXPECT_NEAR(double(sent) / (to - from) / 1048576, 1.0, 0.1) << sent << " bytes in " << to - from << " s";
 
+    // A newer build listed meanwhile takes the staged one's place, its pieces taken from there.
+    const std::wstring kC = L"c3c3c3c";
+    const std::string intro = readTestFile(joinPath(joinPath(root, L"Game\\" + kB + L".new\\Vorlane-" + kB), kIntro));
+    ASSERT_EQ(intro.size(), 16u << 20);
+    zips[kC] = server->publishBuild(kC, L"2026-03-01T10:00:00Z", 3 << 20,
+                                    {{kMaps, kMapsA}, {kIntro, intro}, {L"Content\\Notes.txt", "wave 10"}, {kMods, ""}});
+    const std::set<std::wstring> introPieces =
+        piecesOf(b, [&](const IndexFile& file) { return file.path == L"Content/Movies/Intro.bk2"; });
+    const size_t introAsked = requestsFor(introPieces);
+    ASSERT_EQ(runCommand(L"preload"), 0u);
+    lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"Build " + kC + L" is ready in the background: Update puts it in place."));
+    EXPECT_TRUE(hasLineStarting(lines, L"Removing " + joinPath(root, L"Game\\" + kB + L".new")));
+    EXPECT_EQ(requestsFor(introPieces), introAsked);
+    EXPECT_FALSE(pathExists(joinPath(root, L"Game\\" + kB + L".new")));
+
     // Nothing more is asked for: not the index, a piece or the zip.
     const size_t objects = nginxRequestsBelow(folder + L"/builds/").size();
     ASSERT_EQ(runCommand(L"update"), 0u);
     lines = newLogLines();
-    EXPECT_TRUE(contains(lines, L"Build " + kB + L" was made ready in the background; putting it in place."));
-    EXPECT_TRUE(contains(lines, L"Installed build " + kB + L" (previous: " + kA + L")."));
+    EXPECT_TRUE(contains(lines, L"Build " + kC + L" was made ready in the background; putting it in place."));
+    EXPECT_TRUE(contains(lines, L"Installed build " + kC + L" (previous: " + kA + L")."));
     EXPECT_EQ(nginxRequestsBelow(folder + L"/builds/").size(), objects);
-    EXPECT_EQ(zipRequests(kB), 0u);
-    expectBuildIsTheZips(kB);
-    EXPECT_EQ(readTestFile(joinPath(savedOf(kB), L"SaveGames\\slot1.sav")), "wave 9");
+    EXPECT_EQ(zipRequests(kC), 0u);
+    expectBuildIsTheZips(kC);
+    EXPECT_EQ(readTestFile(joinPath(savedOf(kC), L"SaveGames\\slot1.sav")), "wave 9");
 }
 
 // In the window the next build is made ready once a check finds it; a job of
 // the player's started meanwhile runs at once, and the fetch carries on after
-// it; Update then only puts the build in place.
+// it; it pauses and resumes; Update then only puts the build in place.
 TEST_F(PieceUpdate, TheWindowMakesTheNextBuildReadyGivesWayToThePlayersJobAndUpdateOnlyPutsItInPlace) {
     publishA();
     ASSERT_EQ(runCommand(L"install"), 0u);
     const std::wstring slow = L"/slow" + server->url().substr(nginxBaseUrl().size());
-    LauncherProcess launcher(testKeyLauncher(), launcherArguments({L"--check-every", L"15"}, server->slowUrl()));
+    LauncherProcess launcher(testKeyLauncher(), launcherArguments({L"--check-every", L"20"}, server->slowUrl()));
     ASSERT_TRUE(launcher.started());
     HWND window = nullptr;
     ASSERT_TRUE(waitFor([&] { return (window = findLauncherWindow(instanceHash(root))) != nullptr; }));
     ASSERT_TRUE(waitFor([&] { return IsWindowVisible(window) && controlText(window, kMainButtonId) == L"Play"; }));
     zips[kB] = server->publishBuild(kB, L"2026-02-01T10:00:00Z", 3 << 20,
-                                    {{kMaps, mapsOfB()}, {kIntro, noiseBytes(4 << 20, 9)}, {kMods, ""}});
+                                    {{kMaps, mapsOfB()}, {kIntro, noiseBytes(6 << 20, 9)}, {kMods, ""}});
     newLogLines();
 
     const std::wstring getting = L"Getting build " + kB + L" ready in the background";
@@ -1093,12 +1111,21 @@ TEST_F(PieceUpdate, TheWindowMakesTheNextBuildReadyGivesWayToThePlayersJobAndUpd
     auto checked = [&] { return firstLineStarting(lines = log(), L"Checked ") < lines.size(); };
     ASSERT_TRUE(waitFor(checked, 60000));
     EXPECT_FALSE(pathExists(ready)) << "the check waited for the background";
+    // Carried on after it, then paused and resumed like a download.
+    ASSERT_TRUE(waitFor([&] {
+        lines = log();
+        return firstLineStarting(lines, getting + L":", firstLineStarting(lines, L"Checked ")) < lines.size();
+    }, 60000));
+    ASSERT_TRUE(waitFor([&] { return controlText(window, kPauseId) == L"Pause" && controlEnabled(window, kPauseId); }));
+    pressButton(window, kPauseId);
+    ASSERT_TRUE(waitFor([&] { return controlText(window, kPauseId) == L"Resume" && controlEnabled(window, kPauseId); }, 60000));
+    EXPECT_EQ(controlText(window, kStatusTextId), L"Paused. What's downloaded is kept: Resume carries on from there.");
+    EXPECT_FALSE(pathExists(ready)) << "it ended before the pause";
+    pressButton(window, kPauseId);
     ASSERT_TRUE(waitFor([&] { return controlText(window, kStatusTextId) == L"Build " + kB + L" is ready: Update puts it in place."; },
                         120000));
-    // Begun, given way to the check, carried on; ready before the second check after the one that found it.
+    // Ready before the second check after the one that found it.
     lines = log();
-    const size_t begun = firstLineStarting(lines, getting + L":"), check = firstLineStarting(lines, L"Checked ", begun);
-    EXPECT_LT(firstLineStarting(lines, getting + L":", check), lines.size());
     const size_t found = firstLineStarting(lines, L"Update check: build " + kB + L" is offered to install.");
     const size_t done = firstLineStarting(lines, L"Build " + kB + L" is ready in the background: Update puts it in place.");
     ASSERT_LT(done, lines.size());
@@ -1152,5 +1179,38 @@ TEST_F(PieceUpdate, NothingIsFetchedInTheBackgroundWhenSwitchedOffOrForABuildHel
         settle(*server, objectsBelow);
         EXPECT_EQ(nginxRequestsBelow(objectsBelow).size(), objects);
         EXPECT_FALSE(pathExists(joinPath(root, L"Game\\" + kB + L".new")));
+    }
+}
+
+// Two build servers serve one install's pieces at once (one through a link,
+// one straight); the link dropping every connection part way costs no
+// failure: the rest comes from the other, and the build is its zip.
+TEST_F(PieceUpdate, TwoServersServeOneInstallAndOneDroppingPartWayCostsNoFailure) {
+    zips[kA] = server->publishBuild(kA, L"2026-01-01T10:00:00Z", 12 << 20, {{kMaps, kMapsA}, {kMods, ""}});
+    ASSERT_TRUE(makeFolderTree(root));
+    ASSERT_TRUE(WritePrivateProfileStringW(L"Launcher", L"Pieces", L"always", joinPath(root, L"launcher.ini").c_str()));
+    const std::wstring folder = server->url().substr(nginxBaseUrl().size());
+    LinkProxy link(nginxBaseUrl(), 20, 1);
+    ASSERT_FALSE(link.url().empty());
+    // nginx tells the two apart by the path: the link's below /paced/, the other's below /slow/.
+    LauncherProcess launcher(testKeyLauncher(), launcherArguments({L"--auto", L"install"},
+                                                                  link.url() + L"/paced" + folder + L";" +
+                                                                      nginxBaseUrl() + L"/slow" + folder));
+    ASSERT_TRUE(launcher.started());
+    ASSERT_TRUE(waitFor([&] { return recordedPieces(kA).size() >= 4; }, 60000));
+    ASSERT_TRUE(link.dropConnections());
+    ASSERT_EQ(launcher.wait(120000), 0u);
+
+    const std::vector<std::wstring> lines = newLogLines();
+    EXPECT_TRUE(contains(lines, L"Installed build " + kA + L" (previous: none)."));
+    EXPECT_FALSE(hasLineStarting(lines, L"Updating by pieces didn't work out"));
+    EXPECT_EQ(zipRequests(kA) + nginxRequestsFor(L"/slow" + requestPath(buildZipName(kA))).size() +
+                  nginxRequestsFor(L"/paced" + requestPath(buildZipName(kA))).size(),
+              0u);
+    expectBuildIsTheZips(kA);
+    for (const wchar_t* way : {L"/paced", L"/slow"}) {
+        uint64_t sent = 0;
+        for (const std::string& line : nginxRequestsBelow(way + folder + L"/builds/")) sent += bytesSent(line);
+        EXPECT_GT(sent, 0u) << toUtf8(way);
     }
 }
