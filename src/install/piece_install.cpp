@@ -208,9 +208,10 @@ PieceOutcome stageByPieces(LauncherState& state, const BuildRecord& record, cons
     const std::wstring done = joinPath(staging, kDoneRecordName);
     const std::wstring ready = joinPath(staging, kReadyRecordName);
     const std::wstring setting = readSetting(state, kPiecesSetting);
-    // A first install, with nothing on disk to take pieces from, downloads the zip unless told otherwise, or
-    // unless a try cut short left pieces written.
-    const bool firstToo = equalsIgnoringCase(setting, L"always");
+    // A first install, with nothing on disk to take pieces from, goes by pieces too (every piece fetched straight
+    // into place: no zip beside the build, no unpacking), unless told to take the zip (or a try cut short left
+    // pieces written, which it carries on from).
+    const bool firstToo = !equalsIgnoringCase(setting, kPiecesForUpdatesOnly);
     if (record.index.empty() || !state.zipPath.empty() || equalsIgnoringCase(setting, L"off") ||
         (earlier.empty() && !fileExists(done) && !firstToo))
         return PieceOutcome::UseZip;

@@ -20,8 +20,10 @@ namespace vorlane {
 
 // The setting that switches updates by pieces off ("Pieces=off"): every build
 // is then installed from its zip, as by a launcher that knows no pieces.
-// "Pieces=always" takes a first install by pieces too, with nothing on disk.
+// "Pieces=updates" takes a first install, with nothing on disk, from the zip
+// and only updates by pieces; anything else (or nothing) takes both by pieces.
 inline constexpr wchar_t kPiecesSetting[] = L"Pieces";
+inline constexpr wchar_t kPiecesForUpdatesOnly[] = L"updates";
 
 enum class PieceOutcome {
     Staged,  // the staging folder holds the whole build, every file checked

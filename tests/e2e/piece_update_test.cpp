@@ -96,9 +96,15 @@ class PieceUpdate : public LauncherTest {
 protected:
     PieceUpdate() : LauncherTest(L"pieces") {}
 
+    // A first install takes the zip here (so that an earlier build has no index beside it) unless a test says otherwise.
     void SetUp() override {
         LauncherTest::SetUp();
         server->publishInPieces(true);
+        ASSERT_TRUE(makeFolderTree(root));
+        setPieces(L"updates");
+    }
+    void setPieces(const wchar_t* value) {
+        ASSERT_TRUE(WritePrivateProfileStringW(L"Launcher", L"Pieces", value, joinPath(root, L"launcher.ini").c_str()));
     }
 
     void publishA() {
@@ -430,10 +436,9 @@ TEST_F(PieceUpdate, APieceDamagedOnDiskIsFetchedOnceForAllTheFilesThatUseIt) {
     expectBuildIsTheZips(kB);
 }
 
-TEST_F(PieceUpdate, AFirstInstallGoesByPiecesWhenToldTo) {
+TEST_F(PieceUpdate, AFirstInstallWithAnIndexGoesByPieces) {
     publishA();
-    ASSERT_TRUE(makeFolderTree(root));
-    ASSERT_TRUE(WritePrivateProfileStringW(L"Launcher", L"Pieces", L"always", joinPath(root, L"launcher.ini").c_str()));
+    setPieces(nullptr);
     ASSERT_EQ(runCommand(L"install"), 0u);
     const std::vector<std::wstring> lines = newLogLines();
     EXPECT_TRUE(contains(lines, L"Installing build " + kA + L" by pieces: 5 MB of 5 MB is new.")) << toUtf8(lines.empty() ? L"" : lines.back());
