@@ -200,7 +200,8 @@ protected:
 
     HWND waitForMessageBox(const std::wstring& caption) {
         HWND box = nullptr;
-        EXPECT_TRUE(waitFor([&] { return (box = findMessageBox(window, caption)) != nullptr; }));
+        // The box's window comes before its text: it is taken once the text is there too.
+        EXPECT_TRUE(waitFor([&] { return (box = findMessageBox(window, caption)) != nullptr && !messageBoxText(box).empty(); }));
         return box;
     }
 
