@@ -654,6 +654,34 @@ TEST_F(PieceUpdate, ATamperedPieceIsTakenFromTheNextServerAndWithoutOneTheZipIsU
     expectBuildIsTheZips(kB);
 }
 
+// A launcher of the release before packs reads an index without "Pack" and
+// asks for every piece by its own name. The publisher still stores each piece
+// on its own, so a record naming an index of that shape updates piece by
+// piece: no range, no pack, no zip.
+TEST_F(PieceUpdate, ARecordOfTheIndexShapeBeforePacksUpdatesFromThePiecesStoredOneByOne) {
+    installAThenPublishB();
+    if (HasFatalFailure()) return;
+    BuildIndex earlier = indexOf(kB);
+    const std::wstring pack = earlier.pack.sha256;
+    ASSERT_FALSE(pack.empty());
+    earlier.pack = {};
+    replaceIndexOfB([&](std::string& text) {
+        text = buildIndexJson(earlier);
+        EXPECT_EQ(text.find("\"Pack\""), std::string::npos);
+    });
+    std::set<std::wstring> onlyInB = piecesOf(earlier);
+    for (const std::wstring& hash : piecesOf(indexOf(kA))) onlyInB.erase(hash);
+    ASSERT_FALSE(onlyInB.empty());
+
+    ASSERT_EQ(runCommand(L"update"), 0u);
+    EXPECT_TRUE(contains(newLogLines(), L"Installed build " + kB + L" (previous: " + kA + L")."));
+    for (const std::wstring& hash : onlyInB)
+        EXPECT_EQ(nginxRequestsFor(requestPath(buildObjectName(hash))).size(), 1u) << toUtf8(hash);
+    EXPECT_EQ(nginxRequestsFor(requestPath(buildObjectName(pack))).size(), 0u);
+    EXPECT_EQ(zipRequests(kB), 0u);
+    expectBuildIsTheZips(kB);
+}
+
 TEST_F(PieceUpdate, AFileThatDoesNotCheckOutOrAHostileIndexEndsInTheZip) {
     installAThenPublishB();
     if (HasFatalFailure()) return;
