@@ -367,6 +367,7 @@ void tidyInstallation(LauncherState& state) {
     deleteOtherDownloads(joinPath(state.rootFolder, L"Downloads"), L"");
     // With nothing to install, no install in progress needs the pieces a run cut short fetched.
     deleteFolderTree(fetchedPiecesFolder(state));
+    deleteFolderTree(mendingFolder(state));
 }
 
 }  // namespace vorlane

@@ -22,8 +22,6 @@ namespace {
 
 // The kept copy of a build's index, beside its build folder (installDir\<commit>\...).
 const wchar_t kKeptIndexName[] = L"build-index.json";
-// Beside the build folder in the staging folder while pieces are written: what is written and checked.
-const wchar_t kDoneRecordName[] = L"pieces-done.txt";
 // The game's settings and saves: the player's, never checked against an index.
 const wchar_t kSavedPrefix[] = L"vorlane/saved/";
 // Beside the build folder in the staging folder of a build made ready in the background: the index it was
@@ -199,6 +197,10 @@ bool keptIndex(const LauncherState& state, const std::wstring& commit, BuildInde
 
 std::wstring fetchedPiecesFolder(const LauncherState& state) {
     return joinPath(joinPath(state.rootFolder, L"Downloads"), L"Pieces");
+}
+
+std::wstring mendingFolder(const LauncherState& state) {
+    return joinPath(joinPath(state.rootFolder, L"Downloads"), L"Mending");
 }
 
 PieceOutcome stageByPieces(LauncherState& state, const BuildRecord& record, const JobControl& job,

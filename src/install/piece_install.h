@@ -63,9 +63,13 @@ bool piecesWrittenFor(const LauncherState& state, const BuildRecord& record);
 // its zip that a try before them left, are of no more use.
 void forgetFetchedPieces(const LauncherState& state, const BuildRecord& record);
 
-// The folder that kept fetched pieces in earlier releases (removed wherever it
-// is found), and that holds files being mended.
+// The folder that kept fetched pieces in earlier releases, removed wherever it is found.
 std::wstring fetchedPiecesFolder(const LauncherState& state);
+// The folder of the files a check of the build mends, with the record of the
+// pieces written into them, kept when a check is cut short.
+std::wstring mendingFolder(const LauncherState& state);
+// The record of the pieces written, beside what they were written into.
+inline constexpr wchar_t kDoneRecordName[] = L"pieces-done.txt";
 
 // What both an update by pieces and a check of the installed build need:
 // The game's settings and saves: the player's, never checked against an index.

@@ -127,12 +127,13 @@ bool mendFiles(LauncherState& state, const std::wstring& folder, const BuildInde
     PieceEngine engine(buildServers(state, &index), job);
     for (const IndexFile* file : found.damaged) engine.store().addFile(joinPath(folder, windowsPath(file->path)));
     engine.addIndexed(folder, found.sound);
-    const std::wstring mending = fetchedPiecesFolder(state);
-    deleteFolderTree(mending);
+    // Each file is mended under its place in the index, so that a check cut short (a stop, a kill) carries on
+    // from the pieces its record names, whichever files are damaged by then.
+    const std::wstring mending = mendingFolder(state);
     std::vector<PieceTarget> targets;
     for (const IndexFile* file : found.damaged)
-        targets.push_back(PieceTarget{file, joinPath(mending, L"mended-" + std::to_wstring(targets.size()))});
-    engine.plan(targets, L"");
+        targets.push_back(PieceTarget{file, joinPath(mending, L"mended-" + std::to_wstring(file - index.files.data()))});
+    engine.plan(targets, joinPath(mending, kDoneRecordName));
     // When a piece can't be had, every file is still tried: those that need none of the missing ones are
     // mended all the same, and the others say which piece failed them.
     const PieceRunResult result = engine.run(
@@ -175,7 +176,7 @@ bool mendFiles(LauncherState& state, const std::wstring& folder, const BuildInde
         if (!sha256File(target, fingerprint) || fingerprint != file->sha256)
             failures.push_back(file->path + L": it still isn't as published after it was mended");
     }
-    deleteFolderTree(mending);
+    if (!job.stopRequested()) deleteFolderTree(mending);
     if (job.stopRequested()) {
         state.lastError = L"The check was stopped before every file was mended.";
         return false;

@@ -225,17 +225,19 @@ void PieceEngine::plan(std::vector<PieceTarget> targets, const std::wstring& rec
         readRecord(record, [&](const std::wstring& hash, uint32_t size, uint64_t offset, const std::wstring& path) {
             auto target = targetOf.find(path);
             if (target == targetOf.end()) return;
-            for (uint32_t place : work.placesOf[target->second]) {
-                Work::Place& at = work.places[place];
-                Work::Distinct& piece = work.pieces[at.piece];
-                if (at.offset != offset || at.done || piece.piece->hash != hash || piece.piece->size != size) continue;
-                const std::string bytes = readRange(work.targets[at.target].path, offset, size);
-                if (bytes.size() != size || !hashIs(bytes.data(), size, piece.digest)) return;
-                at.done = true;
-                --piece.left;
-                counts_.done += size;
-                return;
-            }
+            // A target's places are in the order of their offsets: the one at `offset`, found by halving.
+            const std::vector<uint32_t>& inTarget = work.placesOf[target->second];
+            const auto place = std::lower_bound(inTarget.begin(), inTarget.end(), offset,
+                                                [&](uint32_t p, uint64_t o) { return work.places[p].offset < o; });
+            if (place == inTarget.end()) return;
+            Work::Place& at = work.places[*place];
+            Work::Distinct& piece = work.pieces[at.piece];
+            if (at.offset != offset || at.done || piece.piece->hash != hash || piece.piece->size != size) return;
+            const std::string bytes = readRange(work.targets[at.target].path, offset, size);
+            if (bytes.size() != size || !hashIs(bytes.data(), size, piece.digest)) return;
+            at.done = true;
+            --piece.left;
+            counts_.done += size;
         });
     }
     // Left to fetch: what neither the disk nor a whole earlier copy of its file gives.

@@ -71,6 +71,12 @@ void putInAfter(std::string& text, const std::string& after, size_t count, const
 
 const std::string kAnyHash(64, 'c');
 
+// The bytes nginx sent in answer to a logged request.
+uint64_t bytesSent(const std::string& line) {
+    const size_t status = line.find("\" ", line.find(" HTTP/")) + 2;
+    return std::stoull(line.substr(line.find(' ', status) + 1));
+}
+
 const IndexPastALimit kIndexesPastALimit[] = {
     {"LongerThanAnyDownloadIntoMemory",
      [](std::string& text) { text.insert(1, size_t(kLargestMemoryDownload) + 1 - text.size(), ' '); },
@@ -294,10 +300,20 @@ protected:
         return std::any_of(lines.begin(), lines.end(), [&](const std::wstring& line) { return line.starts_with(start); });
     }
 
-    // The distinct pieces `pieces-done.txt` of a first install of `commit` names, and their bytes.
-    std::set<std::wstring> recordedPieces(const std::wstring& commit, uint64_t* bytes = nullptr) {
+    // The bytes nginx has sent of the index's pack so far, every range of it counted.
+    uint64_t packBytesSent(const BuildIndex& index) {
+        uint64_t sent = 0;
+        for (const std::string& line : nginxRequestsFor(requestPath(buildObjectName(index.pack.sha256))))
+            sent += bytesSent(line);
+        return sent;
+    }
+
+    // The distinct pieces `pieces-done.txt` of a first install of `commit` (or the record given) names, and their bytes.
+    std::set<std::wstring> recordedPieces(const std::wstring& commit, uint64_t* bytes = nullptr,
+                                          const std::wstring& record = L"") {
         std::set<std::wstring> hashes;
-        const std::string text = readTestFile(joinPath(root, L"Game\\" + commit + L".new\\pieces-done.txt"));
+        const std::string text = readTestFile(
+            record.empty() ? joinPath(root, L"Game\\" + commit + L".new\\pieces-done.txt") : record);
         for (size_t start = 0, end; start < text.size(); start = end + 1) {
             end = std::min(text.find('\n', start), text.size());
             if (end - start > 65 && hashes.insert(toUtf16(text.substr(start, 64))).second && bytes)
@@ -448,38 +464,55 @@ TEST_F(PieceUpdate, AFirstInstallWithAnIndexGoesByPieces) {
     EXPECT_TRUE(listFolder(joinPath(root, L"Downloads")).empty());
 }
 
-// A first install by pieces killed half way carries on at the next run from
-// what it wrote: no piece its record names is fetched again, and the build
-// comes out as its zip.
-TEST_F(PieceUpdate, AFirstInstallByPiecesKilledHalfWayCarriesOnWithoutFetchingWhatItWrote) {
-    publishA();
-    ASSERT_TRUE(makeFolderTree(root));
-    ASSERT_TRUE(WritePrivateProfileStringW(L"Launcher", L"Pieces", L"always", joinPath(root, L"launcher.ini").c_str()));
-    SetEnvironmentVariableW(L"VORLANE_CRASH_AT", L"piece-fetched:12");
-    EXPECT_EQ(runCommand(L"install"), 99u);
-    SetEnvironmentVariableW(L"VORLANE_CRASH_AT", nullptr);
-    const BuildIndex a = indexOf(kA);
-    ASSERT_FALSE(a.pack.sha256.empty());
-    // The bytes of the distinct pieces the record names, and what nginx has sent of the pack so far.
-    uint64_t writtenBytes = 0;
-    recordedPieces(kA, &writtenBytes);
-    ASSERT_GT(writtenBytes, 0u);
-    auto packBytesSent = [&] {
-        uint64_t sent = 0;
-        for (const std::string& line : nginxRequestsFor(server->url().substr(nginxBaseUrl().size()) + L"/" +
-                                                        buildObjectName(a.pack.sha256))) {
-            const size_t status = line.find("\" ", line.find(" HTTP/")) + 2;
-            sent += std::stoull(line.substr(line.find(' ', status) + 1));
-        }
-        return sent;
-    };
-    const uint64_t before = packBytesSent();
+// A run by pieces killed at its 12th fetched piece carries on at the next run
+// from what it wrote: the bytes of A's pack nginx sends the second time are at
+// most what was to fetch less the distinct pieces the record names, so no piece
+// written before the kill is fetched again; the files come out as the zip's.
+struct KilledRun {
+    const char* name;
+    const wchar_t* command;
+    bool firstInstall;  // else A is installed (by pieces) and two of its files go, for verify to mend
+};
+const KilledRun kKilledRuns[] = {{"FirstInstall", L"install", true}, {"VerifyMending", L"verify", false}};
 
-    ASSERT_EQ(runCommand(L"install"), 0u);
-    EXPECT_LE(packBytesSent() - before, a.pack.size - writtenBytes);
-    EXPECT_EQ(zipRequests(kA), 0u);
-    expectBuildIsTheZips(kA);
-    EXPECT_FALSE(pathExists(joinPath(root, L"Game\\" + kA + L".new")));
+TEST_F(PieceUpdate, ARunByPiecesKilledHalfWayCarriesOnWithoutFetchingWhatItWrote) {
+    for (const KilledRun& run : kKilledRuns) {
+        SCOPED_TRACE(run.name);
+        root = temp.file(L"Killed" + toUtf16(run.name));
+        ASSERT_TRUE(makeFolderTree(root));
+        if (zips.empty()) publishA();
+        const BuildIndex a = indexOf(kA);
+        ASSERT_FALSE(a.pack.sha256.empty());
+        uint64_t toFetch = a.pack.size;
+        std::wstring record = joinPath(root, L"Game\\" + kA + L".new\\pieces-done.txt");
+        if (run.firstInstall) {
+            setPieces(L"always");
+        } else {
+            ASSERT_EQ(runCommand(L"install"), 0u);
+            for (const std::wstring& file : {std::wstring(L"Content\\Paks\\Data.pak"), kMaps})
+                ASSERT_TRUE(DeleteFileW(joinPath(buildFolderOf(kA), file).c_str()));
+            std::map<std::wstring, uint32_t> damaged;  // the distinct pieces of the two files
+            for (const IndexFile& file : a.files)
+                if (file.path == L"Content/Paks/Data.pak" || file.path == L"Content/Paks/Maps.pak")
+                    for (const IndexPiece& piece : file.pieces) damaged[piece.hash] = piece.size;
+            toFetch = 0;
+            for (const auto& [hash, size] : damaged) toFetch += size;
+            record = joinPath(root, L"Downloads\\Mending\\pieces-done.txt");
+        }
+        SetEnvironmentVariableW(L"VORLANE_CRASH_AT", L"piece-fetched:12");
+        EXPECT_EQ(runCommand(run.command), 99u);
+        SetEnvironmentVariableW(L"VORLANE_CRASH_AT", nullptr);
+        uint64_t writtenBytes = 0;
+        recordedPieces(kA, &writtenBytes, record);
+        ASSERT_GT(writtenBytes, 0u);
+        const uint64_t before = packBytesSent(a);
+
+        ASSERT_EQ(runCommand(run.command), 0u);
+        EXPECT_LE(packBytesSent(a) - before, toFetch - writtenBytes);
+        EXPECT_EQ(zipRequests(kA), 0u);
+        expectBuildIsTheZips(kA);
+        EXPECT_FALSE(pathExists(parentFolder(record)));
+    }
 }
 
 // Pause during a first install by pieces keeps every piece written; Resume in
@@ -1012,12 +1045,6 @@ TEST_F(PieceUpdate, ADiskWithoutRoomIsRefusedAtOnceAndAFallbackGivesThePiecesRoo
 }
 
 namespace {
-
-// The bytes nginx sent in answer to a logged request.
-uint64_t bytesSent(const std::string& line) {
-    const size_t status = line.find("\" ", line.find(" HTTP/")) + 2;
-    return std::stoull(line.substr(line.find(' ', status) + 1));
-}
 
 // Waits until nginx has logged every request below `prefix` that the launcher
 // made: a request of the test's own, sent after them, is logged with none new
