@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 #include "addons/theme_folders.h"
@@ -221,6 +222,40 @@ TEST_F(AddOnThemes, TheAddonsCommandBringsThemesUpOnItsOwnAndRefusesAnAlteredLis
     EXPECT_EQ(runLines(), (std::vector<std::wstring>{listLine(1, kB),
                                                      refused + L" (themes.json.sig isn't the key's signature of it.)",
                                                      L"Done (addons, exit 1, installed: " + kB + L")."}));
+}
+
+// A theme update killed at its 8th fetched piece carries on at the next run
+// from what it wrote: no piece its record names is asked for again, and the
+// staged theme is the version published.
+TEST_F(AddOnThemes, AThemeUpdateKilledHalfWayCarriesOnWithoutFetchingWhatItWrote) {
+    ThemeVersion b = versionFor(kB);
+    b[1].bytes = noiseBytes(3 << 20, 22);  // a pak of new pieces only
+    publishThemeVersion(L"Ember", kB, b);
+    server->publishBuild(kB, kBReleased);
+    ASSERT_EQ(runCommand(L"install"), 0u);
+    const std::wstring themes = themesFolderOf(kB);
+    writeThemeFolder(joinPath(themes, L"Ember"), versionFor(kA));
+    std::wstring indexB;
+    std::set<std::wstring> pieces;
+    for (const ThemeFile& file : publishedIndex(L"Ember", kB, indexB).files)
+        for (const ThemePiece& piece : file.pieces) pieces.insert(piece.hash);
+
+    SetEnvironmentVariableW(L"VORLANE_CRASH_AT", L"piece-fetched:8");
+    ASSERT_EQ(runCommand(L"addons"), 99u);
+    SetEnvironmentVariableW(L"VORLANE_CRASH_AT", nullptr);
+    const std::string record = readTestFile(joinPath(themes, L".Ember.next\\.pieces-done"));
+    std::map<std::wstring, size_t> asked;  // by piece: requests before the second run
+    for (const std::wstring& hash : pieces) asked[hash] = requestsFor(L"themes/" + hash);
+    std::set<std::wstring> written;
+    for (size_t at = 0; at + 64 <= record.size(); at = record.find('\n', at) + 1) {
+        written.insert(toUtf16(record.substr(at, 64)));
+        if (record.find('\n', at) == std::string::npos) break;
+    }
+    ASSERT_GE(written.size(), 8u);
+
+    ASSERT_EQ(runCommand(L"addons"), 0u);
+    expectStaged(themes, b, indexB);
+    for (const std::wstring& hash : written) EXPECT_EQ(requestsFor(L"themes/" + hash), asked[hash]) << toUtf8(hash);
 }
 
 TEST_F(AddOnThemes, ThePublisherRefusesAThemeTheLauncherWouldRefuse) {
