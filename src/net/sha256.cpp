@@ -1,6 +1,7 @@
 #include "net/sha256.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "core/files.h"
@@ -76,6 +77,25 @@ std::wstring toHex(const Sha256Digest& digest) {
         hex += digits[byte & 15];
     }
     return hex;
+}
+
+bool fromHex(std::wstring_view hex, Sha256Digest& digest) {
+    auto value = [](wchar_t c) { return c >= L'0' && c <= L'9' ? c - L'0' : c >= L'a' && c <= L'f' ? c - L'a' + 10 : -1; };
+    if (hex.size() != 2 * digest.size()) return false;
+    Sha256Digest read;
+    for (size_t i = 0; i < read.size(); ++i) {
+        const int high = value(hex[2 * i]), low = value(hex[2 * i + 1]);
+        if (high < 0 || low < 0) return false;
+        read[i] = (unsigned char)(high * 16 + low);
+    }
+    digest = read;
+    return true;
+}
+
+size_t DigestKey::operator()(const Sha256Digest& digest) const noexcept {
+    size_t key;
+    memcpy(&key, digest.data(), sizeof key);
+    return key;
 }
 
 bool sameFingerprint(const std::wstring& a, const std::wstring& b) {

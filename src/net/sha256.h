@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "net/bcrypt_handles.h"
 
@@ -38,6 +39,14 @@ bool sha256File(const std::wstring& path, std::wstring& hexOut, bool othersWrite
 
 // 64 lower-case hexadecimal digits.
 std::wstring toHex(const Sha256Digest& digest);
+// The digest those digits write; false (and the digest left as it was) for any
+// other text: another length, or a character that isn't 0-9 or a-f.
+bool fromHex(std::wstring_view hex, Sha256Digest& digest);
+
+// A digest as the key of a hashed container: its first bytes, already spread evenly.
+struct DigestKey {
+    size_t operator()(const Sha256Digest& digest) const noexcept;
+};
 
 // Two fingerprints name the same file when they are equal ignoring the case of
 // their letters. An empty fingerprint names nothing and matches nothing.

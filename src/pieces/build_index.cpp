@@ -392,7 +392,7 @@ std::wstring buildIndexRefusal(const BuildIndexCheck& check) {
 }
 
 uint64_t packSize(const std::vector<IndexFile>& files) {
-    std::unordered_set<std::wstring> seen;
+    std::unordered_set<Sha256Digest, DigestKey> seen;
     uint64_t size = 0;
     for (const IndexFile& file : files)
         for (const IndexPiece& piece : file.pieces)

@@ -25,14 +25,6 @@ namespace vorlane {
 
 namespace {
 
-Sha256Digest digestOf(const std::wstring& hex) {
-    Sha256Digest digest{};
-    auto value = [](wchar_t c) { return c <= L'9' ? c - L'0' : c - L'a' + 10; };
-    for (size_t i = 0; i < digest.size() && 2 * i + 1 < hex.size(); ++i)
-        digest[i] = (unsigned char)(value(hex[2 * i]) * 16 + value(hex[2 * i + 1]));
-    return digest;
-}
-
 bool hashIs(const char* data, size_t size, const Sha256Digest& expected) {
     Sha256Hasher hasher;
     Sha256Digest digest;
@@ -64,7 +56,7 @@ size_t threadsFor(size_t files) { return filesAtOnce(files) + 1; }
 
 // Each line of a record of pieces written: its hash, size, offset and path; lines that don't read are passed over.
 void readRecord(const std::wstring& record,
-                const std::function<void(const std::wstring&, uint32_t, uint64_t, const std::wstring&)>& onPiece) {
+                const std::function<void(const Sha256Digest&, uint32_t, uint64_t, const std::wstring&)>& onPiece) {
     std::string text;
     if (!readWholeFile(record, text)) return;
     for (size_t start = 0, end; start < text.size(); start = end + 1) {
@@ -77,8 +69,9 @@ void readRecord(const std::wstring& record,
             !parseSigned64(toUtf16(line.substr(b + 1, c - b - 1)), offset) || size < 1 || size > kLongestPiece ||
             offset < 0)
             continue;
-        const std::wstring hash = toUtf16(line.substr(0, a));
-        if (isSha256Hex(hash)) onPiece(hash, (uint32_t)size, (uint64_t)offset, toUtf16(line.substr(c + 1)));
+        Sha256Digest hash;
+        if (fromHex(toUtf16(line.substr(0, a)), hash))
+            onPiece(hash, (uint32_t)size, (uint64_t)offset, toUtf16(line.substr(c + 1)));
     }
 }
 
@@ -105,7 +98,6 @@ struct PieceEngine::Work {
     };
     struct Distinct {
         const IndexPiece* piece;
-        Sha256Digest digest;
         std::vector<uint32_t> places;
         uint64_t packOffset = UINT64_MAX;
         std::atomic<uint32_t> left{0};  // places not yet written
@@ -137,7 +129,7 @@ struct PieceEngine::Work {
     void note(uint32_t place) {
         if (!recordFile) return;
         const Distinct& piece = pieces[places[place].piece];
-        const std::string line = toUtf8(piece.piece->hash) + " " + std::to_string(piece.piece->size) + " " +
+        const std::string line = toUtf8(toHex(piece.piece->hash)) + " " + std::to_string(piece.piece->size) + " " +
                                  std::to_string(places[place].offset) + " " +
                                  toUtf8(targets[places[place].target].path.substr(recordFolder.size() + 1)) + "\n";
         std::lock_guard<std::mutex> lock(recording);
@@ -169,7 +161,7 @@ void PieceEngine::addIndexed(const std::wstring& folder, const std::vector<const
 
 void PieceEngine::addRecorded(const std::wstring& record) {
     const std::wstring folder = parentFolder(record);
-    readRecord(record, [&](const std::wstring& hash, uint32_t size, uint64_t offset, const std::wstring& path) {
+    readRecord(record, [&](const Sha256Digest& hash, uint32_t size, uint64_t offset, const std::wstring& path) {
         if (isWindowsSafePath(path)) store_.addPiece(joinPath(folder, path), offset, size, hash);
     });
 }
@@ -181,7 +173,7 @@ void PieceEngine::plan(std::vector<PieceTarget> targets, const std::wstring& rec
     work.placesOf.assign(work.targets.size(), {});
     work.kept.assign(work.targets.size(), false);
     counts_ = PieceCounts{};
-    std::unordered_map<std::wstring, uint32_t> byHash;
+    std::unordered_map<Sha256Digest, uint32_t, DigestKey> byHash;
     for (uint32_t t = 0; t < work.targets.size(); ++t) {
         const IndexFile& file = *work.targets[t].file;
         counts_.total += file.size;
@@ -191,7 +183,6 @@ void PieceEngine::plan(std::vector<PieceTarget> targets, const std::wstring& rec
             if (added) {
                 Work::Distinct& distinct = work.pieces.emplace_back();
                 distinct.piece = &piece;
-                distinct.digest = digestOf(piece.hash);
             }
             work.pieces[found->second].places.push_back((uint32_t)work.places.size());
             ++work.pieces[found->second].left;
@@ -202,7 +193,7 @@ void PieceEngine::plan(std::vector<PieceTarget> targets, const std::wstring& rec
     }
     if (servers_.packed && !servers_.pack.sha256.empty()) {
         uint64_t offset = 0;
-        std::unordered_set<std::wstring> seen;
+        std::unordered_set<Sha256Digest, DigestKey> seen;
         for (const IndexFile& file : *servers_.packed)
             for (const IndexPiece& piece : file.pieces) {
                 if (!seen.insert(piece.hash).second) continue;
@@ -222,7 +213,7 @@ void PieceEngine::plan(std::vector<PieceTarget> targets, const std::wstring& rec
                            work.targets[t].path.starts_with(work.recordFolder + L"\\");
             if (work.kept[t]) targetOf.emplace(work.targets[t].path.substr(work.recordFolder.size() + 1), t);
         }
-        readRecord(record, [&](const std::wstring& hash, uint32_t size, uint64_t offset, const std::wstring& path) {
+        readRecord(record, [&](const Sha256Digest& hash, uint32_t size, uint64_t offset, const std::wstring& path) {
             auto target = targetOf.find(path);
             if (target == targetOf.end()) return;
             // A target's places are in the order of their offsets: the one at `offset`, found by halving.
@@ -234,7 +225,7 @@ void PieceEngine::plan(std::vector<PieceTarget> targets, const std::wstring& rec
             Work::Distinct& piece = work.pieces[at.piece];
             if (at.offset != offset || at.done || piece.piece->hash != hash || piece.piece->size != size) return;
             const std::string bytes = readRange(work.targets[at.target].path, offset, size);
-            if (bytes.size() != size || !hashIs(bytes.data(), size, piece.digest)) return;
+            if (bytes.size() != size || !hashIs(bytes.data(), size, piece.piece->hash)) return;
             at.done = true;
             --piece.left;
             counts_.done += size;
@@ -438,7 +429,7 @@ PieceRunResult PieceEngine::run(const std::function<void(const PieceCounts&)>& o
     using OpenTarget = std::pair<uint32_t, FileHandle>;  // the target a fetching thread has open
     auto arrived = [&](uint32_t index, const std::string& bytes, OpenTarget& open, std::wstring& error) {
         Work::Distinct& piece = work.pieces[index];
-        if (bytes.size() != piece.piece->size || !hashIs(bytes.data(), bytes.size(), piece.digest)) {
+        if (bytes.size() != piece.piece->size || !hashIs(bytes.data(), bytes.size(), piece.piece->hash)) {
             error = L"it sent something else than the piece asked for";
             return false;
         }
@@ -515,7 +506,7 @@ PieceRunResult PieceEngine::run(const std::function<void(const PieceCounts&)>& o
             } else {
                 const uint32_t index = wanted[request.first];
                 const uint32_t size = work.pieces[index].piece->size;
-                answer = session.get(serverUrl(host, servers_.objectName(work.pieces[index].piece->hash)), 0, 0,
+                answer = session.get(serverUrl(host, servers_.objectName(toHex(work.pieces[index].piece->hash))), 0, 0,
                                      [&](const char* data, size_t got) {
                                          heldToRate(got);
                                          if (bytes.size() + got > size) {

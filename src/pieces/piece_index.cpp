@@ -11,18 +11,18 @@ bool isLowerHex(wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'a' && c 
 
 bool isString(const JsonValue& value) { return value.kind == JsonKind::String; }
 
-// "hash:size", the hash as 64 lower-case hex digits and the size in decimal.
+// "hash:size", the hash as 64 lower-case hex digits and the size in decimal. A
+// hash of another form gives the piece a size of 0, which the limits refuse.
 bool readPiece(const JsonValue& value, IndexPiece& piece) {
     if (!isString(value)) return false;
     const std::wstring text = textWide(value);
     if (text.size() < 66 || text.size() > 72 || text[64] != L':') return false;
-    piece.hash = text.substr(0, 64);
     uint32_t size = 0;
     for (size_t i = 65; i < text.size(); ++i) {
         if (text[i] < L'0' || text[i] > L'9') return false;
         size = size * 10 + (text[i] - L'0');
     }
-    piece.size = size;
+    piece.size = fromHex(std::wstring_view(text).substr(0, 64), piece.hash) ? size : 0;
     return true;
 }
 
@@ -70,7 +70,7 @@ bool piecesAddUp(const IndexFile& file) {
     if (!isSha256Hex(file.sha256)) return false;
     uint64_t total = 0;
     for (const IndexPiece& piece : file.pieces) {
-        if (!isSha256Hex(piece.hash) || piece.size < 1 || piece.size > kLongestPiece) return false;
+        if (piece.size < 1 || piece.size > kLongestPiece) return false;
         total += piece.size;
         if (total > file.size) return false;
     }
@@ -85,8 +85,8 @@ std::string indexFilesJson(const std::vector<IndexFile>& files, const std::strin
                 ", \"Size\": " + std::to_string(file.size) + ", \"Sha256\": " + quoteJson(file.sha256) +
                 ", \"Chunks\": [";
         for (size_t p = 0; p < file.pieces.size(); ++p)
-            text += std::string(p ? ", " : "") + quoteJson(file.pieces[p].hash + L":" +
-                                                           std::to_wstring(file.pieces[p].size));
+            text += std::string(p ? ", \"" : "\"") + toUtf8(toHex(file.pieces[p].hash)) + ":" +
+                    std::to_string(file.pieces[p].size) + "\"";
         text += "]}";
     }
     return text;

@@ -11,11 +11,15 @@
 #include <vector>
 
 #include "core/json.h"
+#include "net/sha256.h"
 
 namespace vorlane {
 
+// A piece held as its 32 bytes of SHA-256 (an index of a million pieces is
+// some 36 MB in memory), written as 64 lower-case hex digits in an index's
+// text and in the piece's name on the server.
 struct IndexPiece {
-    std::wstring hash;  // SHA-256, 64 lower-case hex digits
+    Sha256Digest hash{};
     uint32_t size = 0;
 };
 
@@ -38,8 +42,9 @@ bool isKnownScheme(const JsonValue& chunks);
 // One element of "Files" as it stands; false when a member has the wrong form.
 bool readIndexFile(const JsonValue& value, IndexFile& file);
 
-// A file's fingerprint and pieces keep the limits: 64-digit hashes, each piece
-// 1 to 524288 bytes, the pieces adding up to the file's size.
+// A file's fingerprint and pieces keep the limits: a 64-digit fingerprint, each
+// piece 1 to 524288 bytes, the pieces adding up to the file's size. (A piece
+// whose hash isn't 64 lower-case hex digits is read as one of 0 bytes.)
 bool piecesAddUp(const IndexFile& file);
 
 // The elements of "Files", one file per line after `indent`, for an index's text.

@@ -32,26 +32,26 @@ void PieceStore::addFile(const std::wstring& path, const BlockGoing& going) {
     // A file that can't be read whole still lends the pieces cut before the failure.
     cutPieces(
         path,
-        [&](const Piece& piece) { pieces_.try_emplace(toHex(piece.digest), Location{file, piece.size, piece.offset}); },
+        [&](const Piece& piece) { pieces_.try_emplace(piece.digest, Location{file, piece.size, piece.offset}); },
         going);
 }
 
-void PieceStore::addPiece(const std::wstring& path, uint64_t offset, uint32_t size, const std::wstring& hash) {
+void PieceStore::addPiece(const std::wstring& path, uint64_t offset, uint32_t size, const Sha256Digest& hash) {
     if (files_.empty() || files_.back() != path) files_.push_back(path);
     pieces_.try_emplace(hash, Location{(uint32_t)files_.size() - 1, size, offset});
 }
 
-bool PieceStore::has(const std::wstring& hash, uint32_t size) const {
+bool PieceStore::has(const Sha256Digest& hash, uint32_t size) const {
     auto found = pieces_.find(hash);
     return found != pieces_.end() && found->second.size == size;
 }
 
-bool PieceStore::take(const std::wstring& hash, uint32_t size, std::string& bytes) const {
+bool PieceStore::take(const Sha256Digest& hash, uint32_t size, std::string& bytes) const {
     auto found = pieces_.find(hash);
     if (found == pieces_.end() || found->second.size != size) return false;
     bytes = readRange(files_[found->second.file], found->second.offset, size);
     Sha256Digest digest;
-    return bytes.size() == size && sha256(bytes, digest) && toHex(digest) == hash;
+    return bytes.size() == size && sha256(bytes, digest) && digest == hash;
 }
 
 }  // namespace vorlane

@@ -10,6 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "net/sha256.h"
+
 namespace vorlane {
 
 class PieceStore {
@@ -26,15 +28,15 @@ public:
     void addFile(const std::wstring& path);
     // A piece said to lie in a file at offset (a file of fetched pieces, a file
     // an index describes); take() checks its bytes when they are used.
-    void addPiece(const std::wstring& path, uint64_t offset, uint32_t size, const std::wstring& hash);
-    bool has(const std::wstring& hash, uint32_t size) const;
+    void addPiece(const std::wstring& path, uint64_t offset, uint32_t size, const Sha256Digest& hash);
+    bool has(const Sha256Digest& hash, uint32_t size) const;
 
     size_t size() const { return pieces_.size(); }
 
     // The piece's bytes read from where it was found, when a piece with that
     // hash and size was found and its bytes there still have that SHA-256;
     // false otherwise (the file changed or went meanwhile).
-    bool take(const std::wstring& hash, uint32_t size, std::string& bytes) const;
+    bool take(const Sha256Digest& hash, uint32_t size, std::string& bytes) const;
 
 private:
     void addFile(const std::wstring& path, const std::function<bool(size_t)>& going);
@@ -45,7 +47,7 @@ private:
         uint64_t offset;
     };
     std::vector<std::wstring> files_;
-    std::unordered_map<std::wstring, Location> pieces_;  // by SHA-256 in hex
+    std::unordered_map<Sha256Digest, Location, DigestKey> pieces_;  // by SHA-256
 };
 
 }  // namespace vorlane

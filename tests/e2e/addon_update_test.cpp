@@ -140,13 +140,13 @@ TEST_F(AddOnThemes, AnUpdateStagesTheThemesNewVersionFetchingOnlyTheChangedPiece
     const ThemeIndex publishedB = publishedIndex(L"Ember", kB, indexB);
     std::set<std::wstring> piecesOfA;
     for (const ThemeFile& file : publishedA.files)
-        for (const ThemePiece& piece : file.pieces) piecesOfA.insert(piece.hash);
+        for (const ThemePiece& piece : file.pieces) piecesOfA.insert(toHex(piece.hash));
     uint64_t reused = 0, downloaded = 0;
     std::set<std::wstring> changed;
     for (const ThemeFile& file : publishedB.files)
         for (const ThemePiece& piece : file.pieces) {
-            (piecesOfA.count(piece.hash) ? reused : downloaded) += piece.size;
-            if (!piecesOfA.count(piece.hash)) changed.insert(piece.hash);
+            (piecesOfA.count(toHex(piece.hash)) ? reused : downloaded) += piece.size;
+            if (!piecesOfA.count(toHex(piece.hash))) changed.insert(toHex(piece.hash));
         }
     ASSERT_GT(reused, 1u << 20);
     ASSERT_GE(changed.size(), 4u);  // the descriptor, the edited pak piece, both signatures
@@ -165,7 +165,7 @@ TEST_F(AddOnThemes, AnUpdateStagesTheThemesNewVersionFetchingOnlyTheChangedPiece
     EXPECT_EQ(requestsFor(L"themes/" + indexA), 0u);
     for (const ThemeFile& file : publishedB.files)
         for (const ThemePiece& piece : file.pieces)
-            EXPECT_EQ(requestsFor(L"themes/" + piece.hash), changed.count(piece.hash) ? 1u : 0u) << toUtf8(file.path);
+            EXPECT_EQ(requestsFor(L"themes/" + toHex(piece.hash)), changed.count(toHex(piece.hash)) ? 1u : 0u) << toUtf8(file.path);
 
     // With the new version waiting, addons has nothing to do and asks nothing.
     ASSERT_EQ(runCommand(L"addons"), 0u);
@@ -238,7 +238,7 @@ TEST_F(AddOnThemes, AThemeUpdateKilledHalfWayCarriesOnWithoutFetchingWhatItWrote
     std::wstring indexB;
     std::set<std::wstring> pieces;
     for (const ThemeFile& file : publishedIndex(L"Ember", kB, indexB).files)
-        for (const ThemePiece& piece : file.pieces) pieces.insert(piece.hash);
+        for (const ThemePiece& piece : file.pieces) pieces.insert(toHex(piece.hash));
 
     SetEnvironmentVariableW(L"VORLANE_CRASH_AT", L"piece-fetched:8");
     ASSERT_EQ(runCommand(L"addons"), 99u);

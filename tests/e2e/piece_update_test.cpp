@@ -155,7 +155,7 @@ protected:
         std::set<std::wstring> hashes;
         for (const IndexFile& file : index.files)
             if (!wanted || wanted(file))
-                for (const IndexPiece& piece : file.pieces) hashes.insert(piece.hash);
+                for (const IndexPiece& piece : file.pieces) hashes.insert(toHex(piece.hash));
         return hashes;
     }
 
@@ -179,8 +179,8 @@ protected:
             std::set<std::wstring> packed;
             for (const IndexFile& file : index.files)
                 for (const IndexPiece& piece : file.pieces) {
-                    if (!packed.insert(piece.hash).second) continue;
-                    if (piece.hash == hash) found(index.pack.sha256, offset, piece.size);
+                    if (!packed.insert(toHex(piece.hash)).second) continue;
+                    if (toHex(piece.hash) == hash) found(index.pack.sha256, offset, piece.size);
                     offset += piece.size;
                 }
         }
@@ -346,7 +346,7 @@ TEST_F(PieceUpdate, AnUpdateFetchesOnlyTheNewPiecesAndLeavesWhatTheZipWouldWithT
     for (const IndexFile& file : b.files) {
         total += file.size;
         for (const IndexPiece& piece : file.pieces)
-            if (onlyInB.contains(piece.hash) && counted.insert(piece.hash).second) newBytes += piece.size;
+            if (onlyInB.contains(toHex(piece.hash)) && counted.insert(toHex(piece.hash)).second) newBytes += piece.size;
     }
     const std::wstring newWords = newBytes < (1u << 20) ? std::to_wstring(newBytes >> 10) + L" KB"
                                                         : std::to_wstring(newBytes >> 20) + L" MB";
@@ -412,14 +412,14 @@ TEST_F(PieceUpdate, AFileDamagedOnDiskIsNotCopiedWholeOnlyItsDamagedPieceIsFetch
     ASSERT_NE(payload, nullptr);
     std::wstring spoilt;  // the piece holding the changed byte
     for (uint64_t at = 0; const IndexPiece& piece : payload->pieces) {
-        if (at <= (1u << 20) && (1u << 20) < at + piece.size) spoilt = piece.hash;
+        if (at <= (1u << 20) && (1u << 20) < at + piece.size) spoilt = toHex(piece.hash);
         at += piece.size;
     }
 
     ASSERT_EQ(runCommand(L"update"), 0u);
     EXPECT_TRUE(contains(newLogLines(), L"Installed build " + kB + L" (previous: " + kA + L")."));
     for (const IndexPiece& piece : payload->pieces)
-        EXPECT_EQ(requestsFor(piece.hash), piece.hash == spoilt ? 1u : 0u) << toUtf8(piece.hash);
+        EXPECT_EQ(requestsFor(toHex(piece.hash)), toHex(piece.hash) == spoilt ? 1u : 0u) << toUtf8(toHex(piece.hash));
     EXPECT_EQ(zipRequests(kB), 0u);
     expectBuildIsTheZips(kB);
 }
@@ -440,7 +440,7 @@ TEST_F(PieceUpdate, APieceDamagedOnDiskIsFetchedOnceForAllTheFilesThatUseIt) {
     for (const IndexFile& file : indexOf(kB).files)
         for (uint64_t at = 0; const IndexPiece& piece : file.pieces) {
             if (file.path == L"Content/Paks/Data.pak" && at <= (1u << 20) && (1u << 20) < at + piece.size)
-                spoilt = piece.hash;
+                spoilt = toHex(piece.hash);
             at += piece.size;
         }
     ASSERT_FALSE(spoilt.empty());
@@ -494,7 +494,7 @@ TEST_F(PieceUpdate, ARunByPiecesKilledHalfWayCarriesOnWithoutFetchingWhatItWrote
             std::map<std::wstring, uint32_t> damaged;  // the distinct pieces of the two files
             for (const IndexFile& file : a.files)
                 if (file.path == L"Content/Paks/Data.pak" || file.path == L"Content/Paks/Maps.pak")
-                    for (const IndexPiece& piece : file.pieces) damaged[piece.hash] = piece.size;
+                    for (const IndexPiece& piece : file.pieces) damaged[toHex(piece.hash)] = piece.size;
             toFetch = 0;
             for (const auto& [hash, size] : damaged) toFetch += size;
             record = joinPath(root, L"Downloads\\Mending\\pieces-done.txt");
@@ -655,7 +655,7 @@ TEST_F(PieceUpdate, ATamperedPieceIsTakenFromTheNextServerAndWithoutOneTheZipIsU
     const BuildIndex b = indexOf(kB);
     std::wstring spoilt;
     for (const IndexFile& file : b.files)
-        if (file.path == L"Content/Movies/Intro.bk2") spoilt = file.pieces.at(0).hash;
+        if (file.path == L"Content/Movies/Intro.bk2") spoilt = toHex(file.pieces.at(0).hash);
     ASSERT_FALSE(spoilt.empty());
     spoilPiece(spoilt);
 
@@ -796,7 +796,7 @@ TEST_F(PieceUpdate, VerifyFindsEverythingAsPublishedThenMendsWhatChangedAndRepor
     const std::set<std::wstring> damaged = piecesOf(b, [](const IndexFile& file) { return file.path == L"Build.ini"; });
     std::set<std::wstring> expected = damaged;
     for (const IndexFile& file : b.files)
-        if (file.path == L"Content/Paks/Maps.pak") expected.insert(file.pieces.at(0).hash);
+        if (file.path == L"Content/Paks/Maps.pak") expected.insert(toHex(file.pieces.at(0).hash));
     EXPECT_EQ(requestsFor(before) - requestsBefore, expected.size());
     for (const std::wstring& hash : expected) EXPECT_GE(requestsFor(hash), 1u) << toUtf8(hash);
     expectBuildIsTheZips(kB, L"Content\\notes.txt");

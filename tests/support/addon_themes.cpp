@@ -32,6 +32,12 @@ std::wstring sha256Hex(const std::string& bytes) {
     return toHex(digest);
 }
 
+Sha256Digest digestOfHex(const std::wstring& hex) {
+    Sha256Digest digest{};
+    EXPECT_TRUE(fromHex(hex, digest)) << toUtf8(hex);
+    return digest;
+}
+
 void writeThemeFolder(const std::wstring& folder, const ThemeVersion& version) {
     for (const ThemeFileBytes& file : version) {
         std::wstring path = joinPath(folder, file.path);

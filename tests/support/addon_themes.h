@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "net/sha256.h"
 #include "support/temp_folder.h"
 
 namespace vorlane::testing {
@@ -25,6 +26,8 @@ std::string noiseBytes(size_t size, uint32_t seed);
 
 // The SHA-256 of bytes as 64 lower-case hex digits, as pieces and indexes are named.
 std::wstring sha256Hex(const std::string& bytes);
+// The digest 64 hex digits write, as an index holds it ("aaa...a" for a made-up piece).
+Sha256Digest digestOfHex(const std::wstring& hex);
 
 // Writes the version's files into folder, making folders as needed.
 void writeThemeFolder(const std::wstring& folder, const ThemeVersion& version);

@@ -39,7 +39,7 @@ const std::wstring kNew = L"b2b2b2b";
 // The pieces of some bytes, as the launcher cuts them.
 std::vector<ThemePiece> piecesOf(const std::string& bytes) {
     std::vector<ThemePiece> pieces;
-    PieceCutter cutter([&](const Piece& piece) { pieces.push_back({toHex(piece.digest), piece.size}); });
+    PieceCutter cutter([&](const Piece& piece) { pieces.push_back({piece.digest, piece.size}); });
     cutter.add(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
     cutter.finish();
     return pieces;
@@ -95,7 +95,7 @@ protected:
             ThemeFile listed{file.path, file.bytes.size(), sha256Hex(file.bytes), piecesOf(file.bytes)};
             uint64_t offset = 0;
             for (const ThemePiece& piece : listed.pieces) {
-                if (!withhold.count(piece.hash)) servePiece(piece.hash, file.bytes.substr(offset, piece.size));
+                if (!withhold.count(toHex(piece.hash))) servePiece(toHex(piece.hash), file.bytes.substr(offset, piece.size));
                 offset += piece.size;
             }
             index.files.push_back(listed);
@@ -135,15 +135,15 @@ protected:
         std::set<std::wstring> present;
         for (const ThemeVersion& version : have)
             for (const ThemeFileBytes& file : version)
-                for (const ThemePiece& piece : piecesOf(file.bytes)) present.insert(piece.hash);
+                for (const ThemePiece& piece : piecesOf(file.bytes)) present.insert(toHex(piece.hash));
         uint64_t reused = 0, downloaded = 0;
         for (const ThemeFileBytes& file : wanted)
             for (const ThemePiece& piece : piecesOf(file.bytes)) {
-                if (present.count(piece.hash)) {
+                if (present.count(toHex(piece.hash))) {
                     reused += piece.size;
                 } else {
                     downloaded += piece.size;
-                    if (missing) missing->push_back(piece.hash);
+                    if (missing) missing->push_back(toHex(piece.hash));
                 }
             }
         return {reused, downloaded};
@@ -283,7 +283,7 @@ TEST_F(AddOnUpdate, AnInterruptedTryIsSetAsideAndItsPiecesAreUsed) {
     installTheme(L"Ember", oldVersion());
     const ThemeVersion wanted = newVersion();
     const std::vector<ThemePiece> extraPieces = piecesOf(wanted[3].bytes);
-    const std::wstring lastPiece = extraPieces.back().hash;
+    const std::wstring lastPiece = toHex(extraPieces.back().hash);
     const std::wstring index = serveVersion(L"Ember", kNew, wanted, {lastPiece});
 
     ASSERT_FALSE(updateEmber(index));
@@ -455,7 +455,7 @@ TEST_F(AddOnUpdate, AFileThatCantBeWritten) {
 TEST_F(AddOnUpdate, APieceThatCantBeDownloadedOrDoesntMatch) {
     const ThemeVersion wanted = newVersion();
     const std::vector<ThemePiece> pakPieces = piecesOf(wanted[1].bytes);
-    const std::wstring first = pakPieces[0].hash;
+    const std::wstring first = toHex(pakPieces[0].hash);
     const std::wstring index = serveVersion(L"Ember", kNew, wanted, {first});
 
     EXPECT_FALSE(updateEmber(index));
@@ -481,7 +481,7 @@ TEST_F(AddOnUpdate, AFileThatDoesntComeOutAsPublished) {
     servePiece(sha256Hex(descriptor), descriptor);
     ThemeIndex index{L"Ember", kNew, {}};
     index.files.push_back({L"Ember.uplugin", descriptor.size(), sha256Hex(descriptor), piecesOf(descriptor)});
-    index.files.push_back({L"Content/Paks/Ember.pak", 5000, std::wstring(64, L'0'), {{pieceHash, 5000}}});
+    index.files.push_back({L"Content/Paks/Ember.pak", 5000, std::wstring(64, L'0'), {{digestOfHex(pieceHash), 5000}}});
     EXPECT_FALSE(updateEmber(serveIndex(themeIndexJson(index))));
     EXPECT_EQ(state.lastError, L"the file Content/Paks/Ember.pak didn't come out as published.");
     EXPECT_FALSE(fileExists(joinPath(folders().next, L"Content\\Paks\\Ember.pak")));

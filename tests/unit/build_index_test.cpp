@@ -16,9 +16,11 @@
 #include "install/build_list.h"
 #include "pieces/build_index.h"
 #include "pieces/piece_cutter.h"
+#include "support/addon_themes.h"
 #include "support/temp_folder.h"
 
 using namespace vorlane;
+using vorlane::testing::digestOfHex;
 
 namespace {
 
@@ -167,7 +169,7 @@ BuildIndex indexOfSize(size_t files, size_t folders, size_t pieces, size_t pathL
     for (size_t f = 0; f < files; ++f) {
         const size_t count = pieces / files + (f < pieces % files ? 1 : 0);
         index.files.push_back(IndexFile{f ? path(L"file", f) : std::wstring(kGameProgram), count,
-                                        std::wstring(64, L'a'), std::vector<IndexPiece>(count, {std::wstring(64, L'b'), 1})});
+                                        std::wstring(64, L'a'), std::vector<IndexPiece>(count, {digestOfHex(std::wstring(64, L'b')), 1})});
     }
     for (size_t f = 0; f < folders; ++f) index.folders.push_back(path(L"folder", f));
     return index;
@@ -217,10 +219,10 @@ TEST(BuildIndex, TheLimitOfPiecesIsOneForThePublisherAndTheLauncher) {
 TEST(BuildIndex, WhatThePublisherWritesReadsBackAsItWas) {
     BuildIndex written{kCommit,
                        {IndexFile{L"Vorlane.exe", 7, std::wstring(64, L'1'),
-                                  {{std::wstring(64, L'2'), 3}, {std::wstring(64, L'3'), 4}}},
+                                  {{digestOfHex(std::wstring(64, L'2')), 3}, {digestOfHex(std::wstring(64, L'3')), 4}}},
                         IndexFile{L"Content/Paks/empty.pak", 0, std::wstring(64, L'4'), {}},
                         IndexFile{L"Vorlane/Saved/Config/Default.ini", 1, std::wstring(64, L'5'),
-                                  {{std::wstring(64, L'6'), 1}}}}};
+                                  {{digestOfHex(std::wstring(64, L'6')), 1}}}}};
     BuildIndex read;
     ASSERT_EQ(readBuildIndex(buildIndexJson(written), kCommit, read).verdict, BuildIndexVerdict::Good);
     ASSERT_EQ(read.files.size(), written.files.size());
@@ -385,7 +387,7 @@ TEST(BuildIndex, AFolderHoldsExactlyTheIndexsFilesOrTheOddOneIsNamed) {
     folder.writeFile(L"Vorlane.exe", "x");
     folder.makeFolder(L"Content");
     folder.writeFile(L"Content\\LongFileName.pak", "y");
-    const IndexFile any{L"", 1, std::wstring(64, L'a'), {{std::wstring(64, L'a'), 1}}};
+    const IndexFile any{L"", 1, std::wstring(64, L'a'), {{digestOfHex(std::wstring(64, L'a')), 1}}};
     auto indexOf = [&](std::vector<std::wstring> paths) {
         BuildIndex index{kCommit, {}};
         for (const std::wstring& path : paths) index.files.push_back(IndexFile{path, any.size, any.sha256, any.pieces});

@@ -48,7 +48,7 @@ struct PublishedFiles {
             IndexFile file{L"Content/File" + std::to_wstring(i) + L".pak", bytes[i].size(), toUtf16(hexOf(bytes[i])), {}};
             PieceCutter cutter([&](const Piece& piece) {
                 const std::string part = bytes[i].substr(piece.offset, piece.size);
-                file.pieces.push_back(IndexPiece{toHex(piece.digest), piece.size});
+                file.pieces.push_back(IndexPiece{piece.digest, piece.size});
                 objects["/builds/" + hexOf(part)] = part;
                 if (packed.insert(toHex(piece.digest)).second) pack += part;
             });
@@ -229,7 +229,7 @@ TEST(PieceEngine, APieceNoServerGivesFailsItsFileAlone) {
     TestHttpServer server;
     published.serveOn(server, false);
     // The last piece asked for: the server is left after it failed twice, with nothing else to ask it.
-    const std::string lost = "/builds/" + toUtf8(published.files[2].pieces.back().hash);
+    const std::string lost = "/builds/" + toUtf8(toHex(published.files[2].pieces.back().hash));
     server.serve(lost, TestRoute{"", -1, 404});
     TempFolder folder{L"engine-lost"};
     for (bool keepGoing : {false, true}) {

@@ -218,7 +218,7 @@ struct PiecesServer {
         const BuildIndex listed = index(commit);
         names.insert(L"builds/" + listed.pack.sha256);
         for (const IndexFile& file : listed.files)
-            for (const IndexPiece& piece : file.pieces) names.insert(L"builds/" + piece.hash);
+            for (const IndexPiece& piece : file.pieces) names.insert(L"builds/" + toHex(piece.hash));
         return names;
     }
     // The files a theme version needs: its index and pieces.
@@ -234,7 +234,7 @@ struct PiecesServer {
             EXPECT_EQ(readThemeIndex(object(entry.index, L"themes"), entry.theme, build, index).verdict,
                       IndexVerdict::Good);
             for (const IndexFile& file : index.files)
-                for (const IndexPiece& piece : file.pieces) names.insert(L"themes/" + piece.hash);
+                for (const IndexPiece& piece : file.pieces) names.insert(L"themes/" + toHex(piece.hash));
         }
         return names;
     }
@@ -281,9 +281,9 @@ TEST(Publish, ABuildsPackHoldsEachDistinctPieceOnceInTheIndexsOrder) {
     for (const IndexFile& file : index.files)
         for (const IndexPiece& piece : file.pieces) {
             ++pieces;
-            if (!seen.insert(piece.hash).second) continue;
-            const std::string bytes = server.object(piece.hash);  // each piece is stored on its own as well
-            ASSERT_EQ(bytes.size(), piece.size) << toUtf8(piece.hash);
+            if (!seen.insert(toHex(piece.hash)).second) continue;
+            const std::string bytes = server.object(toHex(piece.hash));  // each piece is stored on its own as well
+            ASSERT_EQ(bytes.size(), piece.size) << toUtf8(toHex(piece.hash));
             expected += bytes;
         }
     ASSERT_GT(pieces, seen.size()) << "the build was meant to repeat pieces";
@@ -313,13 +313,13 @@ TEST(Publish, AStoredPieceOfTheWrongSizeIsWrittenAgain) {
     const BuildIndex index = server.index(L"abc1234");
     ASSERT_GE(index.files.size(), 2u);
     const IndexPiece first = index.files.front().pieces.front();
-    const std::string bytes = server.object(first.hash);
-    const std::wstring path = joinPath(server.server, L"builds\\" + first.hash);
+    const std::string bytes = server.object(toHex(first.hash));
+    const std::wstring path = joinPath(server.server, L"builds\\" + toHex(first.hash));
     ASSERT_TRUE(writeFileAtomically(path, bytes.substr(0, bytes.size() / 2)));
     const PublishRun run = server.publish(L"abc1234", files, L"2026-01-01T00:00:00Z");
     ASSERT_EQ(run.exitCode, 0u) << run.err;
     EXPECT_NE(run.out.find("pieces (1 new)"), std::string::npos) << run.out;
-    EXPECT_TRUE(server.object(first.hash) == bytes);
+    EXPECT_TRUE(server.object(toHex(first.hash)) == bytes);
 }
 
 std::set<std::wstring> without(std::set<std::wstring> names, const std::set<std::wstring>& taken) {

@@ -61,7 +61,7 @@ TEST(ThemeIndex, AGoodIndexReadsIntoItsFilesAndPieces) {
     EXPECT_EQ(index.files[1].size, 600000u);
     EXPECT_EQ(index.files[1].sha256, std::wstring(64, L'd'));
     ASSERT_EQ(index.files[1].pieces.size(), 2u);
-    EXPECT_EQ(index.files[1].pieces[0].hash, std::wstring(64, L'b'));
+    EXPECT_EQ(toHex(index.files[1].pieces[0].hash), std::wstring(64, L'b'));
     EXPECT_EQ(index.files[1].pieces[0].size, 524288u);
     EXPECT_EQ(index.files[2].size, 0u);
 

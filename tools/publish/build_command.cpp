@@ -160,7 +160,7 @@ bool cutFilesAndWritePack(const std::wstring& top, ObjectFolder& objects, const 
         }
     } tidy{part, pack};
     FastSha256 hasher;
-    std::unordered_set<std::wstring> packed;
+    std::unordered_set<vorlane::Sha256Digest, vorlane::DigestKey> packed;
     uint64_t size = 0;
     std::string bytes;
     for (size_t i = 0; i < count; ++i) {

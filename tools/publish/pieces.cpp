@@ -137,14 +137,15 @@ bool cutAndStore(const std::wstring& path, ObjectFolder& objects, vorlane::Index
         vorlane::Sha256Digest digest;
         pieceHash->finish(digest);
         pieceHash.emplace();
-        const vorlane::IndexPiece listed{vorlane::toHex(digest), pieceLength};
+        const vorlane::IndexPiece listed{digest, pieceLength};
+        const std::wstring name = vorlane::toHex(digest);
         bool added = false;
-        if (stored && !objects.store(listed.hash, held.data() + (file.size - heldFrom), pieceLength, added))
+        if (stored && !objects.store(name, held.data() + (file.size - heldFrom), pieceLength, added))
             stored = false;
         newPieces += added;
         file.size += pieceLength;
         file.pieces.push_back(listed);
-        if (onePiece) file.sha256 = listed.hash;
+        if (onePiece) file.sha256 = name;
         pieceLength = 0;
     };
     std::vector<unsigned char>& block = buffers.block;

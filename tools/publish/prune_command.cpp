@@ -95,7 +95,7 @@ bool neededByBuilds(const std::wstring& serverFolder, Needed& needed) {
         needed.builds.insert(record.index);
         if (!index.pack.sha256.empty()) needed.builds.insert(index.pack.sha256);
         for (const vorlane::IndexFile& file : index.files)
-            for (const vorlane::IndexPiece& piece : file.pieces) needed.builds.insert(piece.hash);
+            for (const vorlane::IndexPiece& piece : file.pieces) needed.builds.insert(vorlane::toHex(piece.hash));
     }
     return true;
 }
@@ -127,7 +127,7 @@ bool neededByThemes(const std::wstring& serverFolder, Needed& needed) {
         }
         needed.themes.insert(entry.index);
         for (const vorlane::IndexFile& file : index.files)
-            for (const vorlane::IndexPiece& piece : file.pieces) needed.themes.insert(piece.hash);
+            for (const vorlane::IndexPiece& piece : file.pieces) needed.themes.insert(vorlane::toHex(piece.hash));
     }
     return true;
 }
