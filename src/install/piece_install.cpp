@@ -248,12 +248,14 @@ PieceOutcome stageByPieces(LauncherState& state, const BuildRecord& record, cons
     if (!fetchBuildIndex(state, record, job, index, why))
         return job.stopRequested() ? PieceOutcome::Stopped : notByPieces(why);
 
+    // The indexes whose pieces the engine is told of live as long as it does.
+    BuildIndex earlierIndex;
+    std::list<BuildIndex> otherIndexes;
     PieceServers servers = buildServers(state, &index);
     servers.mostBytesPerSecond = options.mostBytesPerSecond;
     PieceEngine engine(std::move(servers), job);
     // The share of the bar that cutting an earlier build's files takes, when they must be cut.
     double cutShare = 0;
-    BuildIndex earlierIndex;
     if (!earlier.empty()) {
         // Its index says where its pieces lie, so that its files needn't be cut: the kept copy, else the
         // one its record names (a build installed from its zip); each piece is hashed when it is read anyway.
@@ -283,7 +285,6 @@ PieceOutcome stageByPieces(LauncherState& state, const BuildRecord& record, cons
             if (!engine.store().addFolder(folder, isPlayerData, cutting)) return PieceOutcome::Stopped;
         }
     }
-    std::list<BuildIndex> otherIndexes;
     addOtherStagedBuilds(state, record.commit, engine, otherIndexes);
     // A try cut short left its files in the staging folder, and a record of the pieces written there.
     if (!fileExists(done)) deleteFolderTree(staging);

@@ -19,6 +19,7 @@
 #include "net/build_server.h"
 #include "net/http_client.h"
 #include "net/sha256.h"
+#include "pieces/digest_slots.h"
 #include "pieces/piece_cutter.h"
 
 namespace vorlane {
@@ -90,18 +91,25 @@ std::wstring windowsPath(std::wstring path) {
 
 // Everything a run works on, made by plan().
 struct PieceEngine::Work {
+    static constexpr uint32_t kNoPlace = UINT32_MAX;
     struct Place {
         uint32_t target;
         uint32_t piece;
         uint64_t offset;
         bool done = false;
+        uint32_t nextOfPiece = kNoPlace;  // the piece's next place
     };
     struct Distinct {
         const IndexPiece* piece;
-        std::vector<uint32_t> places;
         uint64_t packOffset = UINT64_MAX;
         std::atomic<uint32_t> left{0};  // places not yet written
+        uint32_t firstPlace = kNoPlace;
     };
+    // Calls `each` with every place of the piece, in the order of the targets.
+    template <typename Each>
+    void forPlaces(const Distinct& piece, Each each) {
+        for (uint32_t place = piece.firstPlace; place != kNoPlace; place = places[place].nextOfPiece) each(place);
+    }
     std::vector<PieceTarget> targets;
     std::vector<std::vector<uint32_t>> placesOf;  // by target, in order
     std::vector<bool> kept;                       // by target: carried on from a run cut short
@@ -148,14 +156,13 @@ void PieceEngine::addWholeFile(const std::wstring& sha256, uint64_t size, const 
 }
 
 void PieceEngine::addIndexed(const std::wstring& folder, const std::vector<const IndexFile*>& files) {
+    size_t pieces = 0;
+    for (const IndexFile* file : files) pieces += file->pieces.size();
+    store_.reserve(pieces);
     for (const IndexFile* file : files) {
         const std::wstring path = joinPath(folder, windowsPath(file->path));
         addWholeFile(file->sha256, file->size, path);
-        uint64_t offset = 0;
-        for (const IndexPiece& piece : file->pieces) {
-            store_.addPiece(path, offset, piece.size, piece.hash);
-            offset += piece.size;
-        }
+        store_.addListed(path, *file);
     }
 }
 
@@ -173,32 +180,51 @@ void PieceEngine::plan(std::vector<PieceTarget> targets, const std::wstring& rec
     work.placesOf.assign(work.targets.size(), {});
     work.kept.assign(work.targets.size(), false);
     counts_ = PieceCounts{};
-    std::unordered_map<Sha256Digest, uint32_t, DigestKey> byHash;
+    size_t placeCount = 0;
+    for (const PieceTarget& target : work.targets) placeCount += target.file->pieces.size();
+    work.places.reserve(placeCount);
+    const auto hashOfDistinct = [&](uint32_t number) -> const Sha256Digest& { return work.pieces[number].piece->hash; };
+    DigestSlots byHash(placeCount);
     for (uint32_t t = 0; t < work.targets.size(); ++t) {
         const IndexFile& file = *work.targets[t].file;
         counts_.total += file.size;
         uint64_t offset = 0;
+        work.placesOf[t].reserve(file.pieces.size());
         for (const IndexPiece& piece : file.pieces) {
-            auto [found, added] = byHash.try_emplace(piece.hash, (uint32_t)work.pieces.size());
-            if (added) {
-                Work::Distinct& distinct = work.pieces.emplace_back();
-                distinct.piece = &piece;
+            uint32_t& number = byHash.find(piece.hash, hashOfDistinct);
+            if (number == DigestSlots::kEmpty) {
+                number = (uint32_t)work.pieces.size();
+                work.pieces.emplace_back().piece = &piece;
             }
-            work.pieces[found->second].places.push_back((uint32_t)work.places.size());
-            ++work.pieces[found->second].left;
-            work.placesOf[t].push_back((uint32_t)work.places.size());
-            work.places.push_back(Work::Place{t, found->second, offset});
+            const uint32_t place = (uint32_t)work.places.size();
+            Work::Distinct& distinct = work.pieces[number];
+            ++distinct.left;
+            work.placesOf[t].push_back(place);
+            work.places.push_back(Work::Place{t, number, offset, false, distinct.firstPlace});
+            distinct.firstPlace = place;  // put first for now, and turned round below
             offset += piece.size;
         }
     }
+    for (Work::Distinct& distinct : work.pieces) {
+        uint32_t reversed = Work::kNoPlace;
+        for (uint32_t place = distinct.firstPlace; place != Work::kNoPlace;)
+            place = std::exchange(work.places[place].nextOfPiece, std::exchange(reversed, place));
+        distinct.firstPlace = reversed;
+    }
     if (servers_.packed && !servers_.pack.sha256.empty()) {
         uint64_t offset = 0;
-        std::unordered_set<Sha256Digest, DigestKey> seen;
+        std::vector<const Sha256Digest*> packed;  // each distinct piece of the pack once
+        size_t packedCount = 0;
+        for (const IndexFile& file : *servers_.packed) packedCount += file.pieces.size();
+        DigestSlots seen(packedCount);
         for (const IndexFile& file : *servers_.packed)
             for (const IndexPiece& piece : file.pieces) {
-                if (!seen.insert(piece.hash).second) continue;
-                auto found = byHash.find(piece.hash);
-                if (found != byHash.end()) work.pieces[found->second].packOffset = offset;
+                uint32_t& slot = seen.find(piece.hash, [&](uint32_t n) -> const Sha256Digest& { return *packed[n]; });
+                if (slot != DigestSlots::kEmpty) continue;
+                slot = (uint32_t)packed.size();
+                packed.push_back(&piece.hash);
+                const uint32_t number = byHash.find(piece.hash, hashOfDistinct);
+                if (number != DigestSlots::kEmpty) work.pieces[number].packOffset = offset;
                 offset += piece.size;
             }
     }
@@ -235,11 +261,11 @@ void PieceEngine::plan(std::vector<PieceTarget> targets, const std::wstring& rec
     for (Work::Distinct& piece : work.pieces) {
         if (piece.left == 0 || store_.has(piece.piece->hash, piece.piece->size)) continue;
         bool whole = true;
-        for (uint32_t place : piece.places) {
+        work.forPlaces(piece, [&](uint32_t place) {
             const IndexFile& file = *work.targets[work.places[place].target].file;
             auto copy = wholeFiles_.find(file.sha256);
             whole = whole && copy != wholeFiles_.end() && copy->second.second == file.size;
-        }
+        });
         if (!whole) counts_.toFetch += piece.piece->size;
     }
 }
@@ -433,7 +459,7 @@ PieceRunResult PieceEngine::run(const std::function<void(const PieceCounts&)>& o
             error = L"it sent something else than the piece asked for";
             return false;
         }
-        for (uint32_t place : piece.places) {
+        for (uint32_t place = piece.firstPlace; place != Work::kNoPlace; place = work.places[place].nextOfPiece) {
             if (work.places[place].done) continue;
             const uint32_t t = work.places[place].target;
             if (open.first != t) {
@@ -457,7 +483,7 @@ PieceRunResult PieceEngine::run(const std::function<void(const PieceCounts&)>& o
         return true;
     };
     // The file a piece is first written to, to name in a failure.
-    auto fileOf = [&](uint32_t index) { return work.targets[work.places[work.pieces[index].places[0]].target].file; };
+    auto fileOf = [&](uint32_t index) { return work.targets[work.places[work.pieces[index].firstPlace].target].file; };
     auto fetcher = [&](size_t thread) {
         OpenTarget open{UINT32_MAX, FileHandle()};
         std::unique_lock<std::mutex> lock(queueing);

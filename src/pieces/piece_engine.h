@@ -116,7 +116,8 @@ public:
     // A file on disk that an index says is the file of this SHA-256 and size;
     // it is copied whole (checked as it is copied) to a target with the same.
     void addWholeFile(const std::wstring& sha256, uint64_t size, const std::wstring& path);
-    // The files of a folder as their index describes them: whole files and pieces.
+    // The files of a folder as their index describes them: whole files and
+    // pieces. The index must outlive the engine (its hashes aren't copied).
     void addIndexed(const std::wstring& folder, const std::vector<const IndexFile*>& files);
 
     // The pieces a record of an earlier run names, where it says they lie

@@ -32,24 +32,57 @@ void PieceStore::addFile(const std::wstring& path, const BlockGoing& going) {
     // A file that can't be read whole still lends the pieces cut before the failure.
     cutPieces(
         path,
-        [&](const Piece& piece) { pieces_.try_emplace(piece.digest, Location{file, piece.size, piece.offset}); },
+        [&](const Piece& piece) { add(Location{&owned_.emplace_back(piece.digest), file, piece.size, piece.offset}); },
         going);
 }
 
-void PieceStore::addPiece(const std::wstring& path, uint64_t offset, uint32_t size, const Sha256Digest& hash) {
+uint32_t PieceStore::fileNumber(const std::wstring& path) {
     if (files_.empty() || files_.back() != path) files_.push_back(path);
-    pieces_.try_emplace(hash, Location{(uint32_t)files_.size() - 1, size, offset});
+    return (uint32_t)files_.size() - 1;
+}
+
+void PieceStore::addPiece(const std::wstring& path, uint64_t offset, uint32_t size, const Sha256Digest& hash) {
+    const Sha256Digest* held = &owned_.emplace_back(hash);
+    add(Location{held, fileNumber(path), size, offset});
+}
+
+void PieceStore::addListed(const std::wstring& path, const IndexFile& file) {
+    const uint32_t number = fileNumber(path);
+    uint64_t offset = 0;
+    for (const IndexPiece& piece : file.pieces) {
+        add(Location{&piece.hash, number, piece.size, offset});
+        offset += piece.size;
+    }
+}
+
+void PieceStore::reserve(size_t more) {
+    pieces_.reserve(pieces_.size() + more);
+    byHash_.grow(pieces_.capacity(), [&](uint32_t number) -> const Sha256Digest& { return *pieces_[number].hash; });
+}
+
+void PieceStore::add(const Location& location) {
+    if (pieces_.size() == pieces_.capacity()) reserve(std::max<size_t>(pieces_.size(), 1024));
+    uint32_t& number =
+        byHash_.find(*location.hash, [&](uint32_t n) -> const Sha256Digest& { return *pieces_[n].hash; });
+    if (number != DigestSlots::kEmpty) return;
+    number = (uint32_t)pieces_.size();
+    pieces_.push_back(location);
+}
+
+const PieceStore::Location* PieceStore::find(const Sha256Digest& hash) const {
+    const uint32_t number = byHash_.find(hash, [&](uint32_t n) -> const Sha256Digest& { return *pieces_[n].hash; });
+    return number == DigestSlots::kEmpty ? nullptr : &pieces_[number];
 }
 
 bool PieceStore::has(const Sha256Digest& hash, uint32_t size) const {
-    auto found = pieces_.find(hash);
-    return found != pieces_.end() && found->second.size == size;
+    const Location* found = find(hash);
+    return found && found->size == size;
 }
 
 bool PieceStore::take(const Sha256Digest& hash, uint32_t size, std::string& bytes) const {
-    auto found = pieces_.find(hash);
-    if (found == pieces_.end() || found->second.size != size) return false;
-    bytes = readRange(files_[found->second.file], found->second.offset, size);
+    const Location* found = find(hash);
+    if (!found || found->size != size) return false;
+    bytes = readRange(files_[found->file], found->offset, size);
     Sha256Digest digest;
     return bytes.size() == size && sha256(bytes, digest) && digest == hash;
 }

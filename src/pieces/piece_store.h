@@ -5,12 +5,14 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "net/sha256.h"
+#include "pieces/digest_slots.h"
+#include "pieces/piece_index.h"
 
 namespace vorlane {
 
@@ -26,10 +28,17 @@ public:
     bool addFolder(const std::wstring& folder, const std::function<bool(const std::wstring&)>& leaveOut,
                    const std::function<bool(uint64_t cut)>& going);
     void addFile(const std::wstring& path);
-    // A piece said to lie in a file at offset (a file of fetched pieces, a file
-    // an index describes); take() checks its bytes when they are used.
+    // A piece said to lie in a file at offset (a file of pieces a record
+    // names); take() checks its bytes when they are used.
     void addPiece(const std::wstring& path, uint64_t offset, uint32_t size, const Sha256Digest& hash);
+    // The pieces of a file an index describes, at the file's path, each said
+    // to lie where the index puts it. The store keeps pointers to the index's
+    // hashes rather than copies (a million pieces cost 24 MB, not 48): the
+    // index must outlive the store.
+    void addListed(const std::wstring& path, const IndexFile& file);
     bool has(const Sha256Digest& hash, uint32_t size) const;
+    // Room for `more` pieces without growing (before a million pieces of an index are added).
+    void reserve(size_t more);
 
     size_t size() const { return pieces_.size(); }
 
@@ -42,12 +51,20 @@ private:
     void addFile(const std::wstring& path, const std::function<bool(size_t)>& going);
 
     struct Location {
+        const Sha256Digest* hash;  // an index's, or one of owned_
         uint32_t file;  // index into files_
         uint32_t size;
         uint64_t offset;
     };
+    // Where the piece with that hash was found first; nullptr when it wasn't.
+    const Location* find(const Sha256Digest& hash) const;
+    void add(const Location& location);
+    uint32_t fileNumber(const std::wstring& path);
+
     std::vector<std::wstring> files_;
-    std::unordered_map<Sha256Digest, Location, DigestKey> pieces_;  // by SHA-256
+    std::deque<Sha256Digest> owned_;  // the hashes of pieces cut or recorded
+    std::vector<Location> pieces_;
+    DigestSlots byHash_;  // numbers into pieces_
 };
 
 }  // namespace vorlane
