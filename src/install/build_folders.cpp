@@ -23,6 +23,16 @@ bool isBuildFolderName(const std::wstring& name) { return isCommitId(commitOf(na
 
 bool isPlacedBuildName(const std::wstring& name) { return isCommitId(name); }
 
+std::wstring stagingFolder(const std::wstring& installDir, const std::wstring& commit) {
+    return joinPath(installDir, commit) + kStagingSuffix;
+}
+
+std::wstring stagedCommit(const std::wstring& name) {
+    const size_t suffix = wcslen(kStagingSuffix);
+    return name.size() > suffix && name.ends_with(kStagingSuffix) ? name.substr(0, name.size() - suffix)
+                                                                   : std::wstring();
+}
+
 std::vector<FolderEntry> buildFolders(const std::wstring& installDir) {
     std::vector<FolderEntry> folders;
     for (FolderEntry& entry : listFolder(installDir)) {

@@ -26,6 +26,11 @@ bool isBuildFolderName(const std::wstring& name);
 // A commit id alone: a build put in place.
 bool isPlacedBuildName(const std::wstring& name);
 
+// Where the build of `commit` is put together before it takes its place: installDir\<commit>.new.
+std::wstring stagingFolder(const std::wstring& installDir, const std::wstring& commit);
+// The commit whose staging folder has this name; empty when it names none.
+std::wstring stagedCommit(const std::wstring& name);
+
 // The build, staging and set-aside folders directly inside installDir.
 std::vector<FolderEntry> buildFolders(const std::wstring& installDir);
 

@@ -269,7 +269,7 @@ bool install(LauncherState& state, const JobControl& job, bool repair) {
     const bool downloaded = state.zipPath.empty();
     const std::wstring zip = downloaded ? joinPath(downloads, record.file) : state.zipPath;
     std::wstring fingerprint;
-    const std::wstring staging = joinPath(state.installDir, record.commit) + kStagingSuffix;
+    const std::wstring staging = stagingFolder(state.installDir, record.commit);
     // A stop leaves no copy of the build behind in the staging folder: the next try makes it again.
     auto stopped = [&] {
         deleteFolderTree(staging);

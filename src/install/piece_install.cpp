@@ -82,7 +82,7 @@ PieceOutcome notInBackground(LauncherState& state, const BuildRecord& record, co
 }
 
 std::wstring readyRecordPath(const LauncherState& state, const std::wstring& commit) {
-    return joinPath(joinPath(state.installDir, commit) + kStagingSuffix, kReadyRecordName);
+    return joinPath(stagingFolder(state.installDir, commit), kReadyRecordName);
 }
 
 // The record of a build made ready in the background: what each of its files was when it was checked.
@@ -136,16 +136,16 @@ bool readyAsRecorded(const std::wstring& recordPath, const BuildRecord& record, 
 void addOtherStagedBuilds(const LauncherState& state, const std::wstring& commit, PieceEngine& engine,
                           std::list<BuildIndex>& indexes) {
     for (const FolderEntry& entry : buildFolders(state.installDir)) {
-        if (!entry.name.ends_with(kStagingSuffix)) continue;
-        const std::wstring other = entry.name.substr(0, entry.name.size() - wcslen(kStagingSuffix));
+        const std::wstring other = stagedCommit(entry.name);
+        if (other.empty()) continue;
         const std::wstring staging = joinPath(state.installDir, entry.name);
         if (other == commit) continue;
         std::string text;
-        BuildIndex& index = indexes.emplace_back();
+        BuildIndex index;
         if (fileExists(joinPath(staging, kReadyRecordName)) && readWholeFile(joinPath(staging, kKeptIndexName), text) &&
             readBuildIndex(text, other, index).verdict == BuildIndexVerdict::Good) {
             std::vector<const IndexFile*> files;
-            for (const IndexFile& file : index.files) files.push_back(&file);
+            for (const IndexFile& file : indexes.emplace_back(std::move(index)).files) files.push_back(&file);
             engine.addIndexed(joinPath(staging, buildFolderName(other)), files);
         } else if (fileExists(joinPath(staging, kDoneRecordName))) {
             engine.addRecorded(joinPath(staging, kDoneRecordName));
@@ -206,7 +206,7 @@ std::wstring mendingFolder(const LauncherState& state) {
 PieceOutcome stageByPieces(LauncherState& state, const BuildRecord& record, const JobControl& job,
                            const StageOptions& options) {
     const std::wstring earlier = earlierBuild(state);
-    const std::wstring staging = joinPath(state.installDir, record.commit) + kStagingSuffix;
+    const std::wstring staging = stagingFolder(state.installDir, record.commit);
     const std::wstring done = joinPath(staging, kDoneRecordName);
     const std::wstring ready = joinPath(staging, kReadyRecordName);
     const std::wstring setting = readSetting(state, kPiecesSetting);
@@ -347,7 +347,7 @@ bool madeReadyInBackground(const LauncherState& state, const BuildRecord& record
 }
 
 bool piecesWrittenFor(const LauncherState& state, const BuildRecord& record) {
-    return fileExists(joinPath(joinPath(state.installDir, record.commit) + kStagingSuffix, kDoneRecordName));
+    return fileExists(joinPath(stagingFolder(state.installDir, record.commit), kDoneRecordName));
 }
 
 void forgetFetchedPieces(const LauncherState& state, const BuildRecord& record) {

@@ -60,8 +60,8 @@ std::vector<std::wstring> staleStagingFolders(const LauncherState& state) {
     if (state.builds.empty() || state.current.empty()) return folders;
     const std::wstring& newest = state.builds.front().commit;
     for (const FolderEntry& entry : buildFolders(state.installDir)) {
-        if (!entry.name.ends_with(kStagingSuffix)) continue;
-        const std::wstring commit = entry.name.substr(0, entry.name.size() - wcslen(kStagingSuffix));
+        const std::wstring commit = stagedCommit(entry.name);
+        if (commit.empty()) continue;
         if (commit != state.current && (commit != newest || commit == state.heldBack))
             folders.push_back(joinPath(state.installDir, entry.name));
     }

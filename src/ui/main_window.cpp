@@ -497,7 +497,10 @@ private:
         if (outcome.preloaded == PreloadOutcome::Failed) preloadFailed_ = record.commit;
         SendMessageW(progressBar_, PBM_SETPOS, 0, 0);
         // Paused while a job of the player's waited for the background: neither goes on.
-        if (paused && afterPreload_) afterPreload_ = nullptr, busy = false;
+        if (paused && afterPreload_) {
+            afterPreload_ = nullptr;
+            busy = false;
+        }
         if (afterPreload_) {
             busy = false;
             statusText.clear();

@@ -190,7 +190,9 @@ void expectOneLimitForBoth(const WholeLimitCase& c) {
     EXPECT_EQ(check.verdict, c.verdict) << c.what;
     BuildIndex read;
     EXPECT_EQ(readBuildIndex(buildIndexJson(index), kCommit, read).verdict, c.verdict) << c.what;
-    if (c.verdict != BuildIndexVerdict::Good) EXPECT_FALSE(buildIndexRefusal(check).empty()) << c.what;
+    if (c.verdict != BuildIndexVerdict::Good) {
+        EXPECT_FALSE(buildIndexRefusal(check).empty()) << c.what;
+    }
 }
 
 TEST(BuildIndex, TheLimitsOfFilesAndTextAreOneForThePublisherAndTheLauncher) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "pieces/piece_cutter.h"
@@ -214,6 +215,29 @@ TEST(PieceCutting, AFolderIsCutWithoutTheFilesLeftOutCountingTheBytesAndStopsWhe
         EXPECT_EQ(store.has(digestOfHex(pakCut.back().hash), pakCut.back().size), c.finished) << c.name;
         for (const Cut& cut : saveCut) EXPECT_FALSE(store.has(digestOfHex(cut.hash), cut.size)) << c.name;
     }
+}
+
+// The store finds every piece it was given, however many and however alike
+// their hashes (these share their first bytes, which place them in its table),
+// and keeps the first place of a piece given twice.
+TEST(PieceCutting, TheStoreFindsThousandsOfPiecesAndKeepsTheFirstPlaceOfEach) {
+    const auto hashOf = [](uint32_t n, unsigned char first) {
+        Sha256Digest hash{};
+        hash[0] = first;
+        std::memcpy(hash.data() + 28, &n, 4);
+        return hash;
+    };
+    PieceStore store;
+    IndexFile listed{L"Content/Paks/Listed.pak", 0, std::wstring(64, L'a'), {}};
+    for (uint32_t n = 0; n < 3000; ++n) listed.pieces.push_back({hashOf(n, 1), 100 + n % 7});
+    store.reserve(listed.pieces.size());
+    store.addListed(L"C:\\Listed.pak", listed);
+    for (uint32_t n = 0; n < 5000; ++n) store.addPiece(L"C:\\Recorded.pak", 0, 200, hashOf(n, n < 2500 ? 1 : 2));
+    EXPECT_EQ(store.size(), 3000u + 2500u);
+    for (uint32_t n = 0; n < 3000; ++n) EXPECT_TRUE(store.has(hashOf(n, 1), 100 + n % 7)) << n;
+    for (uint32_t n = 2500; n < 5000; ++n) EXPECT_TRUE(store.has(hashOf(n, 2), 200)) << n;
+    EXPECT_FALSE(store.has(hashOf(1, 1), 200));
+    EXPECT_FALSE(store.has(hashOf(5000, 2), 200));
 }
 
 TEST(PieceCutting, ReadRangeGivesTheBytesAtAnOffsetAndStopsAtTheEnd) {

@@ -151,7 +151,9 @@ TEST_P(PieceEngineRuns, EveryFileComesOutWholeFromTheServersThatServeItRight) {
             EXPECT_EQ(!request.range.empty(), c.withPack) << request.target;
             targets.insert(request.target);
         }
-    if (c.withPack) EXPECT_EQ(targets, std::set<std::string>{"/builds/" + hexOf(published.pack)});
+    if (c.withPack) {
+        EXPECT_EQ(targets, std::set<std::string>{"/builds/" + hexOf(published.pack)});
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, PieceEngineRuns,
@@ -240,7 +242,9 @@ TEST(PieceEngine, APieceNoServerGivesFailsItsFileAlone) {
         ASSERT_NE(result.file, nullptr);
         EXPECT_EQ(result.file->path, published.files[2].path);
         EXPECT_EQ(result.error, L"The build server answered 404.");
-        if (keepGoing) EXPECT_EQ(result.written, (std::vector<bool>{true, true, false, true}));
+        if (keepGoing) {
+            EXPECT_EQ(result.written, (std::vector<bool>{true, true, false, true}));
+        }
     }
 }
 
