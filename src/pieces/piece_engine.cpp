@@ -9,7 +9,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "core/crash_points.h"
 #include "core/files.h"

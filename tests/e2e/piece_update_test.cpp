@@ -483,22 +483,18 @@ TEST_F(PieceUpdate, ARunByPiecesKilledHalfWayCarriesOnWithoutFetchingWhatItWrote
         if (zips.empty()) publishA();
         const BuildIndex a = indexOf(kA);
         ASSERT_FALSE(a.pack.sha256.empty());
-        uint64_t toFetch = a.pack.size;
+        std::vector<IndexFile> lost = a.files;  // what the runs have to bring
         std::wstring record = joinPath(root, L"Game\\" + kA + L".new\\pieces-done.txt");
         if (run.firstInstall) {
             setPieces(L"always");
         } else {
             ASSERT_EQ(runCommand(L"install"), 0u);
-            for (const std::wstring& file : {std::wstring(L"Content\\Paks\\Data.pak"), kMaps})
-                ASSERT_TRUE(DeleteFileW(joinPath(buildFolderOf(kA), file).c_str()));
-            std::map<std::wstring, uint32_t> damaged;  // the distinct pieces of the two files
-            for (const IndexFile& file : a.files)
-                if (file.path == L"Content/Paks/Data.pak" || file.path == L"Content/Paks/Maps.pak")
-                    for (const IndexPiece& piece : file.pieces) damaged[toHex(piece.hash)] = piece.size;
-            toFetch = 0;
-            for (const auto& [hash, size] : damaged) toFetch += size;
+            std::erase_if(lost, [](const IndexFile& file) { return !file.path.starts_with(L"Content/Paks/"); });
+            for (const IndexFile& file : lost)
+                ASSERT_TRUE(DeleteFileW(joinPath(buildFolderOf(kA), windowsPath(file.path)).c_str()));
             record = joinPath(root, L"Downloads\\Mending\\pieces-done.txt");
         }
+        const uint64_t toFetch = packSize(lost);
         SetEnvironmentVariableW(L"VORLANE_CRASH_AT", L"piece-fetched:12");
         EXPECT_EQ(runCommand(run.command), 99u);
         SetEnvironmentVariableW(L"VORLANE_CRASH_AT", nullptr);
