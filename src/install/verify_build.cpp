@@ -176,11 +176,11 @@ bool mendFiles(LauncherState& state, const std::wstring& folder, const BuildInde
         if (!sha256File(target, fingerprint) || fingerprint != file->sha256)
             failures.push_back(file->path + L": it still isn't as published after it was mended");
     }
-    if (!job.stopRequested()) deleteFolderTree(mending);
     if (job.stopRequested()) {
         state.lastError = L"The check was stopped before every file was mended.";
         return false;
     }
+    deleteFolderTree(mending);
     const std::wstring kb = L" (" + std::to_wstring(engine.counts().fetched >> 10) + L" KB fetched)";
     if (failures.empty()) {
         logLine(state, L"Mended " + counted(found.damaged.size(), L"file", L"files") + L" of build " + state.current +

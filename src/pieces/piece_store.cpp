@@ -57,20 +57,19 @@ void PieceStore::addListed(const std::wstring& path, const IndexFile& file) {
 
 void PieceStore::reserve(size_t more) {
     pieces_.reserve(pieces_.size() + more);
-    byHash_.grow(pieces_.capacity(), [&](uint32_t number) -> const Sha256Digest& { return *pieces_[number].hash; });
+    byHash_.grow(pieces_.capacity(), hashAt());
 }
 
 void PieceStore::add(const Location& location) {
     if (pieces_.size() == pieces_.capacity()) reserve(std::max<size_t>(pieces_.size(), 1024));
-    uint32_t& number =
-        byHash_.find(*location.hash, [&](uint32_t n) -> const Sha256Digest& { return *pieces_[n].hash; });
+    uint32_t& number = byHash_.find(*location.hash, hashAt());
     if (number != DigestSlots::kEmpty) return;
     number = (uint32_t)pieces_.size();
     pieces_.push_back(location);
 }
 
 const PieceStore::Location* PieceStore::find(const Sha256Digest& hash) const {
-    const uint32_t number = byHash_.find(hash, [&](uint32_t n) -> const Sha256Digest& { return *pieces_[n].hash; });
+    const uint32_t number = byHash_.find(hash, hashAt());
     return number == DigestSlots::kEmpty ? nullptr : &pieces_[number];
 }
 

@@ -59,6 +59,12 @@ private:
     // Where the piece with that hash was found first; nullptr when it wasn't.
     const Location* find(const Sha256Digest& hash) const;
     void add(const Location& location);
+    // The hash of the piece numbered so in pieces_, for byHash_.
+    struct HashAt {
+        const std::vector<Location>* pieces;
+        const Sha256Digest& operator()(uint32_t number) const { return *(*pieces)[number].hash; }
+    };
+    HashAt hashAt() const { return HashAt{&pieces_}; }
     uint32_t fileNumber(const std::wstring& path);
 
     std::vector<std::wstring> files_;
