@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <type_traits>
 
 #include "core/files.h"
 #include "core/handles.h"
@@ -17,6 +18,7 @@ constexpr uint32_t kEndOfDirectory = 0x06054b50;
 constexpr uint32_t kZip64End = 0x06064b50;
 constexpr uint32_t kZip64Locator = 0x07064b50;
 constexpr uint32_t kDirectoryEntry = 0x02014b50;
+constexpr uint32_t kLocalHeader = 0x04034b50;
 constexpr size_t kEndSize = 22;
 constexpr size_t kEndSearch = kEndSize + 65535;  // the end record and the longest comment
 // A build's directory is a few hundred KB; a bigger one isn't read.
@@ -71,15 +73,31 @@ bool findDirectory(HANDLE file, uint64_t fileSize, uint64_t& offset, uint64_t& s
     return true;
 }
 
-// The unpacked size from the Zip64 extra field, when the plain one overflows.
-long long zip64Size(const std::string& extra, uint32_t plain) {
-    if (plain != 0xffffffff) return plain;
+// The Zip64 extra field holds, in this order, each of the unpacked size, the packed size and the local header's
+// place whose plain field overflows (all ones). One it should hold but doesn't reads as -1 (all ones).
+void readZip64Fields(const std::string& extra, uint32_t size, uint32_t packed, uint32_t header, ZipEntry& entry) {
+    entry.size = size == 0xffffffff ? -1 : size;
+    entry.packedSize = packed == 0xffffffff ? UINT64_MAX : packed;
+    entry.headerAt = header == 0xffffffff ? UINT64_MAX : header;
+    if (size != 0xffffffff && packed != 0xffffffff && header != 0xffffffff) return;
     for (size_t at = 0; at + 4 <= extra.size();) {
         const uint16_t id = u16(extra, at), length = u16(extra, at + 2);
-        if (id == 1 && length >= 8 && at + 12 <= extra.size()) return (long long)u64(extra, at + 4);
-        at += 4 + length;
+        if (id != 1) {
+            at += 4 + length;
+            continue;
+        }
+        const size_t end = std::min(extra.size(), at + 4 + length);
+        size_t field = at + 4;
+        const auto take = [&](bool overflowed, auto& value) {
+            if (!overflowed || field + 8 > end) return;
+            value = static_cast<std::remove_reference_t<decltype(value)>>(u64(extra, field));
+            field += 8;
+        };
+        take(size == 0xffffffff, entry.size);
+        take(packed == 0xffffffff, entry.packedSize);
+        take(header == 0xffffffff, entry.headerAt);
+        return;
     }
-    return -1;
 }
 
 }  // namespace
@@ -105,7 +123,11 @@ bool readZipListing(const std::wstring& zip, std::vector<ZipEntry>& entries) {
         if (at + 46 + nameLength + extraLength + commentLength > directory.size()) return false;
         ZipEntry entry;
         entry.name = directory.substr(at + 46, nameLength);
-        entry.size = zip64Size(directory.substr(at + 46 + nameLength, extraLength), u32(directory, at + 24));
+        readZip64Fields(directory.substr(at + 46 + nameLength, extraLength), u32(directory, at + 24),
+                        u32(directory, at + 20), u32(directory, at + 42), entry);
+        entry.method = u16(directory, at + 10);
+        entry.encrypted = (u16(directory, at + 8) & 1) != 0;
+        entry.crc = u32(directory, at + 16);
         const unsigned host = directory[at + 5];
         const uint32_t attributes = u32(directory, at + 38);
         const uint32_t unixType = (attributes >> 16) & kUnixTypeMask;
@@ -114,6 +136,23 @@ bool readZipListing(const std::wstring& zip, std::vector<ZipEntry>& entries) {
                          (host == kUnixHost && unixType == kUnixFolder) || (attributes & FILE_ATTRIBUTE_DIRECTORY);
         entries.push_back(std::move(entry));
         at += 46 + nameLength + extraLength + commentLength;
+    }
+    return true;
+}
+
+bool readZipDataPlaces(const std::wstring& zip, std::vector<ZipEntry>& entries) {
+    FileHandle file(CreateFileW(longPath(zip).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER length{};
+    if (!file || !GetFileSizeEx(file.get(), &length)) return false;
+    std::string header;
+    for (ZipEntry& entry : entries) {
+        if (entry.isFolder) continue;
+        const uint64_t size = (uint64_t)length.QuadPart;
+        if (entry.headerAt > size || entry.packedSize > size) return false;
+        if (!readAt(file.get(), entry.headerAt, 30, header) || u32(header, 0) != kLocalHeader) return false;
+        entry.dataAt = entry.headerAt + 30 + u16(header, 26) + u16(header, 28);
+        if (entry.dataAt + entry.packedSize > size) return false;
     }
     return true;
 }

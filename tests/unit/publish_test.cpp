@@ -177,7 +177,9 @@ struct PiecesServer {
 
     // Publishes the build of `commit` with these files besides the game; the publisher's output.
     PublishRun publish(const std::wstring& commit, const testing::BuildFiles& files, const std::wstring& released) {
-        const std::wstring zip = testing::makeBuildZip(folder.path(), commit, 0, files);
+        return publishZip(testing::makeBuildZip(folder.path(), commit, 0, files), released);
+    }
+    PublishRun publishZip(const std::wstring& zip, const std::wstring& released) {
         return runPublisher(folder, {L"build", server, keptTestKeyFile(), zip, L"--released", released});
     }
     std::string object(const std::wstring& hash, const wchar_t* folder = L"builds") const {
@@ -302,6 +304,66 @@ TEST(Publish, ABuildsPackHoldsEachDistinctPieceOnceInTheIndexsOrder) {
     ASSERT_EQ(run.exitCode, 0u) << run.err;
     EXPECT_NE(run.out.find("pieces (0 new)"), std::string::npos) << run.out;
     EXPECT_EQ(server.index(L"abc1234").pack.sha256, index.pack.sha256);
+}
+
+// A zip whose files are stored as they are is cut where they lie, without an unpack: its index is the one the
+// same files give from a compressed zip, and a file whose bytes don't match the zip's CRC-32 lists nothing. A
+// zip that holds anything an unpack would leave out is unpacked, as any compressed one is.
+TEST(Publish, AStoredZipIsCutWhereItLiesAndGivesTheIndexOfItsUnpack) {
+    const testing::BuildFiles files{{L"Content\\Paks\\A.pak", testing::noiseBytes(700000, 21)},
+                                    {L"Content\\Movies\\", ""},
+                                    {L"Empty.txt", ""}};
+    PiecesServer compressed;
+    ASSERT_EQ(compressed.publish(L"abc1234", files, L"2026-01-01T00:00:00Z").exitCode, 0u);
+    const std::wstring expected = compressed.records().at(0).index;
+
+    // The same files, zipped stored, entry by entry from the compressed zip's unpack.
+    TempFolder made;
+    const std::wstring top = testing::unpackBuildZip(testing::makeBuildZip(made.path(), L"abc1234", 0, files),
+                                                     made.file(L"unpacked"));
+    ASSERT_FALSE(top.empty());
+    std::vector<testing::ZipWriterEntry> entries{{"Vorlane-abc1234/", ""}, {"Vorlane-abc1234/Content/Movies/", ""}};
+    for (const std::wstring& file : filesBelow(top)) {
+        std::string name = "Vorlane-abc1234/" + toUtf8(file);
+        std::replace(name.begin(), name.end(), '\\', '/');
+        entries.push_back({name, testing::readTestFile(joinPath(top, file))});
+    }
+    const auto damaged = [](std::string& zip) { zip[zip.find("Vorlane-abc1234/Content/Paks/A.pak") + 1000] ^= 1; };
+    const struct {
+        const char* what;
+        std::vector<testing::ZipWriterEntry> extra;
+        std::function<void(std::string&)> change;
+        const char* refusal;  // nullptr: published with the compressed zip's index
+    } cases[] = {
+        {"stored", {}, nullptr, nullptr},
+        {"stored, with a file outside the build's folder", {{"Readme.txt", "not the build's"}}, nullptr, nullptr},
+        {"stored, one file's bytes damaged", {}, damaged,
+         "The zip's file Vorlane-abc1234/Content/Paks/A.pak doesn't match the CRC-32 the zip keeps of it, so the zip "
+         "is damaged and the build isn't listed."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PiecesServer stored;
+        std::vector<testing::ZipWriterEntry> all = entries;
+        all.insert(all.end(), c.extra.begin(), c.extra.end());
+        const std::wstring zip = stored.folder.file(L"Vorlane-abc1234.zip");
+        ASSERT_TRUE(testing::writeZip(zip, all));
+        if (c.change) {
+            std::string bytes = testing::readTestFile(zip);
+            c.change(bytes);
+            ASSERT_TRUE(writeFileAtomically(zip, bytes));
+        }
+        const PublishRun run = stored.publishZip(zip, L"2026-01-01T00:00:00Z");
+        if (c.refusal) {
+            EXPECT_EQ(run.exitCode, 1u);
+            EXPECT_EQ(trimmed(run.err), c.refusal);
+            EXPECT_FALSE(fileExists(joinPath(stored.server, L"builds.json")));
+            continue;
+        }
+        ASSERT_EQ(run.exitCode, 0u) << run.err;
+        EXPECT_EQ(stored.records().at(0).index, expected);
+        EXPECT_TRUE(testing::readTestFile(joinPath(stored.server, L"Vorlane-abc1234.zip")) == testing::readTestFile(zip));
+    }
 }
 
 // An object of the server with the wrong size under its name (a stray, or one

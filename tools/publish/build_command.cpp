@@ -7,6 +7,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cstring>
+#include <set>
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
@@ -88,6 +91,31 @@ std::wstring objectFolder(const std::wstring& serverFolder) {
     return vorlane::joinPath(serverFolder, backslashed(vorlane::buildObjectName(L"")));
 }
 
+// Copies the file to `to` (written aside, then put in place, so a publication cut short never leaves a torn copy
+// under the served name) and works out its SHA-256 from the same reads. `read` tells whether reading went well.
+bool hashAndCopyFile(const std::wstring& from, const std::wstring& to, std::wstring& hexOut, bool& read) {
+    const std::wstring part = to + L".part";
+    vorlane::FileHandle out(CreateFileW(vorlane::longPath(part).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    FastSha256 hasher;
+    bool written = (bool)out;
+    read = vorlane::readFileInBlocks(from, 4u << 20, [&](const unsigned char* block, size_t size) {
+        DWORD done = 0;
+        written = written && WriteFile(out.get(), block, (DWORD)size, &done, nullptr) && done == size;
+        return written && hasher.add(block, size);
+    });
+    out.close();
+    vorlane::Sha256Digest digest;
+    read = read || !written;
+    if (read && written && hasher.finish(digest) &&
+        MoveFileExW(vorlane::longPath(part).c_str(), vorlane::longPath(to).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        hexOut = vorlane::toHex(digest);
+        return true;
+    }
+    DeleteFileW(vorlane::longPath(part).c_str());
+    return false;
+}
+
 // A folder of its own in the system's temporary folder, for the zip's files.
 std::wstring unpackFolder(const std::wstring& commit) {
     wchar_t temp[MAX_PATH + 1];
@@ -97,12 +125,12 @@ std::wstring unpackFolder(const std::wstring& commit) {
                                                              std::to_wstring(GetTickCount64()));
 }
 
-// Cuts the index's files (their paths filled in, below top) on one thread per processor, at most 4, each file read
+// Cuts the index's files (their paths filled in, their bytes read from sources) on one thread per processor, at most 4, each file read
 // once: its pieces stored as they are cut, its SHA-256 worked out on the way. Meanwhile this thread writes the pack
-// as the files are done, in the index's order: each piece not in it yet, read again from the unpacked file (in a
-// folder of this run's own, which nothing else writes) and hashed on the way; once complete it is stored under its
+// as the files are done, in the index's order: each piece not in it yet, read again from its source (the zip, or
+// the unpacked file in a folder of this run's own, which nothing else writes) and hashed on the way; once complete it is stored under its
 // SHA-256 and named in index.pack. Prints why and gives false on failure.
-bool cutFilesAndWritePack(const std::wstring& top, ObjectFolder& objects, const std::wstring& commit,
+bool cutFilesAndWritePack(const std::vector<FileSource>& sources, ObjectFolder& objects, const std::wstring& commit,
                           vorlane::BuildIndex& index, size_t& newPieces) {
     const size_t count = index.files.size();
     std::vector<char> done(count, 0);
@@ -115,8 +143,7 @@ bool cutFilesAndWritePack(const std::wstring& top, ObjectFolder& objects, const 
         CutBuffers buffers;
         for (size_t i = 0; !stop && (i = next++) < count;) {
             size_t fresh = 0;
-            const bool cut = cutAndStore(vorlane::joinPath(top, backslashed(index.files[i].path)), objects,
-                                         index.files[i], fresh, buffers);
+            const bool cut = cutAndStore(sources[i], objects, index.files[i], fresh, buffers);
             added += fresh;
             {
                 std::lock_guard<std::mutex> lock(mutex);
@@ -170,9 +197,9 @@ bool cutFilesAndWritePack(const std::wstring& top, ObjectFolder& objects, const 
             if (failed) return false;
         }
         const vorlane::IndexFile& file = index.files[i];
-        const std::wstring path = vorlane::joinPath(top, backslashed(file.path));
+        const std::wstring& path = sources[i].path;
         vorlane::FileHandle input;
-        uint64_t offset = 0;
+        uint64_t offset = sources[i].offset;
         for (const vorlane::IndexPiece& piece : file.pieces) {
             const uint64_t at = offset;
             offset += piece.size;
@@ -210,6 +237,67 @@ bool cutFilesAndWritePack(const std::wstring& top, ObjectFolder& objects, const 
     return true;
 }
 
+// The zip's files where they lie in it, when the zip is one an unpack would give exactly: every entry below the
+// build's folder, every file stored as it is (not compressed, not encrypted), every name plain ASCII that Windows
+// takes as it is, and no two names that Windows would take for one. Its files' paths below the build's folder
+// ("/" between parts) with their sources, and the folders that hold nothing. False for any other zip: it is
+// unpacked, as ever.
+bool storedFiles(const std::wstring& zip, std::vector<vorlane::ZipEntry>& listing, const std::wstring& commit,
+                 std::vector<std::pair<std::wstring, FileSource>>& files, std::vector<std::wstring>& emptyFolders) {
+    if (listing.empty() || !vorlane::readZipDataPlaces(zip, listing)) return false;
+    const std::string top = vorlane::toUtf8(vorlane::buildFolderName(commit)) + "/";
+    const auto plainPart = [](const std::string& part) {
+        return !part.empty() && part != "." && part != ".." && part.back() != ' ' && part.back() != '.' &&
+               std::all_of(part.begin(), part.end(), [](char c) {
+                   return c >= 0x20 && c < 0x7f && !std::strchr("\\:*?\"<>|", c);
+               });
+    };
+    const auto folded = [](std::string name) {
+        for (char& c : name) c = (char)std::tolower((unsigned char)c);
+        return name;
+    };
+    std::set<std::string> fileNames, folderNames, holding;  // folded; holding: folders with something below
+    std::vector<std::string> folders;
+    for (const vorlane::ZipEntry& entry : listing) {
+        if (entry.name.rfind(top, 0) != 0) return false;
+        std::string rest = entry.name.substr(top.size());
+        if (entry.isFolder && !rest.empty() && rest.back() == '/') rest.pop_back();
+        if (rest.empty()) {
+            if (!entry.isFolder) return false;
+            continue;  // the build's folder itself
+        }
+        std::vector<std::string> parts;
+        for (size_t start = 0, end; start <= rest.size(); start = end + 1) {
+            end = std::min(rest.find('/', start), rest.size());
+            parts.push_back(rest.substr(start, end - start));
+        }
+        if (!std::all_of(parts.begin(), parts.end(), plainPart)) return false;
+        std::string prefix;
+        for (size_t i = 0; i + 1 < parts.size(); ++i) {
+            prefix += (i ? "/" : "") + parts[i];
+            folderNames.insert(folded(prefix));
+            holding.insert(folded(prefix));
+        }
+        if (entry.isFolder) {
+            folderNames.insert(folded(rest));
+            folders.push_back(rest);
+            continue;
+        }
+        if (entry.method != 0 || entry.encrypted || entry.size < 0 || entry.packedSize != (uint64_t)entry.size ||
+            !fileNames.insert(folded(rest)).second)
+            return false;
+        files.push_back({vorlane::toUtf16(rest),
+                         FileSource{zip, entry.dataAt, (uint64_t)entry.size, entry.crc, vorlane::toUtf16(entry.name)}});
+    }
+    for (const std::string& name : fileNames)
+        if (folderNames.count(name)) return false;
+    std::set<std::string> seen;
+    for (const std::string& folder : folders)
+        if (!holding.count(folded(folder)) && seen.insert(folded(folder)).second)
+            emptyFolders.push_back(vorlane::toUtf16(folder));
+    return true;
+}
+
 // Cuts every file of the zip's build folder and stores the pieces and the
 // index; record.index names the index. Prints why and gives false on failure.
 bool publishPieces(const BuildOptions& options, vorlane::BuildRecord& record) {
@@ -222,47 +310,60 @@ bool publishPieces(const BuildOptions& options, vorlane::BuildRecord& record) {
                        L", which a build never has, so it can't be published in pieces.");
             return false;
         }
-    const std::wstring unpacked = unpackFolder(record.commit);
-    vorlane::deleteFolderTree(unpacked);
+    std::vector<std::pair<std::wstring, FileSource>> files;  // each file's path below the build's folder, "/" between
+    std::vector<std::wstring> emptyFolders;
     struct Tidy {
         std::wstring folder;
-        ~Tidy() { vorlane::deleteFolderTree(folder); }
-    } tidy{unpacked};
-    if (!vorlane::makeFolderTree(unpacked)) {
-        printError(vorlane::systemFailure(L"Couldn't make the folder " + unpacked + L".").text());
-        return false;
-    }
-    // A tar that couldn't be started at all (-1) is started once more before the publishing is given up.
-    std::string output;
-    int code = -1;
-    for (int attempt = 0; attempt < 2 && code == -1; ++attempt) {
-        output.clear();
-        code = vorlane::runCaptured(vorlane::systemTar() + L" -xf " + vorlane::quoted(options.zipPath) + L" -C " +
-                                        vorlane::quoted(unpacked),
-                                    [&](const std::string& line) { output += line + "\n"; });
-    }
-    const std::wstring top = vorlane::joinPath(unpacked, vorlane::buildFolderName(record.commit));
-    if (code != 0 || !vorlane::folderExists(top)) {
-        printError(L"Couldn't unpack the zip to cut its files into pieces (tar exit code " + std::to_wstring(code) +
-                   L"): " + vorlane::toUtf16(output));
-        return false;
+        ~Tidy() {
+            if (!folder.empty()) vorlane::deleteFolderTree(folder);
+        }
+    } tidy;
+    // A zip whose files are all stored as they are is cut where it lies; any other is unpacked first.
+    if (!storedFiles(options.zipPath, listing, record.commit, files, emptyFolders)) {
+        files.clear();
+        emptyFolders.clear();
+        const std::wstring unpacked = unpackFolder(record.commit);
+        vorlane::deleteFolderTree(unpacked);
+        tidy.folder = unpacked;
+        if (!vorlane::makeFolderTree(unpacked)) {
+            printError(vorlane::systemFailure(L"Couldn't make the folder " + unpacked + L".").text());
+            return false;
+        }
+        // A tar that couldn't be started at all (-1) is started once more before the publishing is given up.
+        std::string output;
+        int code = -1;
+        for (int attempt = 0; attempt < 2 && code == -1; ++attempt) {
+            output.clear();
+            code = vorlane::runCaptured(vorlane::systemTar() + L" -xf " + vorlane::quoted(options.zipPath) + L" -C " +
+                                            vorlane::quoted(unpacked),
+                                        [&](const std::string& line) { output += line + "\n"; });
+        }
+        const std::wstring top = vorlane::joinPath(unpacked, vorlane::buildFolderName(record.commit));
+        if (code != 0 || !vorlane::folderExists(top)) {
+            printError(L"Couldn't unpack the zip to cut its files into pieces (tar exit code " + std::to_wstring(code) +
+                       L"): " + vorlane::toUtf16(output));
+            return false;
+        }
+        for (const std::wstring& file : vorlane::filesBelow(top))
+            files.push_back({slashed(file), FileSource{vorlane::joinPath(top, file)}});
+        for (const std::wstring& folder : vorlane::emptyFoldersBelow(top)) emptyFolders.push_back(slashed(folder));
     }
     ObjectFolder objects;
     if (!objects.open(objectFolder(options.serverFolder))) return false;
-    std::vector<std::wstring> paths;
-    for (const std::wstring& file : vorlane::filesBelow(top)) paths.push_back(slashed(file));
-    std::sort(paths.begin(), paths.end());
+    std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<FileSource> sources;
+    for (auto& [path, source] : files) sources.push_back(std::move(source));
 
     vorlane::BuildIndex index;
     index.build = record.commit;
-    index.files.resize(paths.size());
-    for (size_t i = 0; i < paths.size(); ++i) index.files[i].path = paths[i];
+    index.files.resize(files.size());
+    for (size_t i = 0; i < files.size(); ++i) index.files[i].path = files[i].first;
     size_t newPieces = 0;
-    if (!cutFilesAndWritePack(top, objects, record.commit, index, newPieces)) return false;
+    if (!cutFilesAndWritePack(sources, objects, record.commit, index, newPieces)) return false;
     size_t pieces = 0;
     for (const vorlane::IndexFile& file : index.files) pieces += file.pieces.size();
     // The zip's empty folders, which a launcher assembling the build makes as the zip's unpack does.
-    for (const std::wstring& folder : vorlane::emptyFoldersBelow(top)) index.folders.push_back(slashed(folder));
+    index.folders = emptyFolders;
     std::sort(index.folders.begin(), index.folders.end());
     const vorlane::BuildIndexCheck check = vorlane::checkBuildIndex(index);
     if (check.verdict != vorlane::BuildIndexVerdict::Good) {
@@ -328,9 +429,14 @@ int runBuild(const Arguments& arguments) {
     const std::wstring servedZip = vorlane::joinPath(options.serverFolder, record.file);
     bool hashed = false, copied = false;
     const auto hashAndCopy = [&] {
-        hashed = fastSha256File(options.zipPath, record.sha256);
-        copied = samePlace(options.zipPath, servedZip) ||
-                 CopyFileW(vorlane::longPath(options.zipPath).c_str(), vorlane::longPath(servedZip).c_str(), FALSE);
+        if (samePlace(options.zipPath, servedZip)) {
+            hashed = fastSha256File(options.zipPath, record.sha256);
+            copied = true;
+            return;
+        }
+        bool read = false;
+        copied = hashAndCopyFile(options.zipPath, servedZip, record.sha256, read);
+        hashed = copied || read;
     };
     bool cut = true;
     if (options.pieces) {

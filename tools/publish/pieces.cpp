@@ -11,6 +11,7 @@
 #include "core/handles.h"
 #include "core/text.h"
 #include "net/sha256.h"
+#include "crc32.h"
 #include "fast_sha256.h"
 #include "pieces/piece_cutter.h"
 #include "publish.h"
@@ -112,15 +113,22 @@ bool ServerLock::take(const std::wstring& serverFolder, bool alone) {
     return false;
 }
 
-bool cutAndStore(const std::wstring& path, ObjectFolder& objects, vorlane::IndexFile& file, size_t& newPieces,
+bool cutAndStore(const FileSource& source, ObjectFolder& objects, vorlane::IndexFile& file, size_t& newPieces,
                  CutBuffers& buffers) {
+    const std::wstring& path = source.path;
+    const std::wstring& shown = source.name.empty() ? path : source.name;
     vorlane::FileHandle input(CreateFileW(vorlane::longPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                           OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     LARGE_INTEGER length{};
-    if (!input || !GetFileSizeEx(input.get(), &length)) {
+    const LARGE_INTEGER start{.QuadPart = (LONGLONG)source.offset};
+    if (!input || !GetFileSizeEx(input.get(), &length) ||
+        (source.offset && !SetFilePointerEx(input.get(), start, nullptr, FILE_BEGIN))) {
         printError(vorlane::systemFailure(L"Couldn't read the file " + path + L".").text());
         return false;
     }
+    if (source.size) length.QuadPart = (LONGLONG)*source.size;
+    std::optional<Crc32> crc;
+    if (source.crc) crc.emplace();
     // A file shorter than the shortest cut is one piece (or none), whose SHA-256 is the file's.
     const bool onePiece = (uint64_t)length.QuadPart <= vorlane::kShortestCut;
     std::optional<FastSha256> whole;
@@ -151,15 +159,17 @@ bool cutAndStore(const std::wstring& path, ObjectFolder& objects, vorlane::Index
     std::vector<unsigned char>& block = buffers.block;
     block.resize(kReadBlock);
     bool read = true;
-    for (;;) {
+    for (uint64_t left = source.size.value_or(UINT64_MAX); left > 0;) {
         DWORD got = 0;
-        if (!ReadFile(input.get(), block.data(), kReadBlock, &got, nullptr)) {
+        if (!ReadFile(input.get(), block.data(), (DWORD)std::min<uint64_t>(kReadBlock, left), &got, nullptr)) {
             read = false;
             break;
         }
         if (got == 0) break;
+        left -= got;
         held.append(reinterpret_cast<const char*>(block.data()), got);
         if (whole) whole->add(block.data(), got);
+        if (crc) crc->add(block.data(), got);
         for (size_t at = 0; at < got;) {
             size_t used = 0;
             const bool cut = ends.find(block.data() + at, got - at, used);
@@ -179,8 +189,13 @@ bool cutAndStore(const std::wstring& path, ObjectFolder& objects, vorlane::Index
     if (whole && read && whole->finish(digest)) file.sha256 = vorlane::toHex(digest);
     if (!read || file.sha256.empty() || file.size != (uint64_t)length.QuadPart) {
         printError(file.size != (uint64_t)length.QuadPart && read
-                       ? L"The file " + path + L" changed while it was published."
+                       ? L"The file " + shown + L" changed while it was published."
                        : vorlane::systemFailure(L"Couldn't read the file " + path + L".", error).text());
+        return false;
+    }
+    if (crc && crc->value() != *source.crc) {
+        printError(L"The zip's file " + shown + L" doesn't match the CRC-32 the zip keeps of it, so the zip is "
+                   L"damaged and the build isn't listed.");
         return false;
     }
     return true;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -93,7 +94,7 @@ private:
     vorlane::FileHandle file_;
 };
 
-// Cuts the file at path into pieces with the launcher's piece rule, reading it
+// Cuts the file of source into pieces with the launcher's piece rule, reading it
 // once, and stores every piece the folder lacks; fills in file's size, SHA-256
 // and pieces (its path is the caller's) and counts the pieces stored anew.
 // Prints why and gives false when the file can't be read or a piece written.
@@ -103,7 +104,15 @@ struct CutBuffers {
     std::string held;                  // the bytes from the start of the piece being cut
     std::vector<unsigned char> block;  // the last read
 };
-bool cutAndStore(const std::wstring& path, ObjectFolder& objects, vorlane::IndexFile& file, size_t& newPieces,
+// Where a file's bytes are read from: a file of its own, or the bytes a zip holds of it stored as they are.
+struct FileSource {
+    std::wstring path;             // the file, or the zip
+    uint64_t offset = 0;           // where its bytes start in path
+    std::optional<uint64_t> size;  // its size, when path holds more than the file (a zip)
+    std::optional<uint32_t> crc;   // the CRC-32 the zip keeps of it, checked as it is read
+    std::wstring name;             // what a sentence calls it, when not path
+};
+bool cutAndStore(const FileSource& source, ObjectFolder& objects, vorlane::IndexFile& file, size_t& newPieces,
                  CutBuffers& buffers);
 
 // Subcommands (key_commands.cpp, build_command.cpp, launcher_command.cpp,

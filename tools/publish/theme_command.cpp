@@ -133,7 +133,7 @@ int runTheme(const Arguments& arguments) {
     for (const std::wstring& path : paths) {
         vorlane::ThemeFile file;
         file.path = path;
-        if (!cutAndStore(vorlane::joinPath(folder, backslashed(path)), objects, file, newPieces, buffers))
+        if (!cutAndStore({vorlane::joinPath(folder, backslashed(path))}, objects, file, newPieces, buffers))
             return kExitFailed;
         pieces += file.pieces.size();
         index.files.push_back(std::move(file));
