@@ -10,6 +10,7 @@
 #include "core/files_below.h"
 #include "core/json.h"
 #include "core/text.h"
+#include "pieces/digest_slots.h"
 #include "pieces/piece_cutter.h"
 #include "core/value_count.h"
 
@@ -392,11 +393,20 @@ std::wstring buildIndexRefusal(const BuildIndexCheck& check) {
 }
 
 uint64_t packSize(const std::vector<IndexFile>& files) {
-    std::unordered_set<Sha256Digest, DigestKey> seen;
+    size_t count = 0;
+    for (const IndexFile& file : files) count += file.pieces.size();
+    std::vector<const Sha256Digest*> distinct;
+    DigestSlots seen(count);
+    const auto digestOf = [&](uint32_t number) -> const Sha256Digest& { return *distinct[number]; };
     uint64_t size = 0;
     for (const IndexFile& file : files)
-        for (const IndexPiece& piece : file.pieces)
-            if (seen.insert(piece.hash).second) size += piece.size;
+        for (const IndexPiece& piece : file.pieces) {
+            uint32_t& slot = seen.find(piece.hash, digestOf);
+            if (slot != DigestSlots::kEmpty) continue;
+            slot = (uint32_t)distinct.size();
+            distinct.push_back(&piece.hash);
+            size += piece.size;
+        }
     return size;
 }
 

@@ -33,15 +33,20 @@ public:
     // The slot of `digest`: the number held for it, or kEmpty, to be set, where it goes.
     template <typename DigestOf>
     uint32_t& find(const Sha256Digest& digest, DigestOf digestOf) {
-        for (size_t i = DigestKey()(digest) & mask_;; i = (i + 1) & mask_)
-            if (slots_[i] == kEmpty || digestOf(slots_[i]) == digest) return slots_[i];
+        return slots_[slotOf(digest, digestOf)];
     }
     template <typename DigestOf>
     uint32_t find(const Sha256Digest& digest, DigestOf digestOf) const {
-        return const_cast<DigestSlots*>(this)->find(digest, digestOf);
+        return slots_[slotOf(digest, digestOf)];
     }
 
 private:
+    template <typename DigestOf>
+    size_t slotOf(const Sha256Digest& digest, DigestOf digestOf) const {
+        for (size_t i = DigestKey()(digest) & mask_;; i = (i + 1) & mask_)
+            if (slots_[i] == kEmpty || digestOf(slots_[i]) == digest) return i;
+    }
+
     void reserve(size_t most) {
         slots_.assign(std::bit_ceil(std::max<size_t>(2 * most, 16)), kEmpty);
         mask_ = slots_.size() - 1;

@@ -32,7 +32,7 @@ void PieceStore::addFile(const std::wstring& path, const BlockGoing& going) {
     // A file that can't be read whole still lends the pieces cut before the failure.
     cutPieces(
         path,
-        [&](const Piece& piece) { add(Location{&owned_.emplace_back(piece.digest), file, piece.size, piece.offset}); },
+        [&](const Piece& piece) { add(piece.digest, false, file, piece.size, piece.offset); },
         going);
 }
 
@@ -42,15 +42,14 @@ uint32_t PieceStore::fileNumber(const std::wstring& path) {
 }
 
 void PieceStore::addPiece(const std::wstring& path, uint64_t offset, uint32_t size, const Sha256Digest& hash) {
-    const Sha256Digest* held = &owned_.emplace_back(hash);
-    add(Location{held, fileNumber(path), size, offset});
+    add(hash, false, fileNumber(path), size, offset);
 }
 
 void PieceStore::addListed(const std::wstring& path, const IndexFile& file) {
     const uint32_t number = fileNumber(path);
     uint64_t offset = 0;
     for (const IndexPiece& piece : file.pieces) {
-        add(Location{&piece.hash, number, piece.size, offset});
+        add(piece.hash, true, number, piece.size, offset);
         offset += piece.size;
     }
 }
@@ -60,12 +59,12 @@ void PieceStore::reserve(size_t more) {
     byHash_.grow(pieces_.capacity(), hashAt());
 }
 
-void PieceStore::add(const Location& location) {
+void PieceStore::add(const Sha256Digest& hash, bool keepsItsHash, uint32_t file, uint32_t size, uint64_t offset) {
     if (pieces_.size() == pieces_.capacity()) reserve(std::max<size_t>(pieces_.size(), 1024));
-    uint32_t& number = byHash_.find(*location.hash, hashAt());
+    uint32_t& number = byHash_.find(hash, hashAt());
     if (number != DigestSlots::kEmpty) return;
     number = (uint32_t)pieces_.size();
-    pieces_.push_back(location);
+    pieces_.push_back(Location{keepsItsHash ? &hash : &owned_.emplace_back(hash), file, size, offset});
 }
 
 const PieceStore::Location* PieceStore::find(const Sha256Digest& hash) const {

@@ -58,7 +58,9 @@ private:
     };
     // Where the piece with that hash was found first; nullptr when it wasn't.
     const Location* find(const Sha256Digest& hash) const;
-    void add(const Location& location);
+    // Adds the piece unless one with its hash is there. `hash` is kept as it is when it lives as long as the store
+    // (an index's), else copied into owned_ once the piece is added.
+    void add(const Sha256Digest& hash, bool keepsItsHash, uint32_t file, uint32_t size, uint64_t offset);
     // The hash of the piece numbered so in pieces_, for byHash_.
     struct HashAt {
         const std::vector<Location>* pieces;
