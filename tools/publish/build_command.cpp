@@ -29,7 +29,6 @@
 #include "pieces/build_index.h"
 #include "net/build_server.h"
 #include "net/sha256.h"
-#include "fast_sha256.h"
 #include "private_key.h"
 #include "publish.h"
 
@@ -97,16 +96,17 @@ bool hashAndCopyFile(const std::wstring& from, const std::wstring& to, std::wstr
     const std::wstring part = to + L".part";
     vorlane::FileHandle out(CreateFileW(vorlane::longPath(part).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-    FastSha256 hasher;
+    vorlane::Sha256Hasher hasher;
     bool written = (bool)out;
-    read = vorlane::readFileInBlocks(from, 4u << 20, [&](const unsigned char* block, size_t size) {
+    // The reads stop at a write that fails; only a read that fails on its own counts against reading.
+    const bool allRead = vorlane::readFileInBlocks(from, 4u << 20, [&](const unsigned char* block, size_t size) {
         DWORD done = 0;
         written = written && WriteFile(out.get(), block, (DWORD)size, &done, nullptr) && done == size;
         return written && hasher.add(block, size);
     });
     out.close();
     vorlane::Sha256Digest digest;
-    read = read || !written;
+    read = allRead || !written;
     if (read && written && hasher.finish(digest) &&
         MoveFileExW(vorlane::longPath(part).c_str(), vorlane::longPath(to).c_str(), MOVEFILE_REPLACE_EXISTING)) {
         hexOut = vorlane::toHex(digest);
@@ -125,11 +125,11 @@ std::wstring unpackFolder(const std::wstring& commit) {
                                                              std::to_wstring(GetTickCount64()));
 }
 
-// Cuts the index's files (their paths filled in, their bytes read from sources) on one thread per processor, at most 4, each file read
-// once: its pieces stored as they are cut, its SHA-256 worked out on the way. Meanwhile this thread writes the pack
-// as the files are done, in the index's order: each piece not in it yet, read again from its source (the zip, or
-// the unpacked file in a folder of this run's own, which nothing else writes) and hashed on the way; once complete it is stored under its
-// SHA-256 and named in index.pack. Prints why and gives false on failure.
+// Cuts the index's files (their paths filled in, their bytes read from sources) on one thread per processor, at
+// most 4, each file read once: its pieces stored as they are cut, its SHA-256 worked out on the way. Meanwhile this
+// thread writes the pack as the files are done, in the index's order: each piece not in it yet, read again from its
+// source (the zip, or the unpacked file in a folder of this run's own, which nothing else writes) and hashed on the
+// way; once complete it is stored under its SHA-256 and named in index.pack. Prints why and gives false on failure.
 bool cutFilesAndWritePack(const std::vector<FileSource>& sources, ObjectFolder& objects, const std::wstring& commit,
                           vorlane::BuildIndex& index, size_t& newPieces) {
     const size_t count = index.files.size();
@@ -186,7 +186,7 @@ bool cutFilesAndWritePack(const std::vector<FileSource>& sources, ObjectFolder& 
             if (!path.empty()) DeleteFileW(vorlane::longPath(path).c_str());
         }
     } tidy{part, pack};
-    FastSha256 hasher;
+    vorlane::Sha256Hasher hasher;
     std::unordered_set<vorlane::Sha256Digest, vorlane::DigestKey> packed;
     uint64_t size = 0;
     std::string bytes;
@@ -256,7 +256,7 @@ bool storedFiles(const std::wstring& zip, std::vector<vorlane::ZipEntry>& listin
         for (char& c : name) c = (char)std::tolower((unsigned char)c);
         return name;
     };
-    std::set<std::string> fileNames, folderNames, holding;  // folded; holding: folders with something below
+    std::set<std::string> fileNames, holding;  // folded; holding: folders with something below
     std::vector<std::string> folders;
     for (const vorlane::ZipEntry& entry : listing) {
         if (entry.name.rfind(top, 0) != 0) return false;
@@ -275,11 +275,9 @@ bool storedFiles(const std::wstring& zip, std::vector<vorlane::ZipEntry>& listin
         std::string prefix;
         for (size_t i = 0; i + 1 < parts.size(); ++i) {
             prefix += (i ? "/" : "") + parts[i];
-            folderNames.insert(folded(prefix));
             holding.insert(folded(prefix));
         }
         if (entry.isFolder) {
-            folderNames.insert(folded(rest));
             folders.push_back(rest);
             continue;
         }
@@ -289,12 +287,15 @@ bool storedFiles(const std::wstring& zip, std::vector<vorlane::ZipEntry>& listin
         files.push_back({vorlane::toUtf16(rest),
                          FileSource{zip, entry.dataAt, (uint64_t)entry.size, entry.crc, vorlane::toUtf16(entry.name)}});
     }
+    // A file and a folder of one name can't both be made.
     for (const std::string& name : fileNames)
-        if (folderNames.count(name)) return false;
+        if (holding.count(name)) return false;
     std::set<std::string> seen;
-    for (const std::string& folder : folders)
-        if (!holding.count(folded(folder)) && seen.insert(folded(folder)).second)
-            emptyFolders.push_back(vorlane::toUtf16(folder));
+    for (const std::string& folder : folders) {
+        const std::string name = folded(folder);
+        if (fileNames.count(name)) return false;
+        if (!holding.count(name) && seen.insert(name).second) emptyFolders.push_back(vorlane::toUtf16(folder));
+    }
     return true;
 }
 
@@ -430,7 +431,7 @@ int runBuild(const Arguments& arguments) {
     bool hashed = false, copied = false;
     const auto hashAndCopy = [&] {
         if (samePlace(options.zipPath, servedZip)) {
-            hashed = fastSha256File(options.zipPath, record.sha256);
+            hashed = vorlane::sha256File(options.zipPath, record.sha256);
             copied = true;
             return;
         }
