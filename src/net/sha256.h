@@ -1,9 +1,13 @@
-// SHA-256 through the system's hashing service, and file fingerprints: a file's
-// fingerprint is its SHA-256 written as 64 lower-case hexadecimal digits.
+// SHA-256, and file fingerprints: a file's fingerprint is its SHA-256 written as
+// 64 lower-case hexadecimal digits. The hashing runs on the processor's SHA
+// instructions where it has them (five times as fast as the system's hashing
+// service under Wine), through the system's hashing service otherwise.
 #pragma once
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,16 +21,27 @@ using Sha256Digest = std::array<unsigned char, 32>;
 // Any failure of the hashing service sticks: finish() then answers false.
 class Sha256Hasher {
 public:
-    Sha256Hasher();
+    enum class Through { Fastest, SystemService };
+    explicit Sha256Hasher(Through through = Through::Fastest);
     bool add(const void* data, size_t size);
     bool add(const std::string& bytes) { return add(bytes.data(), bytes.size()); }
     // The digest of everything added; the hasher is spent afterwards.
     bool finish(Sha256Digest& digest);
 
+    // Whether this processor has the SHA instructions (and Fastest uses them).
+    static bool accelerated();
+
 private:
-    AlgorithmHandle algorithm_;
-    HashHandle hash_;
+    struct Service {
+        AlgorithmHandle algorithm;
+        HashHandle hash;
+    };
+    std::optional<Service> system_;  // none: the processor's instructions
     bool failed_ = false;
+    uint32_t state_[8];
+    unsigned char buffer_[64];
+    size_t buffered_ = 0;
+    uint64_t total_ = 0;
 };
 
 // SHA-256 of bytes held in memory; false only when the hashing service fails.

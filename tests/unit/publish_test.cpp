@@ -25,7 +25,6 @@
 #include "net/base64.h"
 #include "net/release_key.h"
 #include "net/signature.h"
-#include "publish/fast_sha256.h"
 #include "support/addon_themes.h"
 #include "support/build_server.h"
 #include "support/launcher_process.h"
@@ -241,27 +240,6 @@ struct PiecesServer {
         return names;
     }
 };
-
-// The publisher's SHA-256 gives the system's digest for every length around
-// the block and padding edges, however the bytes are handed over.
-TEST(Publish, ItsOwnSha256GivesTheSystemsDigest) {
-    const std::string bytes = testing::noiseBytes(1 << 20, 5);
-    std::vector<size_t> lengths;
-    for (size_t length = 0; length <= 200; ++length) lengths.push_back(length);
-    lengths.insert(lengths.end(), {1000, 4095, 4096, 65599, 1 << 20});
-    for (size_t length : lengths) {
-        for (size_t step : {size_t(1), size_t(7), size_t(64), size_t(100000)}) {
-            if (step == 1 && length > 200) continue;
-            publish::FastSha256 ours;
-            for (size_t at = 0; at < length; at += step) ours.add(bytes.data() + at, std::min(step, length - at));
-            Sha256Digest mine, system;
-            ASSERT_TRUE(ours.finish(mine));
-            ASSERT_TRUE(sha256(bytes.substr(0, length), system));
-            EXPECT_EQ(toHex(mine), toHex(system)) << length << " bytes in steps of " << step;
-        }
-    }
-    std::cout << (publish::FastSha256::accelerated() ? "with" : "without") << " the processor's SHA instructions\n";
-}
 
 // The pack holds every distinct piece of the index once, in the order the
 // index first names it, and is stored under its SHA-256 with the size the index gives.

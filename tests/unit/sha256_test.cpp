@@ -1,9 +1,13 @@
-// SHA-256 through the system's hashing service, and file fingerprints.
+// SHA-256, on the processor's instructions and through the system's hashing service, and file fingerprints.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iostream>
 #include <string>
+#include <vector>
 
 #include "net/sha256.h"
+#include "support/addon_themes.h"
 #include "support/temp_folder.h"
 #include "support/test_http_server.h"
 
@@ -35,6 +39,30 @@ TEST(Sha256, AHasherFedInPiecesGivesTheWholeDigest) {
     EXPECT_EQ(toHex(digest), hexOf(text));
     EXPECT_FALSE(hasher.add("more")) << "a finished hasher takes nothing more";
     EXPECT_FALSE(hasher.finish(digest));
+}
+
+// The processor's SHA instructions give the system's digest for every length around the block and padding
+// edges, however the bytes are handed over.
+TEST(Sha256, TheProcessorsInstructionsGiveTheSystemsDigest) {
+    const std::string bytes = testing::noiseBytes(1 << 20, 5);
+    std::vector<size_t> lengths;
+    for (size_t length = 0; length <= 200; ++length) lengths.push_back(length);
+    lengths.insert(lengths.end(), {1000, 4095, 4096, 65599, 1 << 20});
+    for (size_t length : lengths) {
+        for (size_t step : {size_t(1), size_t(7), size_t(64), size_t(100000)}) {
+            if (step == 1 && length > 200) continue;
+            Sha256Hasher fastest, system(Sha256Hasher::Through::SystemService);
+            for (size_t at = 0; at < length; at += step) {
+                fastest.add(bytes.data() + at, std::min(step, length - at));
+                system.add(bytes.data() + at, std::min(step, length - at));
+            }
+            Sha256Digest mine, theirs;
+            ASSERT_TRUE(fastest.finish(mine));
+            ASSERT_TRUE(system.finish(theirs));
+            EXPECT_EQ(toHex(mine), toHex(theirs)) << length << " bytes in steps of " << step;
+        }
+    }
+    std::cout << (Sha256Hasher::accelerated() ? "with" : "without") << " the processor's SHA instructions\n";
 }
 
 TEST(Sha256File, FingerprintsFilesAcrossReadBlocks) {

@@ -6,7 +6,7 @@
 //   loop <url> <file> <KiB> <ask|read>         a bare read loop in buffers of KiB; ask: each read asks
 //                                              WinHttpQueryDataAvailable first and reads no more than is there
 //   cut-hash <file>                            the add-on piece cutter over a file, every piece hashed
-//   hash <file>                                the file's SHA-256 alone, through the system's hashing service
+//   hash <file>                                the file's SHA-256 alone (sha256File: the processor's SHA instructions)
 //   pieces-new <old-file> <new-file>           bytes of the new file's pieces that the old one lacks (not timed)
 //   flac <in.flac> <out.wav>                   read, decode and write as WAV
 //   resample <in.wav> <rate> <out.wav>         read, convert the rate and write

@@ -12,7 +12,6 @@
 #include "core/text.h"
 #include "net/sha256.h"
 #include "crc32.h"
-#include "fast_sha256.h"
 #include "pieces/piece_cutter.h"
 #include "publish.h"
 
@@ -131,7 +130,7 @@ bool cutAndStore(const FileSource& source, ObjectFolder& objects, vorlane::Index
     if (source.crc) crc.emplace();
     // A file shorter than the shortest cut is one piece (or none), whose SHA-256 is the file's.
     const bool onePiece = (uint64_t)length.QuadPart <= vorlane::kShortestCut;
-    std::optional<FastSha256> whole;
+    std::optional<vorlane::Sha256Hasher> whole;
     if (!onePiece || length.QuadPart == 0) whole.emplace();
     std::string& held = buffers.held;
     held.clear();
@@ -139,7 +138,7 @@ bool cutAndStore(const FileSource& source, ObjectFolder& objects, vorlane::Index
     bool stored = true;
     // Cut where the launcher's rule cuts (PieceEnds), each piece hashed and stored from the bytes just read.
     vorlane::PieceEnds ends;
-    std::optional<FastSha256> pieceHash{std::in_place};
+    std::optional<vorlane::Sha256Hasher> pieceHash{std::in_place};
     uint32_t pieceLength = 0;
     const auto endPiece = [&] {
         vorlane::Sha256Digest digest;
