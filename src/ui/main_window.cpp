@@ -548,6 +548,9 @@ private:
             statusText = text;
             SendMessageW(progressBar_, PBM_SETPOS, 0, 0);
         } else {
+            // The controls show the finished install before the window steps aside for the game: whatever sees
+            // the window minimised finds them done.
+            refreshStatus();
             startGameAndStepAside();
         }
         refreshStatus();
