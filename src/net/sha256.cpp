@@ -57,8 +57,7 @@ bool hasShaInstructions() {
 
 // Runs the compression over whole 64-byte blocks. The state is kept in the
 // instructions' order: ABEF in one register, CDGH in the other.
-SHA_INSTRUCTIONS void compress(uint32_t state[8], const unsigned char* data,
-                                                          size_t blocks) {
+SHA_INSTRUCTIONS void compress(uint32_t state[8], const unsigned char* data, size_t blocks) {
     const __m128i byteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
     __m128i dcba = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&state[0]));
     __m128i hgfe = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&state[4]));
